@@ -1,0 +1,22 @@
+# One static library per subsystem folder: the portable sources in the folder
+# itself plus the sources of the platform subfolder (win32/ or x11/).
+function(dravnok_subsystem name)
+  cmake_parse_arguments(ARG "" "" "DEPS;PLATFORM_LIBS;EXCLUDE" ${ARGN})
+  file(GLOB _portable CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  file(GLOB _platform CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/${DRAVNOK_PLATFORM}/*.cpp)
+  set(_sources ${_portable} ${_platform})
+  foreach(_ex IN LISTS ARG_EXCLUDE)
+    list(FILTER _sources EXCLUDE REGEX "${_ex}")
+  endforeach()
+  if(_sources)
+    add_library(dravnok_${name} STATIC ${_sources})
+    set(_scope PUBLIC)
+  else()
+    add_library(dravnok_${name} INTERFACE)
+    set(_scope INTERFACE)
+  endif()
+  target_include_directories(dravnok_${name} ${_scope} ${PROJECT_SOURCE_DIR}/src)
+  target_link_libraries(dravnok_${name} ${_scope} ${ARG_DEPS} ${ARG_PLATFORM_LIBS}
+                        nlohmann_json::nlohmann_json Threads::Threads)
+  add_library(dravnok::${name} ALIAS dravnok_${name})
+endfunction()

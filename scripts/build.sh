@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# Configures (once) and builds one flavour: linux (default) or win.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+flavour="${1:-linux}"
+shift || true
+case "$flavour" in
+linux) extra=() ;;
+win) extra=(-DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake) ;;
+*)
+  echo "usage: scripts/build.sh [linux|win] [cmake options...]" >&2
+  exit 2
+  ;;
+esac
+dir="build/$flavour"
+if [ ! -f "$dir/build.ninja" ]; then
+  cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "${extra[@]}" "$@"
+fi
+cmake --build "$dir"

@@ -1,0 +1,7 @@
+#include "diagnostics/modes.h"
+
+namespace dravnok::diagnostics {
+
+int runBenchmark(int) { return notAvailableYet("--bench"); }
+
+} // namespace dravnok::diagnostics

@@ -1,0 +1,7 @@
+#include "diagnostics/modes.h"
+
+namespace dravnok::diagnostics {
+
+int runClipboardEcho(const std::string&, const std::string&) { return notAvailableYet("--clip-echo"); }
+
+} // namespace dravnok::diagnostics

@@ -1,0 +1,7 @@
+#include "diagnostics/modes.h"
+
+namespace dravnok::diagnostics {
+
+int runClipboardSelfTest(const std::string&) { return notAvailableYet("--clip-selftest"); }
+
+} // namespace dravnok::diagnostics

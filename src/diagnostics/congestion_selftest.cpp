@@ -1,0 +1,7 @@
+#include "diagnostics/modes.h"
+
+namespace dravnok::diagnostics {
+
+int runCongestionSelfTest() { return notAvailableYet("--selftest-cc"); }
+
+} // namespace dravnok::diagnostics

@@ -1,0 +1,7 @@
+#include "diagnostics/modes.h"
+
+namespace dravnok::diagnostics {
+
+int runElevatedInputSelfTest() { return notAvailableYet("--selftest-elevated-input"); }
+
+} // namespace dravnok::diagnostics

@@ -1,0 +1,44 @@
+#include "host/host_callbacks.h"
+
+#include "common/utf.h"
+#include "host/diagnostic_log.h"
+#include "host/event_writer.h"
+
+#include <nlohmann/json.hpp>
+
+namespace dravnok::host {
+
+std::u16string bannerTextFor(const std::string& viewerName) {
+  if (viewerName.empty()) return u"Remote support session in progress";
+  return utf8ToUtf16(viewerName) + u" \u2014 remote support session";
+}
+
+HostCallbacks makeHostCallbacks(HostState& state, SessionBanner& banner) {
+  HostCallbacks callbacks;
+  callbacks.onAnswer = [](const std::string& sdp) {
+    writeEvent({{"evt", "answer"}, {"sdp", sdp}});
+    logToFile("sdp", "ANSWER (what we send the browser):\n" + sdp);
+  };
+  callbacks.onCandidate = [](const std::string& candidate, const std::string& mid, int mlineIndex, bool done) {
+    if (done) {
+      writeEvent({{"evt", "ice"}, {"candidate", nullptr}});
+    } else {
+      writeEvent(
+          {{"evt", "ice"}, {"candidate", {{"candidate", candidate}, {"sdpMid", mid}, {"sdpMLineIndex", mlineIndex}}}});
+    }
+  };
+  callbacks.onState = [&state, &banner](const std::string& value) {
+    writeEvent({{"evt", "state"}, {"value", value}});
+    logToFile("state", "peerConnection -> " + value);
+    if (value == "connected") {
+      banner.show(bannerTextFor(state.currentViewerName()));
+    } else if (value == "failed" || value == "closed") {
+      banner.hide();
+      state.quitRequested = true;
+    }
+  };
+  callbacks.onLog = [](const std::string& level, const std::string& message) { logEvent(level, message); };
+  return callbacks;
+}
+
+} // namespace dravnok::host

@@ -1,0 +1,168 @@
+#!/usr/bin/env python3
+"""Drives the real remote-helper binary over pipes, as the agent does."""
+import argparse
+import json
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+import unittest
+
+HELPER = None
+EMULATOR = []
+TIMEOUT = 60
+
+
+class Helper:
+    """A copy of remote-helper in its own folder, so that its log file is its own."""
+
+    def __init__(self):
+        self.dir = tempfile.mkdtemp(prefix="dravnok-helper-")
+        self.exe = os.path.join(self.dir, os.path.basename(HELPER))
+        shutil.copy2(HELPER, self.exe)
+
+    def log_path(self):
+        return os.path.join(self.dir, "remote-helper.log")
+
+    def log(self):
+        with open(self.log_path(), "rb") as f:
+            return f.read().decode("utf-8")
+
+    def run(self, args=(), stdin=b"", env=None):
+        full_env = dict(os.environ, **(env or {}))
+        return subprocess.run(EMULATOR + [self.exe, *args], input=stdin, capture_output=True,
+                              timeout=TIMEOUT, cwd=self.dir, env=full_env)
+
+    def close(self):
+        shutil.rmtree(self.dir, ignore_errors=True)
+
+
+class HelperTest(unittest.TestCase):
+    def setUp(self):
+        self.helper = Helper()
+
+    def tearDown(self):
+        self.helper.close()
+
+    def session(self, text):
+        result = self.helper.run(stdin=text.encode("utf-8"))
+        self.assertEqual(result.returncode, 0, result.stderr)
+        return result.stdout.decode("utf-8").splitlines()
+
+
+class ControlProtocol(HelperTest):
+    def test_event_lines_are_exact(self):
+        lines = self.session('[1,2]\nhello\n\n{"cmd":"stop"} {"cmd":"stop"}\n{"foo":1}\n'
+                             '{"cmd":"ice","candidate":null}\n{"cmd":"ice"}\n{"cmd":"stop"}\n'
+                             '{"cmd":"bogus"}\n')
+        warn = '{"evt":"log","level":"warn","msg":"ignoring non-JSON stdin line"}'
+        self.assertEqual(lines, [warn, warn, warn, '{"evt":"log","level":"warn","msg":"unknown cmd: "}'])
+
+    def test_malformed_commands_are_warned_about_and_the_loop_goes_on(self):
+        lines = self.session('{"cmd":"start","sessionId":12}\n{"cmd":"ice","candidate":"x"}\n'
+                             '{"cmd":"nope"}\n')
+        self.assertEqual(lines, [
+            '{"evt":"log","level":"warn","msg":"ignoring malformed start command"}',
+            '{"evt":"log","level":"warn","msg":"ignoring malformed ice command"}',
+            '{"evt":"log","level":"warn","msg":"unknown cmd: nope"}',
+        ])
+
+    def test_invalid_utf8_is_replaced_in_events(self):
+        result = self.helper.run(stdin=b'{"cmd":"x\xff"}\n')
+        self.assertEqual(result.returncode, 0)
+        # The parser rejects the line, so it is reported as non-JSON.
+        self.assertEqual(result.stdout, b'{"evt":"log","level":"warn","msg":"ignoring non-JSON stdin line"}\n')
+
+    def test_failed_start_ends_the_process_after_that_line(self):
+        lines = self.session('{"cmd":"start","sessionId":"s1"}\n{"cmd":"nope"}\n')
+        if not lines or "no WebRTC support" not in lines[0]:
+            self.skipTest("this build has a WebRTC implementation")
+        self.assertEqual(lines, ['{"evt":"log","level":"error","msg":"this build has no WebRTC support"}',
+                                 '{"evt":"state","value":"failed"}'])
+        log = self.helper.log()
+        self.assertIn("[start] sessionId=s1 mode=view-only iceServers=0\n", log)
+        self.assertIn("[state] peerConnection -> failed\n", log)
+
+    def test_end_of_input_exits_zero_and_log_has_header_and_records(self):
+        self.session('{"cmd":"offer","sdp":"v=0\\r\\ns=-\\r\\n"}\n')
+        self.session('{"cmd":"stop"}\n')
+        log = self.helper.log()
+        stamp = r"\d\d:\d\d:\d\d\.\d{3}"
+        headers = re.findall(r"\n==== session start " + stamp + " ====\n", log)
+        self.assertEqual(len(headers), 2, log)
+        self.assertRegex(log, stamp + r" \[info\] helper started \(pid running a live session\)\n")
+        self.assertRegex(log, stamp + r" \[sdp\] OFFER \(from the browser\):\nv=0\r\ns=-\r\n\n")
+        self.assertTrue(log.startswith("\n==== session start"))
+
+    def test_slow_agent_lines_are_each_handled_before_the_next(self):
+        proc = subprocess.Popen(EMULATOR + [self.helper.exe], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                cwd=self.helper.dir)
+        proc.stdin.write(b'{"cmd":"a"}\n')
+        proc.stdin.flush()
+        self.assertEqual(proc.stdout.readline(), b'{"evt":"log","level":"warn","msg":"unknown cmd: a"}\n')
+        proc.stdin.write(b'{"cmd":"b"}\r\n')
+        proc.stdin.flush()
+        self.assertEqual(proc.stdout.readline(), b'{"evt":"log","level":"warn","msg":"unknown cmd: b"}\n')
+        proc.stdin.close()
+        self.assertEqual(proc.wait(timeout=TIMEOUT), 0)
+        self.assertEqual(proc.stdout.read(), b"")
+        proc.stdout.close()
+
+
+class CommandLineModes(HelperTest):
+    NOT_YET = re.compile(r"^(--[a-z-]+): not available yet\n$")
+
+    def mode_of(self, *args):
+        """The option that ran, or None when the normal mode started."""
+        result = self.helper.run(args)
+        err = result.stderr.decode()
+        match = self.NOT_YET.match(err)
+        if match:
+            self.assertEqual(result.returncode, 2)
+            return match.group(1)
+        return None if result.returncode == 0 and err == "" else (result.returncode, err)
+
+    def test_usage_lines_and_exit_codes(self):
+        for args, usage in [(["--clip-selftest"], "usage: --clip-selftest <file.png>\n"),
+                            (["--clip-readtest"], "usage: --clip-readtest <out.png>\n"),
+                            (["--clip-echo", "in.png"], "usage: --clip-echo <in.png> <out.png>\n"),
+                            (["--clip-echo"], "usage: --clip-echo <in.png> <out.png>\n")]:
+            result = self.helper.run(args)
+            self.assertEqual(result.returncode, 2, args)
+            self.assertEqual(result.stderr.decode(), usage)
+            self.assertEqual(result.stdout, b"")
+
+    def test_first_matching_argument_decides(self):
+        cases = [(["--Probe"], None), (["--verbose"], None)]
+        for args, expected in cases:
+            self.assertEqual(self.mode_of(*args), expected, args)
+        for args, option in [(["--verbose", "--probe"], "--probe"), (["--selftest", "--probe"], "--selftest"),
+                             (["--bench", "0"], "--bench"), (["--selftest-cc"], "--selftest-cc")]:
+            got = self.mode_of(*args)
+            if got is None or isinstance(got, tuple):
+                continue  # the mode is built and ran for real: its own tests check it
+            self.assertEqual(got, option, args)
+
+    def test_test_modes_never_write_the_log_file(self):
+        self.helper.run(["--probe"])
+        self.helper.run(["--clip-echo"])
+        self.assertFalse(os.path.exists(self.helper.log_path()))
+
+
+def main():
+    global HELPER, EMULATOR
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--helper", required=True)
+    parser.add_argument("--emulator", default="")
+    args, rest = parser.parse_known_args()
+    HELPER = os.path.abspath(args.helper)
+    EMULATOR = [args.emulator] if args.emulator else []
+    unittest.main(argv=[sys.argv[0], "-v", *rest])
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,145 @@
+#include "host/diagnostic_log.h"
+#include "host/event_writer.h"
+#include "host/host_callbacks.h"
+#include "host/library_log_bridge.h"
+
+#include <nlohmann/json.hpp>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <thread>
+
+using namespace dravnok;
+using namespace dravnok::host;
+
+namespace {
+
+std::string readFile(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+class LogFile : public testing::Test {
+protected:
+  std::filesystem::path path = std::filesystem::temp_directory_path() /
+                               ("dravnok-log-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+                                ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".log");
+  void SetUp() override { std::filesystem::remove(path); }
+  void TearDown() override {
+    closeLogFile();
+    std::filesystem::remove(path);
+  }
+};
+
+} // namespace
+
+TEST(EventWriter, CompactSortedRawUtf8AndInvalidBytesReplaced) {
+  nlohmann::json event = {{"evt", "ice"},
+                          {"candidate", {{"sdpMid", "0"}, {"candidate", "c\xC3\xA9"}, {"sdpMLineIndex", 0}}}};
+  EXPECT_EQ(serializeEvent(event),
+            "{\"candidate\":{\"candidate\":\"c\xC3\xA9\",\"sdpMLineIndex\":0,\"sdpMid\":\"0\"},\"evt\":\"ice\"}");
+  EXPECT_EQ(serializeEvent({{"msg", "bad\xFF\"q"}}), "{\"msg\":\"bad\xEF\xBF\xBD\\\"q\"}");
+}
+
+TEST(EventWriter, ConcurrentWritersNeverInterleaveWithinALine) {
+  testing::internal::CaptureStdout();
+  std::vector<std::thread> writers;
+  for (int t = 0; t < 4; ++t) {
+    writers.emplace_back([t] {
+      for (int i = 0; i < 500; ++i) logEvent("info", std::string(200 + t, static_cast<char>('a' + t)));
+    });
+  }
+  for (auto& writer : writers) writer.join();
+  std::istringstream out(testing::internal::GetCapturedStdout());
+  int count = 0;
+  for (std::string line; std::getline(out, line); ++count) {
+    auto event = nlohmann::json::parse(line);
+    std::string msg = event["msg"];
+    ASSERT_EQ(msg.size(), 200 + static_cast<size_t>(msg[0] - 'a')) << line;
+    ASSERT_EQ(msg.find_first_not_of(msg[0]), std::string::npos) << line;
+  }
+  EXPECT_EQ(count, 2000);
+}
+
+TEST(LogPath, BesideTheProgramWhateverTheSeparator) {
+  EXPECT_EQ(logFilePathFor("C:\\Tools\\remote-helper.exe", '\\'), "C:\\Tools\\remote-helper.log");
+  EXPECT_EQ(logFilePathFor("C:/Tools/remote-helper.exe", '\\'), "C:/Tools\\remote-helper.log");
+  EXPECT_EQ(logFilePathFor("remote-helper.exe", '\\'), ".\\remote-helper.log");
+  EXPECT_EQ(logFilePathFor("", '/'), "./remote-helper.log");
+  EXPECT_EQ(logFilePathFor("/opt/dravnok/remote-helper", '/'), "/opt/dravnok/remote-helper.log");
+}
+
+TEST_F(LogFile, RecordsAreTimeStampedAndMultiLineMessagesKeepTheirLines) {
+  openLogFileAt(path.string());
+  logToFile("sdp", "OFFER (from the browser):\nv=0\r\no=- 1 1 IN IP4 0.0.0.0");
+  testing::internal::CaptureStdout();
+  logEvent("warn", "disk \"full\"");
+  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+            "{\"evt\":\"log\",\"level\":\"warn\",\"msg\":\"disk \\\"full\\\"\"}\n");
+  std::string text = readFile(path);
+  std::regex expected(
+      "\n==== session start \\d\\d:\\d\\d:\\d\\d\\.\\d{3} ====\n"
+      "\\d\\d:\\d\\d:\\d\\d\\.\\d{3} \\[sdp\\] OFFER \\(from the browser\\):\nv=0\r\no=- 1 1 IN IP4 0.0.0.0\n"
+      "\\d\\d:\\d\\d:\\d\\d\\.\\d{3} \\[warn\\] disk \"full\"\n");
+  EXPECT_TRUE(std::regex_match(text, expected)) << text;
+}
+
+TEST_F(LogFile, NothingIsWrittenBeforeTheFileIsOpened) {
+  logToFile("info", "early");
+  EXPECT_FALSE(std::filesystem::exists(path));
+}
+
+TEST_F(LogFile, StateHandlerWritesEventFileLineAndDrivesQuit) {
+  openLogFileAt(path.string());
+  HostState state;
+  SessionBanner banner;
+  HostCallbacks callbacks = makeHostCallbacks(state, banner);
+  testing::internal::CaptureStdout();
+  callbacks.onState("connecting");
+  EXPECT_FALSE(state.quitRequested);
+  callbacks.onState("closed");
+  EXPECT_TRUE(state.quitRequested);
+  callbacks.onCandidate("candidate:1 1 UDP 1 127.0.0.1 5000 typ host", "0", 0, false);
+  callbacks.onCandidate("", "", 0, true);
+  callbacks.onAnswer("v=0");
+  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+            "{\"evt\":\"state\",\"value\":\"connecting\"}\n"
+            "{\"evt\":\"state\",\"value\":\"closed\"}\n"
+            "{\"candidate\":{\"candidate\":\"candidate:1 1 UDP 1 127.0.0.1 5000 typ host\",\"sdpMLineIndex\":0,"
+            "\"sdpMid\":\"0\"},\"evt\":\"ice\"}\n"
+            "{\"candidate\":null,\"evt\":\"ice\"}\n"
+            "{\"evt\":\"answer\",\"sdp\":\"v=0\"}\n");
+  std::string text = readFile(path);
+  EXPECT_NE(text.find("[state] peerConnection -> connecting\n"), std::string::npos);
+  EXPECT_NE(text.find("[sdp] ANSWER (what we send the browser):\nv=0\n"), std::string::npos);
+  EXPECT_EQ(text.find("candidate:1"), std::string::npos); // candidates stay out of the file
+}
+
+TEST(BannerText, ViewerNameOrGeneralText) {
+  EXPECT_EQ(bannerTextFor(""), u"Remote support session in progress");
+  EXPECT_EQ(bannerTextFor("J\xC3\xB6rg"), u"J\u00F6rg \u2014 remote support session");
+}
+
+TEST(LibraryBridge, LevelsMapToThreeWords) {
+  EXPECT_STREQ(libraryLevelWord(0), "error");
+  EXPECT_STREQ(libraryLevelWord(1), "error");
+  EXPECT_STREQ(libraryLevelWord(2), "error");
+  EXPECT_STREQ(libraryLevelWord(3), "warn");
+  EXPECT_STREQ(libraryLevelWord(4), "info");
+  EXPECT_STREQ(libraryLevelWord(6), "info");
+}
+
+#if DRAVNOK_HAVE_WEBRTC
+TEST(LibraryBridge, PrefixesLibraryMessages) {
+  testing::internal::CaptureStdout();
+  libraryLogBridge(rtc::LogLevel::Warning, "x");
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "{\"evt\":\"log\",\"level\":\"warn\",\"msg\":\"rtc: x\"}\n");
+}
+#endif
