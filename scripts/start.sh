@@ -4,6 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/lib/packages.sh
-ensure_packages "${BUILD_PACKAGES[@]}"
+mapfile -t packages < <(package_list build)
+ensure_packages "${packages[@]}"
 scripts/build.sh linux >&2
 exec build/linux/src/host/remote-helper "$@"

@@ -1,22 +1,9 @@
-# Debian packages the project needs, and a way to install the missing ones.
-
-# To build remote-helper on Linux.
-BUILD_PACKAGES=(
-  build-essential cmake ninja-build ccache pkg-config python3
-  nlohmann-json3-dev libssl-dev libnice-dev libsrtp2-dev libusrsctp-dev
-  libavcodec-dev libavutil-dev libswscale-dev
-  libx11-dev libxext-dev libxtst-dev libxfixes-dev libxrandr-dev
-  libcairo2-dev libfontconfig-dev libpng-dev libcpp-httplib-dev
-)
-
-# To run the whole test suite: the Windows cross-build and Wine, X servers
-# and X tools, GoogleTest, clang for the fuzzers, the format checker.
-TEST_PACKAGES=(
-  googletest libgtest-dev libgmock-dev libbenchmark-dev
-  g++-mingw-w64-x86-64-posix wine wine64
-  xvfb xauth x11-utils x11-xserver-utils xdotool xclip
-  clang clang-format libclang-rt-dev
-)
+# The Debian packages the project needs are listed one per line in
+# scripts/packages/*.build (to build) and *.test (to run the tests).
+package_list() {
+  local kind="$1"
+  cat "$(dirname "${BASH_SOURCE[0]}")"/../packages/*."$kind" | sed -e 's/#.*//' -e '/^\s*$/d'
+}
 
 ensure_packages() {
   local missing=()

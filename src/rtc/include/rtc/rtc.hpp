@@ -1,2 +1,5 @@
 #pragma once
+#include "rtc/common.hpp"
 #include "rtc/global.hpp"
+#include "rtc/mediahandler.hpp"
+#include "rtc/message.hpp"
