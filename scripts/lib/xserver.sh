@@ -1,4 +1,4 @@
-# Starts a private Xvfb for the tests and stops it when the script exits.
+# Starts a private Xvfb; the caller stops it (kill $XVFB_PID).
 start_xvfb() {
   local geometry="${1:-1920x1080x24}"
   local display
@@ -12,5 +12,4 @@ start_xvfb() {
     xdpyinfo >/dev/null 2>&1 && break
     sleep 0.1
   done
-  trap 'kill $XVFB_PID 2>/dev/null || true' EXIT
 }

@@ -1,0 +1,265 @@
+// The viewer: signalling with the agent, the peer connection, and the
+// controls around the remote picture.
+import { ClipboardSync } from './clipboard.js';
+import { FileBrowser } from './files.js';
+import { attachInput } from './input.js';
+
+const $ = (id) => document.getElementById(id);
+
+class Viewer {
+  constructor() {
+    this.pc = null;
+    this.events = null;
+    this.session = null;
+    this.mode = 'control';
+    this.input = null;
+    this.files = null;
+    this.monitors = null;
+    this.pendingCandidates = [];
+    this.remoteSet = false;
+    this.lastStats = null;
+    this.statsTimer = null;
+    this.figures = {};
+    this.clipboard = new ClipboardSync((m) => this.sendInput(m), { text: $('clip-text'), image: $('clip-image') });
+    this.inputReceived = [];
+  }
+
+  async connect(secret) {
+    this.setState('connecting to the agent');
+    const response = await fetch('/api/session', {
+      method: 'POST',
+      headers: { 'Content-Type': 'application/json' },
+      body: JSON.stringify({ secret }),
+    });
+    const reply = await response.json();
+    if (!response.ok) {
+      this.setState(reply.error || `refused (${response.status})`, 'failed');
+      return false;
+    }
+    this.session = reply.session;
+    this.mode = reply.mode;
+    document.body.classList.toggle('view-only', this.mode !== 'control');
+    this.events = new EventSource(`/api/session/${this.session}/events`);
+    this.events.onmessage = (e) => this.onHelperEvent(JSON.parse(e.data));
+
+    this.pc = new RTCPeerConnection({ iceServers: reply.iceServers, iceTransportPolicy: window.dravnokIcePolicy || 'all' });
+    this.pc.addTransceiver('video', { direction: 'recvonly' });
+    this.input = this.pc.createDataChannel('input');
+    this.input.onopen = () => this.onInputOpen();
+    this.input.onmessage = (e) => this.onInputMessage(e.data);
+    const files = this.pc.createDataChannel('files');
+    if (this.mode === 'control') {
+      this.files = new FileBrowser(files, {
+        list: $('files-list'), path: $('files-path'), transfer: $('transfer'),
+        transferLabel: $('transfer-label'), transferProgress: $('transfer-progress'),
+        onError: (msg) => this.showNotice(msg),
+      });
+    }
+    this.pc.ontrack = (e) => {
+      $('video').srcObject = e.streams[0] || new MediaStream([e.track]);
+      $('placeholder').hidden = true;
+    };
+    this.pc.onicecandidate = (e) => this.post('ice', { candidate: e.candidate ? e.candidate.toJSON() : null });
+    this.pc.onconnectionstatechange = () => this.setState(this.pc.connectionState, this.pc.connectionState);
+
+    await this.pc.setLocalDescription(await this.pc.createOffer());
+    await this.post('offer', { sdp: this.pc.localDescription.sdp });
+    this.statsTimer = setInterval(() => this.updateFigures(), 1000);
+    return true;
+  }
+
+  post(what, body) {
+    if (!this.session) return Promise.resolve();
+    return fetch(`/api/session/${this.session}/${what}`, {
+      method: 'POST',
+      headers: { 'Content-Type': 'application/json' },
+      body: JSON.stringify(body),
+    }).catch(() => {});
+  }
+
+  async onHelperEvent(event) {
+    switch (event.evt) {
+      case 'answer':
+        await this.pc.setRemoteDescription({ type: 'answer', sdp: event.sdp });
+        this.remoteSet = true;
+        for (const c of this.pendingCandidates.splice(0)) await this.addCandidate(c);
+        break;
+      case 'ice':
+        if (this.remoteSet) await this.addCandidate(event.candidate);
+        else this.pendingCandidates.push(event.candidate);
+        break;
+      case 'state':
+        this.setState(event.value, event.value);
+        break;
+      case 'log':
+        console.log(`helper ${event.level}: ${event.msg}`);
+        if (event.level === 'error') this.showNotice(event.msg);
+        break;
+      case 'exit':
+        this.setState('session ended', 'failed');
+        this.teardown(false);
+        break;
+    }
+  }
+
+  async addCandidate(candidate) {
+    try {
+      await this.pc.addIceCandidate(candidate || null);
+    } catch (err) {
+      console.warn('remote candidate refused', err);
+    }
+  }
+
+  sendInput(message) {
+    if (this.input?.readyState === 'open') this.input.send(JSON.stringify(message));
+  }
+
+  onInputOpen() {
+    if (this.mode !== 'control') return;
+    for (const el of document.querySelectorAll('.control')) el.hidden = false;
+    $('side').hidden = false;
+    if (!this.inputAttached) {
+      attachInput($('stage'), $('video'), (m) => this.sendInput(m));
+      this.inputAttached = true;
+    }
+  }
+
+  onInputMessage(data) {
+    if (typeof data !== 'string') return;
+    let message;
+    try {
+      message = JSON.parse(data);
+    } catch {
+      return;
+    }
+    this.inputReceived.push(message);
+    if (message.type === 'monitors') {
+      this.monitors = message;
+      const select = $('monitor');
+      select.replaceChildren(...message.list.map((m) => {
+        const option = new Option(`${m.i + 1}: ${m.w}\u00d7${m.h}${m.primary ? ' (main)' : ''}`, m.i);
+        option.selected = m.i === message.active;
+        return option;
+      }));
+      select.parentElement.hidden = this.mode !== 'control' || message.count < 2;
+    } else if (message.type === 'notice') {
+      this.showNotice(message.text);
+    } else {
+      this.clipboard.receive(message);
+    }
+  }
+
+  selectMonitor(index) {
+    this.sendInput({ type: 'monitor', index });
+  }
+
+  showNotice(text) {
+    const notice = $('notice');
+    notice.textContent = text;
+    notice.hidden = false;
+    clearTimeout(this.noticeTimer);
+    this.noticeTimer = setTimeout(() => (notice.hidden = true), 15000);
+  }
+
+  setState(text, kind) {
+    const state = $('state');
+    state.textContent = text;
+    state.className = `state ${kind || ''}`;
+  }
+
+  async updateFigures() {
+    if (!this.pc) return;
+    const stats = await this.pc.getStats();
+    let video = null, pair = null;
+    stats.forEach((s) => {
+      if (s.type === 'inbound-rtp' && s.kind === 'video') video = s;
+      if (s.type === 'candidate-pair' && s.nominated && s.state === 'succeeded') pair = s;
+    });
+    const now = performance.now();
+    const figures = { ...this.figures };
+    if (video) {
+      if (this.lastStats) {
+        const seconds = (now - this.lastStats.time) / 1000;
+        figures.kbps = Math.round(((video.bytesReceived - this.lastStats.bytes) * 8) / seconds / 1000);
+        figures.fps = Math.round((video.framesDecoded - this.lastStats.frames) / seconds);
+      }
+      this.lastStats = { time: now, bytes: video.bytesReceived, frames: video.framesDecoded };
+      figures.framesDecoded = video.framesDecoded;
+      figures.width = video.frameWidth;
+      figures.height = video.frameHeight;
+    }
+    if (pair?.currentRoundTripTime !== undefined) figures.rttMs = Math.round(pair.currentRoundTripTime * 1000);
+    this.figures = figures;
+    const parts = [];
+    if (figures.fps !== undefined) parts.push(`${figures.fps} fps`);
+    if (figures.kbps !== undefined) parts.push(`${figures.kbps} kbit/s`);
+    if (figures.rttMs !== undefined) parts.push(`${figures.rttMs} ms RTT`);
+    $('figures').textContent = parts.join(' \u00b7 ');
+  }
+
+  teardown(tellAgent = true) {
+    if (tellAgent) this.post('stop', {});
+    clearInterval(this.statsTimer);
+    this.events?.close();
+    this.pc?.close();
+    this.events = null;
+    this.pc = null;
+    $('connect-form').hidden = false;
+    $('disconnect').hidden = true;
+    for (const el of document.querySelectorAll('.control')) el.hidden = true;
+    $('side').hidden = true;
+  }
+}
+
+const viewer = new Viewer();
+window.dravnokViewer = viewer; // for tests and the curious
+
+$('connect-form').addEventListener('submit', async (e) => {
+  e.preventDefault();
+  $('connect-form').hidden = true;
+  $('disconnect').hidden = false;
+  if (!(await viewer.connect($('secret').value))) {
+    $('connect-form').hidden = false;
+    $('disconnect').hidden = true;
+  }
+});
+$('disconnect').addEventListener('click', () => {
+  viewer.teardown();
+  viewer.setState('disconnected');
+});
+$('sas').addEventListener('click', () => viewer.sendInput({ type: 'sas' }));
+$('monitor').addEventListener('change', (e) => viewer.selectMonitor(Number(e.target.value)));
+$('toggle-side').addEventListener('click', () => ($('side').hidden = !$('side').hidden));
+$('clip-send-text').addEventListener('click', () => viewer.clipboard.sendText($('clip-text').value));
+$('clip-send-local').addEventListener('click', () => viewer.clipboard.sendLocalClipboard());
+$('clip-get').addEventListener('click', () => viewer.clipboard.request());
+$('clip-watch').addEventListener('change', (e) => viewer.clipboard.watch(e.target.checked));
+$('files-drives').addEventListener('click', () => viewer.files?.list(''));
+$('files-home').addEventListener('click', () => viewer.files?.list(viewer.files.home));
+$('files-up').addEventListener('click', () => viewer.files?.up !== undefined && viewer.files.list(viewer.files.up));
+$('transfer-cancel').addEventListener('click', () => viewer.files?.cancel());
+$('files-pick').addEventListener('change', async (e) => {
+  for (const file of e.target.files) await viewer.files?.put(file).catch((err) => viewer.showNotice(err.message));
+  e.target.value = '';
+});
+const drop = $('files-drop');
+drop.addEventListener('dragover', (e) => {
+  e.preventDefault();
+  drop.classList.add('over');
+});
+drop.addEventListener('dragleave', () => drop.classList.remove('over'));
+drop.addEventListener('drop', async (e) => {
+  e.preventDefault();
+  drop.classList.remove('over');
+  for (const file of e.dataTransfer.files) await viewer.files?.put(file).catch((err) => viewer.showNotice(err.message));
+});
+window.addEventListener('pagehide', () => {
+  if (viewer.session) navigator.sendBeacon(`/api/session/${viewer.session}/stop`, '{}');
+});
+
+const fromLink = new URLSearchParams(location.hash.slice(1)).get('secret');
+if (fromLink) {
+  $('secret').value = fromLink;
+  history.replaceState(null, '', location.pathname); // keep the secret out of the history
+  $('connect-form').requestSubmit();
+}

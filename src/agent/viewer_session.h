@@ -1,0 +1,51 @@
+#pragma once
+// One viewer's session: the remote-helper child and the queue of its event
+// lines on their way to the viewer's page.
+#include "agent/agent_options.h"
+#include "agent/helper_process.h"
+
+#include <chrono>
+#include <deque>
+#include <functional>
+
+namespace dravnok::agent {
+
+class ViewerSession {
+public:
+  using Log = std::function<void(const std::string&)>;
+
+  ViewerSession(std::string id, Log log);
+  ~ViewerSession();
+
+  // Starts the helper and sends it the start command; throws when the
+  // helper cannot be started.
+  void start(const AgentOptions& options, const std::string& helperPath);
+
+  const std::string& id() const { return id_; }
+  // Sends a command line to the helper; false when it is gone.
+  bool sendCommand(const nlohmann::json& command);
+  // Ends the session the agent's way: "stop", then end of input.
+  void stop();
+
+  // The next event line, waiting up to `timeout`; empty on time-out or
+  // once the session has ended and every event was taken.
+  std::optional<std::string> nextEvent(std::chrono::milliseconds timeout);
+  // The helper exited and every event was taken.
+  bool drained() const;
+  bool ended() const;
+
+private:
+  void onHelperLine(const std::string& line);
+  void onHelperExit(int code);
+  void push(std::string event);
+
+  std::string id_;
+  Log log_;
+  mutable std::mutex mutex_;
+  std::condition_variable eventsCv_;
+  std::deque<std::string> events_;
+  bool ended_ = false;
+  std::unique_ptr<HelperProcess> helper_; // last: its reader calls into the members above
+};
+
+} // namespace dravnok::agent

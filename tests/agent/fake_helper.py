@@ -1,0 +1,27 @@
+#!/usr/bin/env python3
+"""Stands in for remote-helper: records the commands it gets and answers an
+offer the way the helper does, so that the agent can be tested alone."""
+import json
+import os
+import sys
+
+
+def emit(event):
+    sys.stdout.write(json.dumps(event, separators=(",", ":"), sort_keys=True) + "\n")
+    sys.stdout.flush()
+
+
+record = open(os.environ["FAKE_HELPER_RECORD"], "a")
+for line in sys.stdin:
+    record.write(line)
+    record.flush()
+    command = json.loads(line)
+    if command.get("cmd") == "offer":
+        emit({"evt": "answer", "sdp": "answer-to:" + command["sdp"]})
+        emit({"candidate": {"candidate": "candidate:1 1 udp 1 127.0.0.1 9 typ host", "sdpMLineIndex": 0,
+                            "sdpMid": "0"}, "evt": "ice"})
+        emit({"evt": "log", "level": "info", "msg": "fake helper answered"})
+        emit({"evt": "state", "value": "connected"})
+    elif command.get("cmd") == "stop":
+        break
+record.write("exit\n")
