@@ -1,5 +1,6 @@
 #pragma once
 #include "rtc/common.hpp"
+#include "rtc/description.hpp"
 #include "rtc/message.hpp"
 
 #include <mutex>
@@ -14,6 +15,8 @@ public:
   MediaHandler();
   virtual ~MediaHandler();
 
+  // The track's description, given when the handler is set on a track.
+  virtual void media([[maybe_unused]] const Description::Media& desc) {}
   virtual void incoming([[maybe_unused]] message_vector& messages, [[maybe_unused]] const message_callback& send) {}
   virtual void outgoing([[maybe_unused]] message_vector& messages, [[maybe_unused]] const message_callback& send) {}
 

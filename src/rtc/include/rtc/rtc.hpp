@@ -1,5 +1,12 @@
 #pragma once
+#include "rtc/candidate.hpp"
+#include "rtc/channel.hpp"
 #include "rtc/common.hpp"
+#include "rtc/configuration.hpp"
+#include "rtc/datachannel.hpp"
+#include "rtc/description.hpp"
 #include "rtc/global.hpp"
 #include "rtc/mediahandler.hpp"
 #include "rtc/message.hpp"
+#include "rtc/peerconnection.hpp"
+#include "rtc/track.hpp"

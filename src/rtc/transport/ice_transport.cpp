@@ -1,0 +1,313 @@
+#include "transport/ice_transport.hpp"
+
+#include "log.hpp"
+
+#include <gio/gio.h>
+#include <nice/agent.h>
+
+#include <netdb.h>
+#include <sys/socket.h>
+
+#include <stdexcept>
+
+namespace rtc::impl {
+namespace {
+
+// libnice wants numeric addresses for its servers.
+std::string resolve(const std::string& host, bool tcp) {
+  addrinfo hints{};
+  hints.ai_family = AF_INET;
+  hints.ai_socktype = tcp ? SOCK_STREAM : SOCK_DGRAM;
+  addrinfo* result = nullptr;
+  if (getaddrinfo(host.c_str(), nullptr, &hints, &result) != 0 || !result) {
+    hints.ai_family = AF_UNSPEC;
+    if (getaddrinfo(host.c_str(), nullptr, &hints, &result) != 0 || !result) return "";
+  }
+  char text[NI_MAXHOST] = {};
+  int rc = getnameinfo(result->ai_addr, result->ai_addrlen, text, sizeof text, nullptr, 0, NI_NUMERICHOST);
+  freeaddrinfo(result);
+  return rc == 0 ? text : "";
+}
+
+void onGatheringDone(NiceAgent*, guint, gpointer self) { static_cast<IceTransport*>(self)->handleGatheringDone(); }
+
+void onStateChanged(NiceAgent*, guint, guint, guint state, gpointer self) {
+  static_cast<IceTransport*>(self)->handleStateChange(state);
+}
+
+void onNewCandidate(NiceAgent*, NiceCandidate* candidate, gpointer self) {
+  static_cast<IceTransport*>(self)->handleNewCandidate(candidate);
+}
+
+void onReceive(NiceAgent*, guint, guint, guint len, gchar* buf, gpointer self) {
+  static_cast<IceTransport*>(self)->onPacketReceived(reinterpret_cast<const uint8_t*>(buf), len);
+}
+
+gboolean onTimer(gpointer self) {
+  static_cast<IceTransport*>(self)->handleTick();
+  return G_SOURCE_CONTINUE;
+}
+
+void logFromGlib(const gchar* domain, GLogLevelFlags level, const gchar* message, gpointer) {
+  LogLevel ours = (level & G_LOG_LEVEL_ERROR) || (level & G_LOG_LEVEL_CRITICAL) ? LogLevel::Error
+                  : (level & G_LOG_LEVEL_WARNING)                               ? LogLevel::Warning
+                                                                                : LogLevel::Verbose;
+  if (logEnabled(ours)) log(ours, string(domain ? domain : "glib") + ": " + (message ? message : ""));
+}
+
+} // namespace
+
+void IceTransport::onPacketReceived(const uint8_t* data, size_t size) {
+  if (callbacks_.onPacket) callbacks_.onPacket(data, size);
+}
+
+IceTransport::IceTransport(const Configuration& config, bool controlling, Callbacks callbacks)
+    : callbacks_(std::move(callbacks)) {
+  static std::once_flag logOnce;
+  std::call_once(logOnce, [] { g_log_set_handler("libnice", GLogLevelFlags(G_LOG_LEVEL_MASK), logFromGlib, nullptr); });
+
+  context_ = g_main_context_new();
+  loop_ = g_main_loop_new(context_, FALSE);
+  auto options = NiceAgentOption(NICE_AGENT_OPTION_ICE_TRICKLE | NICE_AGENT_OPTION_CONSENT_FRESHNESS);
+  agent_ = nice_agent_new_full(context_, NICE_COMPATIBILITY_RFC5245, options);
+  if (!agent_) {
+    g_main_loop_unref(loop_);
+    g_main_context_unref(context_);
+    throw std::runtime_error("cannot create the ICE agent");
+  }
+  g_object_set(agent_, "controlling-mode", controlling ? TRUE : FALSE, "upnp", FALSE, "stun-max-retransmissions", 5,
+               "stun-initial-timeout", 500, nullptr);
+
+  // libnice takes one STUN server; the first usable one wins.
+  for (const auto& server : config.iceServers) {
+    if (server.type != IceServer::Type::Stun) continue;
+    std::string ip = resolve(server.hostname, false);
+    if (ip.empty()) {
+      log(LogLevel::Warning, "cannot resolve STUN server " + server.hostname);
+      continue;
+    }
+    g_object_set(agent_, "stun-server", ip.c_str(), "stun-server-port", guint(server.port), nullptr);
+    break;
+  }
+
+  streamId_ = nice_agent_add_stream(agent_, 1);
+  if (streamId_ == 0) {
+    g_object_unref(agent_);
+    g_main_loop_unref(loop_);
+    g_main_context_unref(context_);
+    throw std::runtime_error("cannot add an ICE stream");
+  }
+  nice_agent_set_stream_name(agent_, streamId_, "application");
+  if (config.portRangeBegin > 1024 || config.portRangeEnd < 65535) {
+    nice_agent_set_port_range(agent_, streamId_, 1, config.portRangeBegin, config.portRangeEnd);
+  }
+
+  for (const auto& server : config.iceServers) {
+    if (server.type != IceServer::Type::Turn) continue;
+    bool tcp = server.relayType != IceServer::RelayType::TurnUdp;
+    std::string ip = resolve(server.hostname, tcp);
+    if (ip.empty()) {
+      log(LogLevel::Warning, "cannot resolve TURN server " + server.hostname);
+      continue;
+    }
+    NiceRelayType type = server.relayType == IceServer::RelayType::TurnUdp   ? NICE_RELAY_TYPE_TURN_UDP
+                         : server.relayType == IceServer::RelayType::TurnTcp ? NICE_RELAY_TYPE_TURN_TCP
+                                                                             : NICE_RELAY_TYPE_TURN_TLS;
+    nice_agent_set_relay_info(agent_, streamId_, 1, ip.c_str(), server.port, server.username.c_str(),
+                              server.password.c_str(), type);
+  }
+
+  g_signal_connect(agent_, "candidate-gathering-done", G_CALLBACK(onGatheringDone), this);
+  g_signal_connect(agent_, "component-state-changed", G_CALLBACK(onStateChanged), this);
+  g_signal_connect(agent_, "new-candidate-full", G_CALLBACK(onNewCandidate), this);
+  nice_agent_attach_recv(agent_, streamId_, 1, context_, onReceive, this);
+
+  gchar* ufrag = nullptr;
+  gchar* pwd = nullptr;
+  nice_agent_get_local_credentials(agent_, streamId_, &ufrag, &pwd);
+  ufrag_ = ufrag ? ufrag : "";
+  pwd_ = pwd ? pwd : "";
+  g_free(ufrag);
+  g_free(pwd);
+
+  GSource* timer = g_timeout_source_new(100);
+  g_source_set_callback(timer, onTimer, this, nullptr);
+  g_source_attach(timer, context_);
+  g_source_unref(timer);
+
+  thread_ = std::thread([this] {
+    g_main_context_push_thread_default(context_);
+    g_main_loop_run(loop_);
+    g_main_context_pop_thread_default(context_);
+  });
+  threadId_ = thread_.get_id();
+}
+
+IceTransport::~IceTransport() { stop(); }
+
+void IceTransport::stop() {
+  if (thread_.joinable()) {
+    g_main_loop_quit(loop_);
+    thread_.join();
+  }
+  std::unique_lock lock(agentMutex_);
+  stopped_ = true;
+  if (agent_) {
+    g_signal_handlers_disconnect_by_data(agent_, this);
+    nice_agent_attach_recv(agent_, streamId_, 1, context_, nullptr, nullptr);
+    nice_agent_remove_stream(agent_, streamId_);
+    g_object_unref(agent_);
+    agent_ = nullptr;
+    // Sources the agent left on the context hold no reference to us any more;
+    // drain them so that its sockets close now.
+    while (g_main_context_iteration(context_, FALSE)) {
+    }
+    g_main_loop_unref(loop_);
+    g_main_context_unref(context_);
+  }
+}
+
+void IceTransport::invoke(std::function<void()> task) {
+  std::shared_lock lock(agentMutex_);
+  if (stopped_) return;
+  auto* heap = new std::function<void()>(std::move(task));
+  g_main_context_invoke_full(
+      context_, G_PRIORITY_DEFAULT,
+      [](gpointer data) -> gboolean {
+        (*static_cast<std::function<void()>*>(data))();
+        return G_SOURCE_REMOVE;
+      },
+      heap, [](gpointer data) { delete static_cast<std::function<void()>*>(data); });
+}
+
+bool IceTransport::onLoopThread() const { return std::this_thread::get_id() == threadId_; }
+
+void IceTransport::setControlling(bool controlling) {
+  std::shared_lock lock(agentMutex_);
+  if (!stopped_) g_object_set(agent_, "controlling-mode", controlling ? TRUE : FALSE, nullptr);
+}
+
+void IceTransport::gather() {
+  {
+    std::lock_guard lock(mutex_);
+    if (gathering_) return;
+    gathering_ = true;
+  }
+  setState(State::Gathering);
+  std::shared_lock lock(agentMutex_);
+  if (stopped_) return;
+  if (!nice_agent_gather_candidates(agent_, streamId_)) {
+    log(LogLevel::Error, "ICE candidate gathering failed");
+    setState(State::Failed);
+    return;
+  }
+  // The default socket buffers overflow under a fast SCTP sender, and every
+  // lost datagram costs a retransmission and half the congestion window.
+  if (GPtrArray* sockets = nice_agent_get_sockets(agent_, streamId_, 1)) {
+    for (guint i = 0; i < sockets->len; ++i) {
+      int fd = g_socket_get_fd(G_SOCKET(g_ptr_array_index(sockets, i)));
+      int size = 4 * 1024 * 1024;
+      setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
+      setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &size, sizeof size);
+    }
+    g_ptr_array_unref(sockets);
+  }
+}
+
+void IceTransport::setRemoteCredentials(const std::string& ufrag, const std::string& pwd) {
+  {
+    std::lock_guard lock(mutex_);
+    remoteCredentialsSet_ = true;
+    lastRemoteCandidate_ = std::chrono::steady_clock::now();
+  }
+  std::shared_lock lock(agentMutex_);
+  if (!stopped_) nice_agent_set_remote_credentials(agent_, streamId_, ufrag.c_str(), pwd.c_str());
+}
+
+bool IceTransport::addRemoteCandidate(const std::string& candidateLine) {
+  std::string line = candidateLine.rfind("a=", 0) == 0 ? candidateLine : "a=" + candidateLine;
+  std::shared_lock agentLock(agentMutex_);
+  if (stopped_) return false;
+  NiceCandidate* candidate = nice_agent_parse_remote_candidate_sdp(agent_, streamId_, line.c_str());
+  if (!candidate) return false;
+  // Candidates that name a host (mDNS) cannot be used without a resolver.
+  GSList* list = g_slist_append(nullptr, candidate);
+  int added = nice_agent_set_remote_candidates(agent_, streamId_, 1, list);
+  g_slist_free_full(list, reinterpret_cast<GDestroyNotify>(nice_candidate_free));
+  std::lock_guard lock(mutex_);
+  lastRemoteCandidate_ = std::chrono::steady_clock::now();
+  return added > 0;
+}
+
+void IceTransport::remoteGatheringDone() {
+  {
+    std::lock_guard lock(mutex_);
+    if (remoteDone_) return;
+    remoteDone_ = true;
+  }
+  std::shared_lock lock(agentMutex_);
+  if (!stopped_) nice_agent_peer_candidate_gathering_done(agent_, streamId_);
+}
+
+bool IceTransport::send(const uint8_t* data, size_t size) {
+  // libnice refuses by itself while no pair is selected; a peer's first DTLS
+  // flight can come before our side has seen the pair complete.
+  std::shared_lock lock(agentMutex_);
+  if (stopped_) return false;
+  return nice_agent_send(agent_, streamId_, 1, guint(size), reinterpret_cast<const gchar*>(data)) >= 0;
+}
+
+void IceTransport::setState(State state) {
+  if (state_.exchange(state) == state) return;
+  if (callbacks_.onState) callbacks_.onState(state);
+}
+
+void IceTransport::handleGatheringDone() {
+  if (callbacks_.onGatheringDone) callbacks_.onGatheringDone();
+}
+
+void IceTransport::handleStateChange(unsigned state) {
+  switch (state) {
+  case NICE_COMPONENT_STATE_GATHERING:
+  case NICE_COMPONENT_STATE_CONNECTING:
+    if (state_.load() != State::Connected) setState(State::Connecting);
+    break;
+  case NICE_COMPONENT_STATE_CONNECTED:
+  case NICE_COMPONENT_STATE_READY:
+    setState(State::Connected);
+    break;
+  case NICE_COMPONENT_STATE_FAILED:
+    setState(State::Failed);
+    break;
+  default:
+    break;
+  }
+}
+
+void IceTransport::handleNewCandidate(void* opaque) {
+  auto* candidate = static_cast<NiceCandidate*>(opaque);
+  gchar* sdp = nice_agent_generate_local_candidate_sdp(agent_, candidate);
+  if (!sdp) return;
+  std::string line = sdp;
+  g_free(sdp);
+  if (line.rfind("a=", 0) == 0) line.erase(0, 2);
+  if (callbacks_.onCandidate) callbacks_.onCandidate(line);
+}
+
+void IceTransport::handleTick() {
+  // A browser does not always say that it has sent its last candidate. After a
+  // quiet spell without a connection, tell libnice there are no more so that a
+  // hopeless check list ends in failure instead of waiting for ever.
+  bool declareDone = false;
+  {
+    std::lock_guard lock(mutex_);
+    if (remoteCredentialsSet_ && !remoteDone_ && state_.load() != State::Connected &&
+        std::chrono::steady_clock::now() - lastRemoteCandidate_ > std::chrono::seconds(10)) {
+      declareDone = true;
+    }
+  }
+  if (declareDone) remoteGatheringDone();
+  if (callbacks_.onTick) callbacks_.onTick();
+}
+
+} // namespace rtc::impl

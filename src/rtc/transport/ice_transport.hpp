@@ -1,0 +1,85 @@
+#pragma once
+// ICE over libnice: one stream with one component (everything is bundled and
+// RTCP is multiplexed), its own GLib main loop on a thread this object owns.
+#include "rtc/configuration.hpp"
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <mutex>
+#include <shared_mutex>
+#include <string>
+#include <thread>
+
+typedef struct _NiceAgent NiceAgent;
+typedef struct _GMainContext GMainContext;
+typedef struct _GMainLoop GMainLoop;
+
+namespace rtc::impl {
+
+class IceTransport {
+public:
+  enum class State { New, Gathering, Connecting, Connected, Failed };
+
+  struct Callbacks {
+    std::function<void(State)> onState;
+    std::function<void(std::string candidateLine)> onCandidate; // "candidate:..."
+    std::function<void()> onGatheringDone;
+    std::function<void(const uint8_t* data, size_t size)> onPacket; // on the loop thread
+    std::function<void()> onTick;                                   // every 100 ms on the loop thread
+  };
+
+  // Throws std::runtime_error when libnice cannot be set up.
+  IceTransport(const Configuration& config, bool controlling, Callbacks callbacks);
+  ~IceTransport();
+  IceTransport(const IceTransport&) = delete;
+  IceTransport& operator=(const IceTransport&) = delete;
+
+  std::string localUfrag() const { return ufrag_; }
+  std::string localPwd() const { return pwd_; }
+  void setControlling(bool controlling);
+
+  void gather();
+  void setRemoteCredentials(const std::string& ufrag, const std::string& pwd);
+  // Returns false for a line libnice cannot use (other transports, names).
+  bool addRemoteCandidate(const std::string& candidateLine);
+  void remoteGatheringDone();
+
+  bool send(const uint8_t* data, size_t size);
+  bool onLoopThread() const;
+  // Runs `task` on the loop thread; dropped once the transport has stopped.
+  void invoke(std::function<void()> task);
+  // Ends the loop and joins its thread; the agent is released.
+  void stop();
+
+  // Called from libnice's signals.
+  void handleGatheringDone();
+  void handleStateChange(unsigned state);
+  void handleNewCandidate(void* candidate);
+  void handleTick();
+  void onPacketReceived(const uint8_t* data, size_t size);
+
+private:
+  void setState(State state);
+
+  Callbacks callbacks_;
+  GMainContext* context_ = nullptr;
+  GMainLoop* loop_ = nullptr;
+  NiceAgent* agent_ = nullptr;
+  unsigned streamId_ = 0;
+  std::string ufrag_;
+  std::string pwd_;
+  std::thread thread_;
+  std::thread::id threadId_;
+  std::atomic<State> state_{State::New};
+  std::mutex mutex_;
+  // Shared by callers of the agent, exclusive while it is released.
+  mutable std::shared_mutex agentMutex_;
+  bool stopped_ = false;
+  bool gathering_ = false;
+  bool remoteCredentialsSet_ = false;
+  bool remoteDone_ = false;
+  std::chrono::steady_clock::time_point lastRemoteCandidate_;
+};
+
+} // namespace rtc::impl

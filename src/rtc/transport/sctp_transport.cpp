@@ -1,0 +1,454 @@
+#include "transport/sctp_transport.hpp"
+
+#include "log.hpp"
+
+#include <usrsctp.h>
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <thread>
+#include <unordered_map>
+
+namespace rtc::impl {
+namespace {
+
+// usrsctp identifies a connection by an opaque address; ours is a number
+// looked up here, so that a late callback for a closed connection finds
+// nothing instead of freed memory.
+class Registry {
+public:
+  uintptr_t add(const std::shared_ptr<SctpTransport>& transport, uintptr_t id) {
+    std::lock_guard lock(mutex_);
+    map_[id] = transport;
+    return id;
+  }
+  void remove(uintptr_t id) {
+    std::lock_guard lock(mutex_);
+    map_.erase(id);
+  }
+  std::shared_ptr<SctpTransport> find(uintptr_t id) {
+    std::lock_guard lock(mutex_);
+    auto it = map_.find(id);
+    return it == map_.end() ? nullptr : it->second.lock();
+  }
+  uintptr_t nextId() { return next_.fetch_add(1); }
+
+private:
+  std::mutex mutex_;
+  std::unordered_map<uintptr_t, std::weak_ptr<SctpTransport>> map_;
+  std::atomic<uintptr_t> next_{1};
+};
+
+Registry& registry() {
+  static Registry instance;
+  return instance;
+}
+
+int onOutput(void* addr, void* buffer, size_t length, uint8_t, uint8_t) {
+  auto transport = registry().find(reinterpret_cast<uintptr_t>(addr));
+  return transport ? transport->outgoing(buffer, length) : -1;
+}
+
+int onReceive(struct socket*, union sctp_sockstore, void* data, size_t size, struct sctp_rcvinfo info, int flags,
+              void* ulp) {
+  auto transport = registry().find(reinterpret_cast<uintptr_t>(ulp));
+  if (transport && data) {
+    transport->received(data, size, info.rcv_sid, ntohl(info.rcv_ppid), flags);
+  }
+  std::free(data);
+  return 1;
+}
+
+int onWritable(struct socket*, uint32_t, void* ulp) {
+  if (auto transport = registry().find(reinterpret_cast<uintptr_t>(ulp))) transport->writable();
+  return 0;
+}
+
+// usrsctp without its own threads: one timer thread of ours drives it while
+// any connection uses SCTP, and is joined when the last one is done.
+struct LibraryState {
+  std::mutex mutex;
+  int users = 0;
+  bool initialised = false;
+  std::thread timer;
+  std::atomic<bool> running{false};
+};
+
+LibraryState& library() {
+  static LibraryState state;
+  return state;
+}
+
+void configureOnce() {
+  usrsctp_init_nothreads(0, onOutput, nullptr);
+  usrsctp_sysctl_set_sctp_ecn_enable(0);
+  usrsctp_sysctl_set_sctp_pr_enable(1);
+  usrsctp_sysctl_set_sctp_reconfig_enable(1);
+  // Windows large enough for a fast path; a message of up to 256 KiB must
+  // fit in the send buffer as a whole.
+  usrsctp_sysctl_set_sctp_sendspace(4 * 1024 * 1024);
+  usrsctp_sysctl_set_sctp_recvspace(4 * 1024 * 1024);
+  usrsctp_sysctl_set_sctp_max_chunks_on_queue(64 * 1024);
+  usrsctp_sysctl_set_sctp_initial_cwnd(10);
+  usrsctp_sysctl_set_sctp_max_burst_default(10);
+  // Give up on a dead peer in seconds, not minutes.
+  usrsctp_sysctl_set_sctp_rto_min_default(200);
+  usrsctp_sysctl_set_sctp_rto_max_default(10000);
+  usrsctp_sysctl_set_sctp_rto_initial_default(1000);
+  usrsctp_sysctl_set_sctp_init_rto_max_default(10000);
+  usrsctp_sysctl_set_sctp_init_rtx_max_default(8);
+  usrsctp_sysctl_set_sctp_assoc_rtx_max_default(10);
+  usrsctp_sysctl_set_sctp_path_rtx_max_default(10);
+  usrsctp_sysctl_set_sctp_heartbeat_interval_default(10000);
+  usrsctp_sysctl_set_sctp_delayed_sack_time_default(20);
+}
+
+} // namespace
+
+SctpTransport::Library::Library() {
+  auto& lib = library();
+  std::lock_guard lock(lib.mutex);
+  if (!lib.initialised) {
+    configureOnce();
+    lib.initialised = true;
+  }
+  if (lib.users++ == 0) {
+    lib.running = true;
+    lib.timer = std::thread([&lib] {
+      auto last = std::chrono::steady_clock::now();
+      while (lib.running) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        auto now = std::chrono::steady_clock::now();
+        auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(now - last).count();
+        if (elapsed > 0) {
+          usrsctp_handle_timers(uint32_t(elapsed));
+          last += std::chrono::milliseconds(elapsed);
+        }
+      }
+    });
+  }
+}
+
+SctpTransport::Library::~Library() {
+  auto& lib = library();
+  std::lock_guard lock(lib.mutex);
+  if (--lib.users == 0) {
+    lib.running = false;
+    lib.timer.join();
+  }
+}
+
+std::shared_ptr<SctpTransport> SctpTransport::create(uint16_t localPort, uint16_t remotePort, size_t mtu,
+                                                     size_t maxMessageSize, Callbacks callbacks) {
+  std::shared_ptr<SctpTransport> transport(
+      new SctpTransport(localPort, remotePort, mtu, maxMessageSize, std::move(callbacks)));
+  registry().add(transport, transport->id_);
+  return transport;
+}
+
+SctpTransport::SctpTransport(uint16_t localPort, uint16_t remotePort, size_t mtu, size_t maxMessageSize,
+                             Callbacks callbacks)
+    : id_(registry().nextId()), localPort_(localPort), remotePort_(remotePort), mtu_(mtu),
+      maxMessageSize_(maxMessageSize), callbacks_(std::move(callbacks)) {}
+
+SctpTransport::~SctpTransport() {
+  close();
+  registry().remove(id_);
+}
+
+bool SctpTransport::start() {
+  std::lock_guard lock(socketMutex_);
+  auto* ulp = reinterpret_cast<void*>(id_);
+  usrsctp_register_address(ulp);
+  // Tell us when the send buffer has room for a quarter of it again.
+  sock_ = usrsctp_socket(AF_CONN, SOCK_STREAM, IPPROTO_SCTP, onReceive, onWritable, 1024 * 1024, ulp);
+  if (!sock_) {
+    log(LogLevel::Error, "cannot create the SCTP socket: " + std::string(std::strerror(errno)));
+    usrsctp_deregister_address(ulp);
+    return false;
+  }
+  usrsctp_set_non_blocking(sock_, 1);
+
+  // Closing aborts at once: there is no one left to read a graceful ending.
+  linger lingerOption{1, 0};
+  usrsctp_setsockopt(sock_, SOL_SOCKET, SO_LINGER, &lingerOption, sizeof lingerOption);
+  int on = 1;
+  usrsctp_setsockopt(sock_, IPPROTO_SCTP, SCTP_RECVRCVINFO, &on, sizeof on);
+  usrsctp_setsockopt(sock_, IPPROTO_SCTP, SCTP_NODELAY, &on, sizeof on);
+  sctp_assoc_value reset{};
+  reset.assoc_id = SCTP_ALL_ASSOC;
+  reset.assoc_value = SCTP_ENABLE_RESET_STREAM_REQ;
+  usrsctp_setsockopt(sock_, IPPROTO_SCTP, SCTP_ENABLE_STREAM_RESET, &reset, sizeof reset);
+  for (uint16_t type : {SCTP_ASSOC_CHANGE, SCTP_STREAM_RESET_EVENT, SCTP_SENDER_DRY_EVENT}) {
+    sctp_event event{};
+    event.se_assoc_id = SCTP_ALL_ASSOC;
+    event.se_type = type;
+    event.se_on = 1;
+    usrsctp_setsockopt(sock_, IPPROTO_SCTP, SCTP_EVENT, &event, sizeof event);
+  }
+  sctp_initmsg init{};
+  init.sinit_num_ostreams = 1024;
+  init.sinit_max_instreams = 1024;
+  usrsctp_setsockopt(sock_, IPPROTO_SCTP, SCTP_INITMSG, &init, sizeof init);
+  sctp_paddrparams params{};
+  params.spp_assoc_id = SCTP_FUTURE_ASSOC;
+  params.spp_flags = SPP_PMTUD_DISABLE;
+  params.spp_pathmtu = uint32_t(mtu_);
+  usrsctp_setsockopt(sock_, IPPROTO_SCTP, SCTP_PEER_ADDR_PARAMS, &params, sizeof params);
+
+  sockaddr_conn local{};
+  local.sconn_family = AF_CONN;
+  local.sconn_port = htons(localPort_);
+  local.sconn_addr = ulp;
+  if (usrsctp_bind(sock_, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
+    log(LogLevel::Error, "cannot bind the SCTP socket: " + std::string(std::strerror(errno)));
+    return false;
+  }
+  sockaddr_conn remote = local;
+  remote.sconn_port = htons(remotePort_);
+  int rc = usrsctp_connect(sock_, reinterpret_cast<sockaddr*>(&remote), sizeof remote);
+  if (rc != 0 && errno != EINPROGRESS) {
+    log(LogLevel::Error, "cannot start the SCTP association: " + std::string(std::strerror(errno)));
+    return false;
+  }
+  return true;
+}
+
+void SctpTransport::close() {
+  struct socket* sock = nullptr;
+  {
+    std::lock_guard lock(socketMutex_);
+    std::swap(sock, sock_);
+  }
+  if (!sock) return;
+  {
+    std::lock_guard lock(sendMutex_);
+    queue_.clear();
+  }
+  usrsctp_close(sock);
+  usrsctp_deregister_address(reinterpret_cast<void*>(id_));
+  State s = state_.load();
+  if (s == State::Connecting || s == State::Connected) state_ = State::Closed;
+}
+
+void SctpTransport::receivePacket(const uint8_t* data, size_t size) {
+  {
+    std::lock_guard lock(socketMutex_);
+    if (!sock_) return;
+  }
+  usrsctp_conninput(reinterpret_cast<void*>(id_), data, size, 0);
+  processInbox();
+}
+
+int SctpTransport::outgoing(const void* data, size_t size) {
+  if (callbacks_.sendPacket && callbacks_.sendPacket(static_cast<const uint8_t*>(data), size)) return 0;
+  return -1;
+}
+
+// usrsctp calls this with its own locks held; the message is handled later
+// on the ICE thread, where sending (an acknowledgement) is safe.
+void SctpTransport::received(void* data, size_t size, uint16_t stream, uint32_t ppid, int flags) {
+  Incoming in{std::vector<uint8_t>(static_cast<uint8_t*>(data), static_cast<uint8_t*>(data) + size), stream, ppid,
+              flags};
+  {
+    std::lock_guard lock(inboxMutex_);
+    inbox_.push_back(std::move(in));
+  }
+  scheduleProcess();
+}
+
+void SctpTransport::scheduleProcess() {
+  if (processScheduled_.exchange(true)) return;
+  if (!callbacks_.runOnLoop) return;
+  callbacks_.runOnLoop([weak = weak_from_this()] {
+    if (auto self = weak.lock()) {
+      self->processScheduled_ = false;
+      self->processInbox();
+    }
+  });
+}
+
+void SctpTransport::processInbox() {
+  std::vector<Incoming> batch;
+  {
+    std::lock_guard lock(inboxMutex_);
+    batch.swap(inbox_);
+  }
+  for (auto& in : batch) {
+    if (in.flags & MSG_NOTIFICATION) {
+      handleNotification(in.data.data(), in.data.size());
+      continue;
+    }
+    auto& buffer = partial_[in.stream];
+    if (buffer.empty()) {
+      buffer = std::move(in.data);
+    } else {
+      buffer.insert(buffer.end(), in.data.begin(), in.data.end());
+    }
+    if (buffer.size() > maxMessageSize_ + 16) {
+      // A peer that ignores our size limit must not make us grow for ever.
+      log(LogLevel::Warning, "dropping an SCTP message larger than the limit");
+      buffer.clear();
+      buffer.shrink_to_fit();
+      continue;
+    }
+    if (in.flags & MSG_EOR) {
+      std::vector<uint8_t> message = std::move(buffer);
+      partial_.erase(in.stream);
+      if (callbacks_.onMessage) callbacks_.onMessage(in.stream, in.ppid, std::move(message));
+    }
+  }
+}
+
+void SctpTransport::handleNotification(const uint8_t* data, size_t size) {
+  if (size < sizeof(sctp_notification::sctp_tlv)) return;
+  auto* n = reinterpret_cast<const sctp_notification*>(data);
+  if (n->sn_header.sn_length > size) return;
+  switch (n->sn_header.sn_type) {
+  case SCTP_ASSOC_CHANGE: {
+    const auto& change = n->sn_assoc_change;
+    if (change.sac_state == SCTP_COMM_UP) {
+      setState(State::Connected);
+      flush();
+    } else if (change.sac_state == SCTP_COMM_LOST || change.sac_state == SCTP_SHUTDOWN_COMP) {
+      setState(state_.load() == State::Connecting ? State::Failed : State::Closed);
+    } else if (change.sac_state == SCTP_CANT_STR_ASSOC) {
+      setState(State::Failed);
+    }
+    break;
+  }
+  case SCTP_STREAM_RESET_EVENT: {
+    const auto& event = n->sn_strreset_event;
+    size_t count = (event.strreset_length - sizeof(sctp_stream_reset_event)) / sizeof(uint16_t);
+    if (event.strreset_length < sizeof(sctp_stream_reset_event) || event.strreset_length > size) break;
+    if (event.strreset_flags & (SCTP_STREAM_RESET_DENIED | SCTP_STREAM_RESET_FAILED)) break;
+    if (event.strreset_flags & SCTP_STREAM_RESET_INCOMING_SSN) {
+      for (size_t i = 0; i < count; ++i) {
+        if (callbacks_.onIncomingReset) callbacks_.onIncomingReset(event.strreset_stream_list[i]);
+      }
+    }
+    break;
+  }
+  case SCTP_SENDER_DRY_EVENT:
+    flush();
+    break;
+  default:
+    break;
+  }
+}
+
+void SctpTransport::setState(State state) {
+  State previous = state_.exchange(state);
+  if (previous == state) return;
+  if (previous == State::Failed || previous == State::Closed) {
+    state_ = previous; // final states stay
+    return;
+  }
+  if (callbacks_.onState) callbacks_.onState(state);
+}
+
+bool SctpTransport::send(uint16_t stream, uint32_t ppid, std::vector<uint8_t> data, Reliability reliability) {
+  State s = state_.load();
+  if (s == State::Failed || s == State::Closed) return false;
+  std::vector<std::pair<uint16_t, size_t>> sent;
+  {
+    std::lock_guard lock(sendMutex_);
+    queue_.push_back({stream, ppid, std::move(data), reliability});
+    if (queue_.size() == 1 && s == State::Connected) trySendLocked(sent);
+  }
+  if (callbacks_.onSent) {
+    for (auto& [id, size] : sent) callbacks_.onSent(id, size);
+  }
+  return true;
+}
+
+void SctpTransport::writable() {
+  if (flushScheduled_.exchange(true)) return;
+  if (!callbacks_.runOnLoop) return;
+  callbacks_.runOnLoop([weak = weak_from_this()] {
+    if (auto self = weak.lock()) {
+      self->flushScheduled_ = false;
+      self->flush();
+    }
+  });
+}
+
+void SctpTransport::flush() {
+  if (state_.load() != State::Connected) return;
+  std::vector<std::pair<uint16_t, size_t>> sent;
+  {
+    std::lock_guard lock(sendMutex_);
+    trySendLocked(sent);
+  }
+  if (callbacks_.onSent) {
+    for (auto& [id, size] : sent) callbacks_.onSent(id, size);
+  }
+}
+
+void SctpTransport::trySendLocked(std::vector<std::pair<uint16_t, size_t>>& sent) {
+  std::lock_guard socketLock(socketMutex_);
+  if (!sock_) return;
+  while (!queue_.empty()) {
+    auto& out = queue_.front();
+    sctp_sendv_spa spa{};
+    spa.sendv_flags = SCTP_SEND_SNDINFO_VALID;
+    spa.sendv_sndinfo.snd_sid = out.stream;
+    spa.sendv_sndinfo.snd_ppid = htonl(out.ppid);
+    spa.sendv_sndinfo.snd_flags = SCTP_EOR | (out.reliability.unordered ? SCTP_UNORDERED : 0);
+    if (out.reliability.maxRetransmits) {
+      spa.sendv_flags |= SCTP_SEND_PRINFO_VALID;
+      spa.sendv_prinfo.pr_policy = SCTP_PR_SCTP_RTX;
+      spa.sendv_prinfo.pr_value = *out.reliability.maxRetransmits;
+    } else if (out.reliability.maxPacketLifeTime) {
+      spa.sendv_flags |= SCTP_SEND_PRINFO_VALID;
+      spa.sendv_prinfo.pr_policy = SCTP_PR_SCTP_TTL;
+      spa.sendv_prinfo.pr_value = *out.reliability.maxPacketLifeTime;
+    }
+    ssize_t rc =
+        usrsctp_sendv(sock_, out.data.data(), out.data.size(), nullptr, 0, &spa, sizeof spa, SCTP_SENDV_SPA, 0);
+    if (rc < 0 && (errno == EWOULDBLOCK || errno == EAGAIN)) break;
+    if (rc < 0) log(LogLevel::Warning, "SCTP send failed: " + std::string(std::strerror(errno)));
+    size_t size = out.ppid == PpidStringEmpty || out.ppid == PpidBinaryEmpty ? 0 : out.data.size();
+    if (out.ppid != PpidControl) sent.emplace_back(out.stream, size);
+    queue_.pop_front();
+  }
+  // A stream is reset only after everything queued on it has left.
+  for (auto it = pendingResets_.begin(); it != pendingResets_.end();) {
+    bool queued = false;
+    for (const auto& out : queue_) queued = queued || out.stream == *it;
+    if (queued) {
+      ++it;
+      continue;
+    }
+    size_t length = sizeof(sctp_reset_streams) + sizeof(uint16_t);
+    std::vector<uint8_t> buffer(length);
+    auto* request = reinterpret_cast<sctp_reset_streams*>(buffer.data());
+    request->srs_assoc_id = SCTP_ALL_ASSOC;
+    request->srs_flags = SCTP_STREAM_RESET_OUTGOING;
+    request->srs_number_streams = 1;
+    request->srs_stream_list[0] = *it;
+    if (usrsctp_setsockopt(sock_, IPPROTO_SCTP, SCTP_RESET_STREAMS, request, socklen_t(length)) != 0 &&
+        (errno == EAGAIN || errno == EALREADY || errno == EBUSY)) {
+      // Another reset is in flight; try again when the sender is dry.
+      ++it;
+      continue;
+    }
+    it = pendingResets_.erase(it);
+  }
+}
+
+void SctpTransport::resetStream(uint16_t stream) {
+  std::vector<std::pair<uint16_t, size_t>> sent;
+  {
+    std::lock_guard lock(sendMutex_);
+    pendingResets_.insert(stream);
+    if (state_.load() == State::Connected) trySendLocked(sent);
+  }
+  if (callbacks_.onSent) {
+    for (auto& [id, size] : sent) callbacks_.onSent(id, size);
+  }
+}
+
+} // namespace rtc::impl

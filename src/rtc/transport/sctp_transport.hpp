@@ -1,0 +1,123 @@
+#pragma once
+// SCTP over DTLS on usrsctp: one association per connection, messages on
+// streams with payload protocol identifiers, stream resets for closing.
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <vector>
+
+struct socket;
+
+namespace rtc::impl {
+
+class SctpTransport : public std::enable_shared_from_this<SctpTransport> {
+public:
+  enum class State { Connecting, Connected, Failed, Closed };
+
+  // Payload protocol identifiers of data channels.
+  enum Ppid : uint32_t {
+    PpidControl = 50,
+    PpidString = 51,
+    PpidBinaryPartial = 52,
+    PpidBinary = 53,
+    PpidStringPartial = 54,
+    PpidStringEmpty = 56,
+    PpidBinaryEmpty = 57,
+  };
+
+  struct Reliability {
+    bool unordered = false;
+    std::optional<unsigned> maxRetransmits;
+    std::optional<unsigned> maxPacketLifeTime;
+  };
+
+  struct Callbacks {
+    std::function<bool(const uint8_t* data, size_t size)> sendPacket; // to DTLS
+    std::function<void(std::function<void()>)> runOnLoop;             // the ICE thread
+    std::function<void(State)> onState;
+    std::function<void(uint16_t stream, uint32_t ppid, std::vector<uint8_t> data)> onMessage;
+    std::function<void(uint16_t stream, size_t size)> onSent;
+    std::function<void(uint16_t stream)> onIncomingReset;
+  };
+
+  // Keeps usrsctp and its timer thread alive while a connection needs it.
+  // Released by the connection's close, never on a usrsctp thread.
+  class Library {
+  public:
+    Library();
+    ~Library();
+    Library(const Library&) = delete;
+    Library& operator=(const Library&) = delete;
+  };
+
+  static std::shared_ptr<SctpTransport> create(uint16_t localPort, uint16_t remotePort, size_t mtu,
+                                               size_t maxMessageSize, Callbacks callbacks);
+  ~SctpTransport();
+
+  // Opens the socket and starts the association (both sides connect; SCTP
+  // resolves the collision).
+  bool start();
+  void receivePacket(const uint8_t* data, size_t size);
+  // Queues one whole message; false once the association is gone.
+  bool send(uint16_t stream, uint32_t ppid, std::vector<uint8_t> data, Reliability reliability);
+  void resetStream(uint16_t stream);
+  // Aborts the association and closes the socket.
+  void close();
+  State state() const { return state_.load(); }
+
+  // From usrsctp's callbacks.
+  int outgoing(const void* data, size_t size);
+  void received(void* data, size_t size, uint16_t stream, uint32_t ppid, int flags);
+  void writable();
+
+private:
+  SctpTransport(uint16_t localPort, uint16_t remotePort, size_t mtu, size_t maxMessageSize, Callbacks callbacks);
+  void processInbox();
+  void scheduleProcess();
+  void handleNotification(const uint8_t* data, size_t size);
+  void flush();
+  void trySendLocked(std::vector<std::pair<uint16_t, size_t>>& sent);
+  void setState(State state);
+
+  struct Outgoing {
+    uint16_t stream;
+    uint32_t ppid;
+    std::vector<uint8_t> data;
+    Reliability reliability;
+  };
+  struct Incoming {
+    std::vector<uint8_t> data;
+    uint16_t stream;
+    uint32_t ppid;
+    int flags;
+  };
+
+  const uintptr_t id_;
+  const uint16_t localPort_;
+  const uint16_t remotePort_;
+  const size_t mtu_;
+  const size_t maxMessageSize_;
+  Callbacks callbacks_;
+  std::atomic<State> state_{State::Connecting};
+
+  std::mutex socketMutex_; // guards sock_ against close
+  struct socket* sock_ = nullptr;
+
+  std::mutex sendMutex_;
+  std::deque<Outgoing> queue_;
+  std::set<uint16_t> pendingResets_;
+  std::atomic<bool> flushScheduled_{false};
+
+  std::mutex inboxMutex_;
+  std::vector<Incoming> inbox_;
+  std::atomic<bool> processScheduled_{false};
+  std::map<uint16_t, std::vector<uint8_t>> partial_; // loop thread only
+};
+
+} // namespace rtc::impl

@@ -1,0 +1,77 @@
+#include "rtc/transport/loopback_pair.hpp"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <thread>
+
+using namespace std::chrono_literals;
+using rtc::PeerConnection;
+using rtc_test::LoopbackPair;
+using rtc_test::Waiter;
+
+namespace {
+
+rtc::binary pattern(size_t size, unsigned seed) {
+  rtc::binary data(size);
+  std::mt19937 gen(seed);
+  for (auto& b : data) b = std::byte(gen());
+  return data;
+}
+
+// The channel the answerer is offered, and everything it receives.
+struct Receiver {
+  Waiter waiter;
+  std::shared_ptr<rtc::DataChannel> channel;
+  std::vector<rtc::message_variant> messages;
+  bool opened = false;
+  bool closed = false;
+
+  void attach(const std::shared_ptr<rtc::DataChannel>& dc) {
+    dc->onOpen([this] { waiter.update([&] { opened = true; }); });
+    dc->onClosed([this] { waiter.update([&] { closed = true; }); });
+    dc->onMessage([this](rtc::message_variant m) { waiter.update([&] { messages.push_back(std::move(m)); }); });
+  }
+};
+
+} // namespace
+
+TEST(Loopback, ConnectsAndCarriesMessagesBothWaysInOrder) {
+  LoopbackPair pair;
+  Receiver atAnswerer;
+  Receiver atOfferer;
+  pair.answerer->onDataChannel([&](std::shared_ptr<rtc::DataChannel> dc) {
+    atAnswerer.attach(dc);
+    atAnswerer.waiter.update([&] { atAnswerer.channel = dc; });
+  });
+  auto channel = pair.offerer->createDataChannel("input");
+  atOfferer.attach(channel);
+  pair.offerer->setLocalDescription();
+
+  ASSERT_TRUE(pair.waitBoth(PeerConnection::State::Connected));
+  ASSERT_TRUE(atOfferer.waiter.waitFor([&] { return atOfferer.opened; }));
+  ASSERT_TRUE(atAnswerer.waiter.waitFor([&] { return atAnswerer.channel && atAnswerer.opened; }));
+  EXPECT_EQ(atAnswerer.channel->label(), "input");
+
+  const std::vector<size_t> sizes = {1, 2, 1000, 1200, 4096, 65535, 65536, 100000, 262144};
+  for (size_t i = 0; i < sizes.size(); ++i) {
+    ASSERT_TRUE(channel->send(pattern(sizes[i], unsigned(i))));
+    ASSERT_TRUE(atAnswerer.channel->send(pattern(sizes[i], unsigned(100 + i))));
+  }
+  ASSERT_TRUE(channel->send(std::string("hello")));
+  ASSERT_TRUE(channel->send(std::string()));
+  ASSERT_TRUE(channel->send(rtc::binary()));
+
+  ASSERT_TRUE(atAnswerer.waiter.waitFor([&] { return atAnswerer.messages.size() == sizes.size() + 3; }));
+  ASSERT_TRUE(atOfferer.waiter.waitFor([&] { return atOfferer.messages.size() == sizes.size(); }));
+  std::lock_guard a(atAnswerer.waiter.mutex());
+  std::lock_guard o(atOfferer.waiter.mutex());
+  for (size_t i = 0; i < sizes.size(); ++i) {
+    ASSERT_TRUE(std::holds_alternative<rtc::binary>(atAnswerer.messages[i]));
+    EXPECT_EQ(std::get<rtc::binary>(atAnswerer.messages[i]), pattern(sizes[i], unsigned(i))) << sizes[i];
+    EXPECT_EQ(std::get<rtc::binary>(atOfferer.messages[i]), pattern(sizes[i], unsigned(100 + i))) << sizes[i];
+  }
+  EXPECT_EQ(std::get<std::string>(atAnswerer.messages[sizes.size()]), "hello");
+  EXPECT_EQ(std::get<std::string>(atAnswerer.messages[sizes.size() + 1]), "");
+  EXPECT_EQ(std::get<rtc::binary>(atAnswerer.messages[sizes.size() + 2]), rtc::binary());
+}
