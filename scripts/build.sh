@@ -13,6 +13,9 @@ win) extra=(-DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake) ;;
   ;;
 esac
 dir="build/$flavour"
+# Let ccache share objects between checkouts of the tree (CI's fresh clone
+# reuses what earlier builds on the machine compiled).
+export CCACHE_BASEDIR="$PWD" CCACHE_NOHASHDIR=1
 if [ ! -f "$dir/build.ninja" ]; then
   cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "${extra[@]}" "$@"
 fi
