@@ -1,9 +1,11 @@
 #pragma once
-// The one session object of remote-helper.
+// The one session object of remote-helper: the peer connection to the
+// viewer, the video track and the data channels, and the workers that feed
+// them.
 #include "session/host_callbacks.h"
 #include "session/session_control.h"
 
-#include <mutex>
+#include <memory>
 
 namespace dravnok {
 
@@ -20,13 +22,10 @@ public:
   void addRemoteCandidate(const std::string& candidate, const std::string& mid) override;
   void stop() override;
 
+  struct Impl;
+
 private:
-  HostCallbacks callbacks_;
-  bool viewOnly_ = true;
-  std::string sessionId_;
-  uint32_t parentPid_ = 0;
-  std::mutex sessionMutex_;
-  bool stopped_ = false;
+  std::unique_ptr<Impl> impl_;
 };
 
 } // namespace dravnok

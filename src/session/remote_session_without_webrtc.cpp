@@ -1,29 +1,31 @@
 // The session of a build without a WebRTC implementation: it can only say so.
+#if !DRAVNOK_HAVE_WEBRTC
 #include "session/remote_session.h"
+
+#include <mutex>
 
 namespace dravnok {
 
-RemoteSession::RemoteSession(HostCallbacks callbacks) : callbacks_(std::move(callbacks)) {}
+struct RemoteSession::Impl {
+  HostCallbacks callbacks;
+  std::mutex sessionMutex;
+};
 
-RemoteSession::~RemoteSession() { stop(); }
+RemoteSession::RemoteSession(HostCallbacks callbacks) : impl_(std::make_unique<Impl>()) {
+  impl_->callbacks = std::move(callbacks);
+}
 
-void RemoteSession::start(const std::string& sessionId, bool viewOnly, const std::vector<IceServerEntry>&,
-                          uint32_t parentPid) {
-  std::lock_guard lock(sessionMutex_);
-  sessionId_ = sessionId;
-  viewOnly_ = viewOnly;
-  parentPid_ = parentPid;
-  callbacks_.onLog("error", "this build has no WebRTC support");
-  callbacks_.onState("failed");
+RemoteSession::~RemoteSession() = default;
+
+void RemoteSession::start(const std::string&, bool, const std::vector<IceServerEntry>&, uint32_t) {
+  std::lock_guard lock(impl_->sessionMutex);
+  impl_->callbacks.onLog("error", "this build has no WebRTC support");
+  impl_->callbacks.onState("failed");
 }
 
 void RemoteSession::handleOffer(const std::string&) {}
-
 void RemoteSession::addRemoteCandidate(const std::string&, const std::string&) {}
-
-void RemoteSession::stop() {
-  std::lock_guard lock(sessionMutex_);
-  stopped_ = true;
-}
+void RemoteSession::stop() {}
 
 } // namespace dravnok
+#endif
