@@ -1,6 +1,6 @@
 #include "host/host_callbacks.h"
 
-#include "common/utf.h"
+#include "banner/banner_layout.h"
 #include "host/diagnostic_log.h"
 #include "host/event_writer.h"
 
@@ -8,10 +8,7 @@
 
 namespace dravnok::host {
 
-std::u16string bannerTextFor(const std::string& viewerName) {
-  if (viewerName.empty()) return u"Remote support session in progress";
-  return utf8ToUtf16(viewerName) + u" \u2014 remote support session";
-}
+std::u16string bannerTextFor(const std::string& viewerName) { return banner::bannerTextFor(viewerName); }
 
 HostCallbacks makeHostCallbacks(HostState& state, SessionBanner& banner) {
   HostCallbacks callbacks;

@@ -1,0 +1,114 @@
+#include "banner/banner_layout.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <numbers>
+
+using namespace dravnok::banner;
+
+namespace {
+
+struct Xy {
+  double x, y;
+};
+
+Xy pointOnArc(const CornerArc& arc, double degrees) {
+  const double r = arc.bounds.width / 2;
+  const double a = degrees * std::numbers::pi / 180;
+  return {arc.bounds.x + r + r * std::cos(a), arc.bounds.y + r + r * std::sin(a)};
+}
+
+} // namespace
+
+TEST(BannerLayout, WidthFollowsTheTextAndEverythingFitsTheBitmap) {
+  for (int textWidth : {0, 37, 250, 1900}) {
+    BannerLayout layout = layoutFor(textWidth);
+    EXPECT_EQ(layout.width, textWidth + 102);
+    EXPECT_EQ(layout.height, 89);
+    EXPECT_EQ(layout.card.box.width, textWidth + 58);
+    // The widest shadow layer touches the bitmap's left, right and bottom
+    // edges and nothing is cut off.
+    const RoundedBox& outer = layout.shadow.front();
+    EXPECT_EQ(outer.box.x, 0);
+    EXPECT_EQ(outer.box.x + outer.box.width, layout.width);
+    EXPECT_EQ(outer.box.y + outer.box.height, layout.height);
+    for (const RoundedBox& layer : layout.shadow) {
+      EXPECT_GE(layer.box.y, 0);
+      // Each layer stays a pill: its radius is half its height.
+      EXPECT_EQ(layer.radius * 2, layer.box.height);
+    }
+    // The narrowest layer is the card moved 5 px down, grown by 1 px.
+    const RoundedBox& inner = layout.shadow.back();
+    EXPECT_EQ(inner.box.x, layout.card.box.x - 1);
+    EXPECT_EQ(inner.box.y, layout.card.box.y + 5 - 1);
+  }
+}
+
+TEST(BannerLayout, DotAndTextSitOnTheCardsMiddleLine) {
+  BannerLayout layout = layoutFor(120);
+  const double middle = layout.card.box.y + layout.card.box.height / 2;
+  EXPECT_EQ(layout.halo.y + layout.halo.height / 2, middle);
+  EXPECT_EQ(layout.dot.y + layout.dot.height / 2, middle);
+  EXPECT_EQ(layout.dot.x + layout.dot.width / 2, layout.halo.x + layout.halo.width / 2);
+  EXPECT_EQ(layout.textBox.y + layout.textBox.height / 2, middle);
+  EXPECT_GT(layout.textBox.x, layout.halo.x + layout.halo.width);
+  // The text's measured width fits between its start and the card's end.
+  EXPECT_LE(layout.textBox.x + layout.textWidth, layout.card.box.x + layout.card.box.width);
+}
+
+TEST(BannerLayout, TextWidthRoundsHalfUpAndNeverGoesNegative) {
+  EXPECT_EQ(roundedTextWidth(10.49), 10);
+  EXPECT_EQ(roundedTextWidth(10.5), 11);
+  EXPECT_EQ(roundedTextWidth(0), 0);
+  EXPECT_EQ(roundedTextWidth(-3.2), 0);
+  EXPECT_EQ(roundedTextWidth(std::numeric_limits<double>::quiet_NaN()), 0);
+}
+
+TEST(BannerLayout, CornerArcsRunClockwiseAndJoinWithStraightEdges) {
+  RoundedBox shape{{22, 22, 158, 40}, 20};
+  auto arcs = roundedBoxArcs(shape);
+  for (size_t i = 0; i < arcs.size(); ++i) {
+    const CornerArc& arc = arcs[i];
+    const CornerArc& next = arcs[(i + 1) % arcs.size()];
+    Xy end = pointOnArc(arc, arc.startDegrees + arc.sweepDegrees);
+    Xy start = pointOnArc(next, next.startDegrees);
+    // The closing straight edge is horizontal or vertical.
+    EXPECT_TRUE(std::abs(end.x - start.x) < 1e-9 || std::abs(end.y - start.y) < 1e-9) << i;
+    EXPECT_EQ(arc.bounds.width, 40);
+  }
+  Xy topLeft = pointOnArc(arcs[0], arcs[0].startDegrees);
+  EXPECT_NEAR(topLeft.x, 22, 1e-9);
+  EXPECT_NEAR(topLeft.y, 42, 1e-9);
+  Xy topRight = pointOnArc(arcs[1], arcs[1].startDegrees + arcs[1].sweepDegrees);
+  EXPECT_NEAR(topRight.x, 180, 1e-9);
+  EXPECT_NEAR(topRight.y, 42, 1e-9);
+}
+
+TEST(BannerPlacement, CentredInTheWorkAreaAboveItsBottom) {
+  // Bottom taskbar 40 px high: the card's bottom edge ends 16 px above it.
+  BannerLayout layout = layoutFor(200);
+  Point origin = bannerOrigin({0, 0, 1920, 1040}, layout.width);
+  EXPECT_EQ(origin.x, (1920 - 302) / 2);
+  EXPECT_EQ(origin.y + layout.card.box.y + layout.card.box.height, 1040 - 16);
+  // Taskbar on the left, and an odd remainder rounds towards the left.
+  EXPECT_EQ(bannerOrigin({60, 0, 1920, 1080}, 301).x, 60 + (1920 - 301 - 60) / 2);
+  EXPECT_EQ(bannerOrigin({60, 0, 1920, 1080}, 301).y, 1002);
+  // A second monitor to the left of the primary one.
+  EXPECT_EQ(bannerOrigin({-1280, 0, 0, 1024}, 200).x, -740);
+}
+
+TEST(BannerText, UnsetNameGivesTheGeneralText) {
+  EXPECT_EQ(bannerTextFor(""), u"Remote support session in progress");
+  EXPECT_EQ(bannerTextFor("Ann"), u"Ann \u2014 remote support session");
+}
+
+TEST(BannerColours, SplitIntoStraightChannels) {
+  Argb dot = argbOf(kDotColour);
+  EXPECT_DOUBLE_EQ(dot.a, 1.0);
+  EXPECT_DOUBLE_EQ(dot.r, 0x4C / 255.0);
+  EXPECT_DOUBLE_EQ(dot.g, 0x9A / 255.0);
+  EXPECT_DOUBLE_EQ(dot.b, 0xF5 / 255.0);
+  EXPECT_DOUBLE_EQ(argbOf(kShadowLayer).a, 6 / 255.0);
+}
