@@ -1,0 +1,105 @@
+#!/usr/bin/env python3
+"""Runs remote-helper --banner-test and looks for the banner in its bitmap."""
+import argparse
+import os
+import re
+import shutil
+import struct
+import subprocess
+import sys
+import tempfile
+import unittest
+
+HELPER = None
+EMULATOR = []
+TIMEOUT = 120
+
+CARD = (0x18, 0x1A, 0x20)
+DOT = (0x4C, 0x9A, 0xF5)
+NOT_YET = re.compile(r"^--selftest: not available yet$", re.M)
+
+
+def read_bmp(path):
+    """(width, height, pixel(x, y) -> (r, g, b)) of a 24-bit bottom-up BMP."""
+    with open(path, "rb") as f:
+        data = f.read()
+    if data[:2] != b"BM":
+        raise ValueError("not a bitmap")
+    offset = struct.unpack_from("<I", data, 10)[0]
+    width, height, _, bits = struct.unpack_from("<iiHH", data, 18)
+    if bits != 24 or height <= 0:
+        raise ValueError("unexpected bitmap format")
+    stride = (3 * width + 3) & ~3
+
+    def pixel(x, y):
+        at = offset + (height - 1 - y) * stride + 3 * x
+        b, g, r = data[at:at + 3]
+        return (r, g, b)
+
+    return width, height, pixel
+
+
+def near(a, b, tolerance):
+    return all(abs(x - y) <= tolerance for x, y in zip(a, b))
+
+
+class BannerTestMode(unittest.TestCase):
+    def setUp(self):
+        self.dir = tempfile.mkdtemp(prefix="dravnok-banner-")
+
+    def tearDown(self):
+        shutil.rmtree(self.dir, ignore_errors=True)
+
+    def run_banner_test(self, name):
+        env = dict(os.environ)
+        env.pop("DRAVNOK_BANNER_NAME", None)
+        if name is not None:
+            env["DRAVNOK_BANNER_NAME"] = name
+        result = subprocess.run(EMULATOR + [HELPER, "--banner-test", "out.bmp"], capture_output=True,
+                                timeout=TIMEOUT, cwd=self.dir, env=env)
+        err = result.stderr.decode(errors="replace")
+        if NOT_YET.search(err):
+            self.skipTest("this build has no capture self-test yet")
+        self.assertEqual(result.returncode, 0, err)
+        return read_bmp(os.path.join(self.dir, "out.bmp"))
+
+    def check_banner(self, bitmap):
+        """Finds the banner on its middle row; returns its measured text width."""
+        width, height, pixel = bitmap
+        middle = height - 78 + 42
+        dots = [x for x in range(width) if near(pixel(x, middle), DOT, 6)]
+        self.assertTrue(dots, "no status dot on the banner's middle row")
+        # The dot is round, so the middle of its row is its centre, 44 px
+        # right of the banner's left edge.
+        origin = round((dots[0] + dots[-1]) / 2 - 44)
+        self.assertTrue(near(pixel(origin + 25, middle), CARD, 8), pixel(origin + 25, middle))
+        self.assertFalse(near(pixel(origin + 19, middle), CARD, 8), pixel(origin + 19, middle))
+        # Centred: origin = (width - (T + 102)) // 2, so T is known up to the
+        # pixel that the integer division drops; the card ends at T + 80.
+        for text_width in (width - 2 * origin - 102, width - 2 * origin - 101):
+            end = origin + text_width + 80
+            if near(pixel(end - 4, middle), CARD, 8) and not near(pixel(end + 3, middle), CARD, 8):
+                return text_width
+        self.fail("the card's right end does not match a centred banner")
+
+    def test_banner_sits_at_the_bottom_centre_and_grows_with_the_name(self):
+        short = self.check_banner(self.run_banner_test("Ann"))
+        long = self.check_banner(self.run_banner_test("Maximilian Alexander von Oberhausen-Wittelsbach"))
+        self.assertGreater(long, short + 150)
+        general = self.check_banner(self.run_banner_test(None))
+        self.assertGreater(general, 0)
+
+
+def main():
+    global HELPER, EMULATOR
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--helper", required=True)
+    parser.add_argument("--emulator", default="")
+    args, rest = parser.parse_known_args()
+    HELPER = os.path.abspath(args.helper)
+    EMULATOR = [args.emulator] if args.emulator else []
+    unittest.main(argv=[sys.argv[0], "-v", *rest])
+
+
+if __name__ == "__main__":
+    main()
