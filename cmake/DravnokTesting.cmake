@@ -20,8 +20,10 @@ endif()
 
 find_package(Python3 COMPONENTS Interpreter)
 
+# PROPERTIES are test properties for every test of the binary (for example
+# RUN_SERIAL TRUE for tests that need the X screen to themselves).
 function(dravnok_unit_tests name)
-  cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
+  cmake_parse_arguments(ARG "" "" "DEPS;PROPERTIES" ${ARGN})
   file(GLOB _sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_test.cpp
        ${CMAKE_CURRENT_SOURCE_DIR}/${DRAVNOK_PLATFORM}/*_test.cpp)
   if(NOT _sources)
@@ -32,6 +34,11 @@ function(dravnok_unit_tests name)
   target_include_directories(${name}_tests PRIVATE ${PROJECT_SOURCE_DIR}/tests)
   if(CMAKE_CROSSCOMPILING)
     add_test(NAME ${name}_tests COMMAND ${name}_tests)
+    if(ARG_PROPERTIES)
+      set_tests_properties(${name}_tests PROPERTIES ${ARG_PROPERTIES})
+    endif()
+  elseif(ARG_PROPERTIES)
+    gtest_discover_tests(${name}_tests DISCOVERY_MODE PRE_TEST PROPERTIES ${ARG_PROPERTIES})
   else()
     gtest_discover_tests(${name}_tests DISCOVERY_MODE PRE_TEST)
   endif()
