@@ -177,6 +177,8 @@ void DtlsTransport::advanceLocked(std::vector<Event>& events, std::string& reaso
       std::string fingerprint = Certificate::fingerprintOf(peer, algorithm_);
       X509_free(peer);
       if (fingerprint.empty() || fingerprint != remoteFingerprint_) {
+        // The peer already considers the handshake done; tell it we do not.
+        SSL_shutdown(ssl_);
         finished_ = true;
         reason = "DTLS peer certificate does not match the fingerprint in the remote description";
         events.push_back(Event::Failed);

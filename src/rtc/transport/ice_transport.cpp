@@ -75,8 +75,8 @@ IceTransport::IceTransport(const Configuration& config, bool controlling, Callba
     g_main_context_unref(context_);
     throw std::runtime_error("cannot create the ICE agent");
   }
-  g_object_set(agent_, "controlling-mode", controlling ? TRUE : FALSE, "upnp", FALSE, "stun-max-retransmissions", 5,
-               "stun-initial-timeout", 500, nullptr);
+  g_object_set(agent_, "controlling-mode", controlling ? TRUE : FALSE, "upnp", FALSE, "ice-tcp", FALSE,
+               "stun-max-retransmissions", 5, "stun-initial-timeout", 500, nullptr);
 
   // libnice takes one STUN server; the first usable one wins.
   for (const auto& server : config.iceServers) {

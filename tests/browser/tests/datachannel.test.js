@@ -1,0 +1,95 @@
+'use strict';
+// Chromium offers the "input" and "files" channels, our peer answers; both
+// directions carry text and binary of 1 B to 256 KiB, in order and intact.
+const { test } = require('node:test');
+const assert = require('node:assert/strict');
+const { launchBrowser, startPeer, connect, startTurn } = require('../harness');
+
+const SIZES = [1, 2, 100, 1199, 1200, 4096, 16384, 65535, 65536, 131072, 262144];
+
+async function until(page, expression, arg, timeoutMs = 20000) {
+  await page.waitForFunction(expression, arg, { timeout: timeoutMs, polling: 50 });
+}
+
+// Both directions on both channels, checked on the page.
+async function exchange(page, peer) {
+  for (const label of ['input', 'files']) {
+    for (const kind of ['binary', 'text']) {
+      await page.evaluate(({ l }) => window.rtcTest.reset(l), { l: label });
+      await page.evaluate(({ l, k, s }) => window.rtcTest.send(l, k, s), { l: label, k: kind, s: SIZES });
+      await until(page, ({ l, n }) => window.rtcTest.receivedCount(l) >= n, { l: label, n: SIZES.length });
+      assert.equal(await page.evaluate(({ l, k }) => window.rtcTest.check(l, 'echo', k, []), { l: label, k: kind }), '');
+    }
+  }
+  peer.send({ cmd: 'echo', on: false });
+  for (const label of ['input', 'files']) {
+    for (const kind of ['binary', 'text']) {
+      await page.evaluate(({ l }) => window.rtcTest.reset(l), { l: label });
+      peer.send({ cmd: 'send', label, kind, sizes: SIZES });
+      await until(page, ({ l, n }) => window.rtcTest.receivedCount(l) >= n, { l: label, n: SIZES.length });
+      const fault = await page.evaluate(({ l, k, s }) => window.rtcTest.check(l, 'pattern', k, s), {
+        l: label,
+        k: kind,
+        s: SIZES,
+      });
+      assert.equal(fault, '');
+    }
+  }
+  peer.send({ cmd: 'echo', on: true });
+}
+
+async function waitConnected(page, peer) {
+  await peer.waitFor((e) => e.evt === 'state' && e.state === 'connected', 20000, 'our side connected');
+  for (const label of ['input', 'files']) {
+    await peer.waitFor((e) => e.evt === 'open' && e.label === label, 10000, `"${label}" open at our side`);
+    await until(page, (l) => window.rtcTest.opened(l), label);
+  }
+}
+
+test('browser and our peer exchange messages; closing is seen on both sides', async () => {
+  const browser = await launchBrowser();
+  const peer = startPeer();
+  try {
+    await connect(browser.page, peer);
+    await waitConnected(browser.page, peer);
+    await exchange(browser.page, peer);
+
+    // The browser closes one channel: we see it close.
+    await browser.page.evaluate(() => window.rtcTest.closeChannel('files'));
+    await peer.waitFor((e) => e.evt === 'closed' && e.label === 'files', 10000, '"files" closed at our side');
+    // We close the connection: the browser sees its other channel close.
+    peer.send({ cmd: 'close' });
+    await until(browser.page, () => window.rtcTest.closed('input'));
+    assert.equal(peer.log.events.filter((e) => e.evt === 'error').length, 0);
+  } finally {
+    const result = await peer.stop();
+    await browser.close();
+    assert.equal(result.code, 0);
+  }
+});
+
+// The browser's relayed candidate does not yet reach a connection with ours
+// on a loopback relay; kept here until it does.
+test('the same through a TURN relay, and the browser closing the connection', { skip: 'relay path not working yet' }, async () => {
+  const turn = await startTurn();
+  const browser = await launchBrowser();
+  const peer = startPeer(['--ice', turn.url, '--user', turn.user, '--pass', turn.password]);
+  try {
+    await connect(browser.page, peer, {
+      iceServers: [{ urls: turn.url, username: turn.user, credential: turn.password }],
+      iceTransportPolicy: 'relay',
+    });
+    await waitConnected(browser.page, peer);
+    assert.equal(await browser.page.evaluate(() => window.rtcTest.selectedCandidateType()), 'relay');
+    await exchange(browser.page, peer);
+
+    await browser.page.evaluate(() => window.rtcTest.closeConnection());
+    await peer.waitFor((e) => e.evt === 'closed' && e.label === 'input', 20000, '"input" closed at our side');
+    await peer.waitFor((e) => e.evt === 'state' && e.state === 'closed', 20000, 'our side closed');
+  } finally {
+    const result = await peer.stop();
+    await browser.close();
+    await turn.stop();
+    assert.equal(result.code, 0);
+  }
+});
