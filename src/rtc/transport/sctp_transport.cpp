@@ -86,10 +86,11 @@ void configureOnce() {
   usrsctp_sysctl_set_sctp_ecn_enable(0);
   usrsctp_sysctl_set_sctp_pr_enable(1);
   usrsctp_sysctl_set_sctp_reconfig_enable(1);
-  // Windows large enough for a fast path; a message of up to 256 KiB must
-  // fit in the send buffer as a whole.
+  // A message of up to 256 KiB must fit in the send buffer as a whole. The
+  // receive window stays well below what the UDP socket buffers hold, so a
+  // receiver that is briefly descheduled does not turn a burst into losses.
   usrsctp_sysctl_set_sctp_sendspace(4 * 1024 * 1024);
-  usrsctp_sysctl_set_sctp_recvspace(4 * 1024 * 1024);
+  usrsctp_sysctl_set_sctp_recvspace(1024 * 1024);
   usrsctp_sysctl_set_sctp_max_chunks_on_queue(64 * 1024);
   usrsctp_sysctl_set_sctp_initial_cwnd(10);
   usrsctp_sysctl_set_sctp_max_burst_default(10);

@@ -99,5 +99,6 @@
     closeChannel: (label) => state.channels[label].close(),
     closeConnection: () => state.pc.close(),
     bufferedAmount: (label) => state.channels[label].bufferedAmount,
+    channel: (label) => state.channels[label],
   };
 })();
