@@ -1,0 +1,36 @@
+#pragma once
+// RTP fixed header (RFC 3550 section 5.1): bounds-checked parsing and writing.
+#include "rtc/common.hpp"
+
+#include <optional>
+#include <span>
+
+namespace rtc::impl {
+
+constexpr size_t RtpFixedHeaderSize = 12;
+
+struct RtpHeader {
+  bool marker = false;
+  uint8_t payloadType = 0;
+  uint16_t sequenceNumber = 0;
+  uint32_t timestamp = 0;
+  SSRC ssrc = 0;
+  bool padding = false;
+  // Fixed header plus CSRC list plus header extension.
+  size_t headerSize = RtpFixedHeaderSize;
+};
+
+// Reads the header of an RTP packet. Empty when the packet is not version 2
+// or its CSRC list or header extension runs past the end. The payload is
+// not looked at, so this also works on SRTP packets.
+std::optional<RtpHeader> parseRtpHeader(std::span<const byte> packet);
+
+// Payload octets of a clear RTP packet (without header and padding); empty
+// when the padding count is 0 or larger than what follows the header.
+std::optional<size_t> rtpPayloadSize(std::span<const byte> packet, const RtpHeader& header);
+
+// Writes a 12-byte header without CSRCs or extension at `out`.
+void writeRtpHeader(byte* out, bool marker, uint8_t payloadType, uint16_t sequenceNumber, uint32_t timestamp,
+                    SSRC ssrc);
+
+} // namespace rtc::impl
