@@ -93,6 +93,12 @@ TEST(Win32Banner, LayeredClickThroughWindowAtTheBottomCentre) {
   const Rgb dot{0x4C, 0x9A, 0xF5};
   EXPECT_TRUE(eventually([&] { return looksLike(screenPixel(origin.x + 44, origin.y + 42), dot, 3); }))
       << screenPixel(origin.x + 44, origin.y + 42);
+  // The card from its left end to its right end, which follows the text.
+  const Rgb card{0x18, 0x1A, 0x20};
+  const int right = origin.x + banner.width() - 26;
+  EXPECT_TRUE(looksLike(screenPixel(origin.x + 28, origin.y + 42), card, 8))
+      << screenPixel(origin.x + 28, origin.y + 42);
+  EXPECT_TRUE(looksLike(screenPixel(right, origin.y + 42), card, 8)) << screenPixel(right, origin.y + 42);
 
   banner.hide();
   EXPECT_EQ(findBanner(), nullptr);
