@@ -60,7 +60,10 @@ class BannerTestMode(unittest.TestCase):
         err = result.stderr.decode(errors="replace")
         if NOT_YET.search(err):
             self.skipTest("this build has no capture self-test yet")
-        self.assertEqual(result.returncode, 0, err)
+        # 10 is the capture's verdict on a black screen; the banner alone
+        # does not brighten it enough, and the picture is written all the same.
+        self.assertIn(result.returncode, (0, 10), err)
+        self.assertIn("selftest: wrote out.bmp (", err)
         return read_bmp(os.path.join(self.dir, "out.bmp"))
 
     def check_banner(self, bitmap):
