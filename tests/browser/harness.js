@@ -156,7 +156,17 @@ function freePort() {
   });
 }
 
-// coturn on loopback with one long-term user; relays on loopback as well.
+// The first IPv4 address that is not loopback: ICE agents leave loopback
+// out of their host candidates, so relayed traffic must use this one.
+function relayAddress() {
+  for (const list of Object.values(os.networkInterfaces())) {
+    for (const a of list || []) if (a.family === 'IPv4' && !a.internal) return a.address;
+  }
+  return '127.0.0.1';
+}
+
+// coturn listening on loopback with one long-term user. It relays on the
+// machine's own address, which both peers' host candidates can reach.
 async function startTurn() {
   const port = await freePort();
   const user = 'dravnok';
@@ -166,7 +176,7 @@ async function startTurn() {
     [
       '-n',
       '--listening-ip=127.0.0.1',
-      '--relay-ip=127.0.0.1',
+      `--relay-ip=${relayAddress()}`,
       `--listening-port=${port}`,
       '--min-port=49152',
       '--max-port=65000',
