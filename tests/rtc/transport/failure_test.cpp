@@ -71,13 +71,16 @@ TEST(Failure, FingerprintMismatchFailsTheHandshake) {
 TEST(Failure, ClosingOneSideClosesTheOther) {
   LoopbackPair pair;
   Waiter closed;
+  bool announced = false;
   bool channelClosed = false;
   pair.answerer->onDataChannel([&](std::shared_ptr<rtc::DataChannel> dc) {
     dc->onClosed([&] { closed.update([&] { channelClosed = true; }); });
+    closed.update([&] { announced = true; });
   });
   pair.offerer->createDataChannel("input");
   pair.offerer->setLocalDescription();
   ASSERT_TRUE(pair.waitBoth(State::Connected));
+  ASSERT_TRUE(closed.waitFor([&] { return announced; }));
   pair.offerer->close();
   EXPECT_TRUE(closed.waitFor([&] { return channelClosed; }));
   EXPECT_TRUE(pair.states.waitFor([&] { return finalState(pair.answererState); }));
