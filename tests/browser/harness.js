@@ -81,8 +81,8 @@ class EventLog {
 }
 
 // Our peer connection in its own process (tests/browser/peer).
-function startPeer(iceArgs = []) {
-  const binary = path.join(BUILD_DIR, 'tests', 'browser', 'rtc_browser_peer');
+function startPeer(iceArgs = [], program = 'rtc_browser_peer') {
+  const binary = path.join(BUILD_DIR, 'tests', 'browser', program);
   const child = spawn(binary, iceArgs, { stdio: ['pipe', 'pipe', 'inherit'] });
   const log = new EventLog();
   readline.createInterface({ input: child.stdout }).on('line', (line) => {
@@ -124,6 +124,7 @@ async function connect(page, peer, options = {}) {
     iceServers: options.iceServers || [],
     iceTransportPolicy: options.iceTransportPolicy || 'all',
     labels: options.labels || ['input', 'files'],
+    video: !!options.video,
   });
   peer.send({ cmd: 'offer', sdp: offer });
   const answer = await peer.waitFor((e) => e.evt === 'answer', 10000, 'the answer');

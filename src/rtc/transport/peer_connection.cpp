@@ -2,9 +2,11 @@
 
 #include "dcep.hpp"
 #include "log.hpp"
+#include "packet_kind.hpp"
 
 #include <cstring>
 #include <limits>
+#include <span>
 #include <stdexcept>
 
 namespace rtc::impl {
@@ -15,6 +17,29 @@ constexpr size_t kDefaultMaxMessageSize = 262144;
 // Path MTU of the network below us; DTLS records and SCTP packets are sized
 // from it (IPv6 and UDP headers, then the DTLS record overhead).
 constexpr size_t kDefaultMtu = 1280;
+
+// SRTP keys from the finished handshake (RFC 5764 section 4.2); empty, with
+// an error logged, when the peer negotiated nothing we can use.
+std::shared_ptr<SrtpSession> keySrtp(const DtlsTransport& dtls) {
+  const string name = dtls.srtpProfile();
+  const auto profile = srtpProfileFromName(name);
+  if (!profile) {
+    log(LogLevel::Error,
+        name.empty() ? "the DTLS handshake negotiated no SRTP profile" : "unsupported SRTP profile " + name);
+    return nullptr;
+  }
+  std::vector<uint8_t> material(SrtpSession::keyingMaterialSize(*profile));
+  std::shared_ptr<SrtpSession> session;
+  try {
+    if (!dtls.exportKeyingMaterial(material.data(), material.size(), "EXTRACTOR-dtls_srtp"))
+      throw std::runtime_error("the DTLS keying material export failed");
+    session = std::make_shared<SrtpSession>(*profile, std::as_bytes(std::span(material)), dtls.isClient());
+  } catch (const std::exception& e) {
+    log(LogLevel::Error, string("SRTP setup failed: ") + e.what());
+  }
+  std::fill(material.begin(), material.end(), 0);
+  return session;
+}
 
 bool isSctpProtocol(const string& protocol) { return protocol.find("SCTP") != string::npos; }
 
@@ -430,9 +455,29 @@ void PeerConnection::onPacket(const uint8_t* data, size_t size) {
     }
     if (dtls) dtls->receive(data, size);
   } else if (first >= 128 && first <= 191) {
-    // Media arrives here once an SRTP session is keyed from the handshake;
-    // without one it cannot be read.
+    onMedia(data, size);
   }
+}
+
+void PeerConnection::onMedia(const uint8_t* data, size_t size) {
+  std::shared_ptr<SrtpSession> srtp;
+  std::vector<shared_ptr<Track>> tracks;
+  {
+    std::lock_guard lock(mutex_);
+    srtp = srtp_;
+    tracks = tracks_;
+  }
+  // Before keying, and for packets that fail authentication, nothing can be
+  // read: they are dropped.
+  if (!srtp || tracks.empty()) return;
+  const auto* bytes = reinterpret_cast<const byte*>(data);
+  binary packet(bytes, bytes + size);
+  const bool rtcp = isRtcp(packet);
+  if (!(rtcp ? srtp->unprotectRtcp(packet) : srtp->unprotectRtp(packet))) return;
+  auto message = make_message(std::move(packet), rtcp ? Message::Control : Message::Binary);
+  // One bundled transport: every track sees the feedback, each its own copy.
+  for (size_t i = 0; i < tracks.size(); ++i)
+    tracks[i]->incoming(i + 1 == tracks.size() ? message : std::make_shared<Message>(*message));
 }
 
 void PeerConnection::onTick() {
@@ -445,12 +490,25 @@ void PeerConnection::onTick() {
 }
 
 void PeerConnection::onDtlsConnected() {
+  // Keyed outside the lock: the key export and the error log call out.
+  std::shared_ptr<SrtpSession> srtp;
+  {
+    std::shared_ptr<DtlsTransport> dtls;
+    {
+      std::lock_guard lock(mutex_);
+      if (!tracks_.empty() && !srtp_) dtls = dtls_;
+    }
+    if (dtls) srtp = keySrtp(*dtls);
+  }
   std::shared_ptr<SctpTransport> sctp;
   std::vector<shared_ptr<Track>> tracks;
   {
     std::lock_guard lock(mutex_);
     if (closed_) return;
     tracks = tracks_;
+    if (srtp) srtp_ = std::move(srtp);
+    // Tracks cannot carry anything without SRTP; they stay closed.
+    if (!srtp_) tracks.clear();
     if (local_ && local_->application() && remote_ && remote_->application() && !sctp_) {
       std::weak_ptr<PeerConnection> weak = weak_from_this();
       std::weak_ptr<DtlsTransport> weakDtls = dtls_;
@@ -774,10 +832,25 @@ size_t PeerConnection::remoteMaxMessageSize() const {
   return std::min(remoteMaxMessageSize_, localMaxMessageSize_ * 64);
 }
 
-bool PeerConnection::sendMedia(message_ptr) {
-  // The media path needs an SRTP session keyed from the DTLS handshake;
-  // until it exists, packets cannot leave protected and are not sent.
-  return false;
+bool PeerConnection::sendMedia(message_ptr message) {
+  if (!message || message->empty()) return false;
+  std::shared_ptr<SrtpSession> srtp;
+  std::shared_ptr<IceTransport> ice;
+  {
+    std::lock_guard lock(mutex_);
+    if (closed_) return false;
+    srtp = srtp_;
+    ice = ice_;
+  }
+  if (!srtp || !ice) return false;
+  // Protect a copy: handlers may still hold the clear packet (retransmission
+  // history, a pacer's queue).
+  binary packet;
+  packet.reserve(message->size() + SrtpSession::MaxOverhead);
+  packet.assign(message->begin(), message->end());
+  const bool rtcp = message->type == Message::Control || isRtcp(packet);
+  if (!(rtcp ? srtp->protectRtcp(packet) : srtp->protectRtp(packet))) return false;
+  return ice->send(reinterpret_cast<const uint8_t*>(packet.data()), packet.size());
 }
 
 // ---- teardown ----

@@ -7,6 +7,7 @@
 #include "transport/dtls_transport.hpp"
 #include "transport/ice_transport.hpp"
 #include "transport/sctp_transport.hpp"
+#include "transport/srtp_session.hpp"
 
 #include <map>
 #include <memory>
@@ -73,6 +74,7 @@ private:
   void onPacket(const uint8_t* data, size_t size);
   void onTick();
   void onDtlsConnected();
+  void onMedia(const uint8_t* data, size_t size);
   void onSctpState(SctpTransport::State state);
   void onSctpMessage(uint16_t stream, uint32_t ppid, std::vector<uint8_t> data);
   void onSctpSent(uint16_t stream, size_t size);
@@ -101,6 +103,7 @@ private:
   std::shared_ptr<DtlsTransport> dtls_;
   std::shared_ptr<SctpTransport> sctp_;
   std::unique_ptr<SctpTransport::Library> sctpLibrary_;
+  std::shared_ptr<SrtpSession> srtp_; // once the handshake is done, for tracks
   std::map<uint16_t, shared_ptr<DataChannel>> channels_;
   std::vector<shared_ptr<DataChannel>> pendingChannels_; // before the DTLS role is known
   std::vector<shared_ptr<Track>> tracks_;

@@ -37,6 +37,7 @@ void initialiseLibrary() {
 }
 
 constexpr size_t RtcpIndexSize = 4;
+static_assert(SrtpSession::MaxOverhead >= SRTP_MAX_TRAILER_LEN + RtcpIndexSize);
 // Shortest SRTCP: header and sender SSRC, the index, the tag.
 constexpr size_t RtcpMinimum = 8;
 

@@ -21,6 +21,9 @@ std::optional<SrtpProfile> srtpProfileFromName(std::string_view name);
 
 class SrtpSession {
 public:
+  // Room a packet may need beyond its size while it is protected.
+  static constexpr size_t MaxOverhead = 148;
+
   // Exporter output length ("EXTRACTOR-dtls_srtp") for a profile: two
   // master keys and two master salts.
   static size_t keyingMaterialSize(SrtpProfile profile);

@@ -26,7 +26,7 @@
   }
 
   window.rtcTest = {
-    async start({ iceServers, iceTransportPolicy, labels }) {
+    async start({ iceServers, iceTransportPolicy, labels, video }) {
       const pc = new RTCPeerConnection({ iceServers, iceTransportPolicy });
       state.pc = pc;
       pc.onicecandidate = (e) => {
@@ -43,6 +43,18 @@
         dc.onopen = () => (state.opened[label] = true);
         dc.onclose = () => (state.closed[label] = true);
         dc.onmessage = (e) => state.received[label].push(e.data);
+      }
+      if (video) {
+        pc.addTransceiver('video', { direction: 'recvonly' });
+        pc.ontrack = (e) => {
+          const element = document.createElement('video');
+          element.autoplay = true;
+          element.muted = true;
+          element.playsInline = true;
+          element.srcObject = new MediaStream([e.track]);
+          document.body.appendChild(element);
+          state.video = element;
+        };
       }
       const offer = await pc.createOffer();
       await pc.setLocalDescription(offer);
@@ -100,5 +112,42 @@
     closeConnection: () => state.pc.close(),
     bufferedAmount: (label) => state.channels[label].bufferedAmount,
     channel: (label) => state.channels[label],
+    // Video from our side: its inbound statistics and what the page shows.
+    async videoStats() {
+      const stats = await state.pc.getStats();
+      let inbound = null;
+      stats.forEach((s) => {
+        if (s.type === 'inbound-rtp' && s.kind === 'video') inbound = s;
+      });
+      if (!inbound) return null;
+      const pick = ['framesDecoded', 'framesReceived', 'framesDropped', 'frameWidth', 'frameHeight', 'nackCount',
+        'pliCount', 'firCount', 'packetsLost', 'packetsReceived', 'keyFramesDecoded'];
+      return Object.fromEntries(pick.map((k) => [k, inbound[k] ?? 0]));
+    },
+    // Draws the current frame and finds the pixels close to `colour`: their
+    // bounding box, plus the colour of the top left corner.
+    grabFrame(colour) {
+      const video = state.video;
+      if (!video || !video.videoWidth) return null;
+      const canvas = document.createElement('canvas');
+      canvas.width = video.videoWidth;
+      canvas.height = video.videoHeight;
+      const context = canvas.getContext('2d');
+      context.drawImage(video, 0, 0);
+      const { data, width, height } = context.getImageData(0, 0, canvas.width, canvas.height);
+      let box = null;
+      for (let y = 0; y < height; y++)
+        for (let x = 0; x < width; x++) {
+          const i = (y * width + x) * 4;
+          if (Math.abs(data[i] - colour[0]) + Math.abs(data[i + 1] - colour[1]) + Math.abs(data[i + 2] - colour[2]) > 60)
+            continue;
+          if (!box) box = { left: x, top: y, right: x, bottom: y };
+          box.left = Math.min(box.left, x);
+          box.right = Math.max(box.right, x);
+          box.top = Math.min(box.top, y);
+          box.bottom = Math.max(box.bottom, y);
+        }
+      return { width, height, corner: [data[0], data[1], data[2]], box };
+    },
   };
 })();
