@@ -19,9 +19,7 @@ std::optional<KeyInfo> lookupCode(std::string_view name);
 // characters are not here: they travel as typed text.
 std::optional<KeyInfo> lookupKeyName(std::string_view name);
 
-// Virtual keys used beyond the tables.
+// The side-neutral Control key, for the paste shortcut.
 inline constexpr uint16_t vkControl = 0x11;
-inline constexpr uint16_t vkShift = 0x10;
-inline constexpr uint16_t vkMenu = 0x12;
 
 } // namespace dravnok

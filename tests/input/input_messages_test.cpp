@@ -99,14 +99,6 @@ TEST_F(Dispatch, ClipboardMessagesReachTheirHooks) {
   EXPECT_TRUE(rig.state->calls.empty());
 }
 
-TEST_F(Dispatch, ClipboardMessagesWithoutHooksAreHarmless) {
-  run(R"({"type":"clipboard","text":"hi"})");
-  run(R"({"type":"clipimg","seq":0,"total":1,"data":"QQ=="})");
-  run(R"({"type":"clipget"})");
-  EXPECT_TRUE(replies.empty());
-  EXPECT_TRUE(rig.state->calls.empty());
-}
-
 TEST_F(Dispatch, MalformedAndUnknownMessagesAreIgnored) {
   for (const char* text : {"", "not json", "[1,2]", "\"move\"", "42", "{\"type\":\"Move\"}", "{\"x\":0.5}",
                            "{\"type\":\"notice\"}", "{\"type\":\"move\"", "{\"type\":\"move\"}{}"}) {
