@@ -67,6 +67,7 @@ public:
 
   void send(std::span<const InputRecord> records) override {
     if (!display_) return;
+    typer_->releaseIdle();
     std::u16string text;
     for (const InputRecord& record : records) {
       if (const auto* mouse = std::get_if<MouseInput>(&record)) {

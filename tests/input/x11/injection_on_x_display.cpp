@@ -313,16 +313,39 @@ TEST_F(XInjection, TypedTextArrivesWholeAndTheKeyboardMapIsRestored) {
   const std::vector<KeySym> before = keyboardMap();
   auto injector = injectorOn(shared_);
   // Upper case needs Shift; ö, € and the clef are not on a US keyboard and
-  // the clef is a surrogate pair on the way in.
-  const std::u32string text = U"Hi, w\u00f6rld \u20ac \U0001D11E!\n";
+  // the clef is a surrogate pair on the way in. Typed twice, in two
+  // messages, as a viewer would.
+  const std::u32string text = U"Hi, w\u00f6rld \u20ac \U0001D11E!\n\u20ac\u00f6";
   injector->typeText("Hi, w\xC3\xB6rld \xE2\x82\xAC \xF0\x9D\x84\x9E!\r\n");
+  injector->typeText("\xE2\x82\xAC\xC3\xB6");
 
   std::u32string typed;
   auto character = [](const Seen& seen) { return !isModifier(seen.keysym); };
-  for (const Seen& seen : window_.await(text.size(), {KeyPress}, 3s, character)) {
+  for (const Seen& seen : window_.await(text.size(), {KeyPress}, 5s, character)) {
     typed.push_back(characterOf(seen.keysym));
   }
   EXPECT_EQ(typed, text);
+  EXPECT_NE(keyboardMap(), before) << "bindings stay while they may still be in use";
+  injector.reset();
+  EXPECT_EQ(keyboardMap(), before);
+}
+
+TEST_F(XInjection, MoreMissingCharactersThanSpareKeysStillArriveInOrder) {
+  const std::vector<KeySym> before = keyboardMap();
+  std::u32string text;
+  std::string utf8;
+  for (char32_t c = 0x4E00; c < 0x4E00 + 300; ++c) {
+    text.push_back(c);
+    utf8 += char(0xE0 | (c >> 12));
+    utf8 += char(0x80 | ((c >> 6) & 0x3F));
+    utf8 += char(0x80 | (c & 0x3F));
+  }
+  auto injector = injectorOn(shared_);
+  injector->typeText(utf8);
+  std::u32string typed;
+  for (const Seen& seen : window_.await(text.size(), {KeyPress}, 10s)) typed.push_back(characterOf(seen.keysym));
+  EXPECT_EQ(typed, text);
+  injector.reset();
   EXPECT_EQ(keyboardMap(), before);
 }
 
