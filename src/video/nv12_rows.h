@@ -1,0 +1,39 @@
+#pragma once
+// The inner loop of the fast converter: two BGRA rows of equal width in, two
+// luma rows and one interleaved chroma row out. One version per instruction
+// set; all give the same bytes.
+#include <cstdint>
+#include <span>
+
+namespace dravnok::video {
+
+enum class SimdLevel { Scalar, Sse2, Avx2 };
+
+const char* simdLevelName(SimdLevel level);
+// The best level this CPU runs.
+SimdLevel detectSimdLevel();
+// The levels this CPU runs, from Scalar up.
+std::span<const SimdLevel> supportedSimdLevels();
+
+// `width` is even; `top` and `bottom` hold `width` BGRA pixels each.
+using RowPairConverter = void (*)(const uint8_t* top, const uint8_t* bottom, int width, uint8_t* lumaTop,
+                                  uint8_t* lumaBottom, uint8_t* chroma);
+// Copies the pixels `columns` (byte offsets) name from `row` into `out`.
+using RowGatherer = void (*)(const uint8_t* row, const int32_t* columns, int width, uint8_t* out);
+
+void convertRowPairScalar(const uint8_t* top, const uint8_t* bottom, int width, uint8_t* lumaTop, uint8_t* lumaBottom,
+                          uint8_t* chroma);
+void convertRowPairSse2(const uint8_t* top, const uint8_t* bottom, int width, uint8_t* lumaTop, uint8_t* lumaBottom,
+                        uint8_t* chroma);
+void convertRowPairAvx2(const uint8_t* top, const uint8_t* bottom, int width, uint8_t* lumaTop, uint8_t* lumaBottom,
+                        uint8_t* chroma);
+void gatherRowScalar(const uint8_t* row, const int32_t* columns, int width, uint8_t* out);
+void gatherRowAvx2(const uint8_t* row, const int32_t* columns, int width, uint8_t* out);
+
+struct RowKernels {
+  RowPairConverter convert;
+  RowGatherer gather;
+};
+RowKernels rowKernelsFor(SimdLevel level);
+
+} // namespace dravnok::video

@@ -1,0 +1,107 @@
+// AVX2 row converter, 16 columns per step; the same arithmetic as the SSE2
+// one (see there). Built for every CPU and chosen at run time, hence the
+// function-level target attributes.
+#include "video/colour_formulas.h"
+#include "video/nv12_rows.h"
+
+#include <immintrin.h>
+
+#define DRAVNOK_AVX2 __attribute__((target("avx2")))
+
+namespace dravnok::video {
+namespace {
+
+struct Constants {
+  __m256i zero, lumaCoefficients, uCoefficients, vCoefficients, lumaBias, chromaBias, one, order;
+  __m256 lumaInverse, lumaMargin, chromaInverse, chromaDivisor;
+};
+
+DRAVNOK_AVX2 inline Constants makeConstants() {
+  Constants k;
+  k.zero = _mm256_setzero_si256();
+  k.lumaCoefficients = _mm256_setr_epi16(620, 6142, 1826, 0, 620, 6142, 1826, 0, 620, 6142, 1826, 0, 620, 6142, 1826, 0);
+  k.uCoefficients = _mm256_setr_epi16(4392, -3386, -1006, 0, 4392, -3386, -1006, 0, 4392, -3386, -1006, 0, 4392, -3386,
+                                      -1006, 0);
+  k.vCoefficients =
+      _mm256_setr_epi16(-402, -3990, 4392, 0, -402, -3990, 4392, 0, -402, -3990, 4392, 0, -402, -3990, 4392, 0);
+  k.lumaBias = _mm256_set1_epi32(static_cast<int>(kLumaBias) + 1);
+  k.chromaBias = _mm256_set1_epi32(static_cast<int>(kChromaBias));
+  k.one = _mm256_set1_epi32(1);
+  // After the in-lane packs the 4-byte groups sit as (0, 2, 1, 3 | 4, 6, 5, 7).
+  k.order = _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7);
+  k.lumaInverse = _mm256_set1_ps(1.0f / kLumaDivisor);
+  k.lumaMargin = _mm256_set1_ps(2e-4f);
+  k.chromaInverse = _mm256_set1_ps(1.0f / 1250);
+  k.chromaDivisor = _mm256_set1_ps(static_cast<float>(kChromaDivisor));
+  return k;
+}
+
+// Luma of eight pixels (unpacked halves of one register), in pixel order.
+DRAVNOK_AVX2 inline __m256i luma8(const Constants& k, __m256i lo, __m256i hi, __m256i& exact) {
+  __m256i s = _mm256_add_epi32(
+      _mm256_hadd_epi32(_mm256_madd_epi16(lo, k.lumaCoefficients), _mm256_madd_epi16(hi, k.lumaCoefficients)),
+      k.lumaBias);
+  __m256 quotient = _mm256_mul_ps(_mm256_cvtepi32_ps(s), k.lumaInverse);
+  __m256i q = _mm256_cvttps_epi32(quotient);
+  exact = _mm256_and_si256(exact, _mm256_cmpeq_epi32(q, _mm256_cvttps_epi32(_mm256_sub_ps(quotient, k.lumaMargin))));
+  return q;
+}
+
+// U, V pairs of eight columns of two rows, in column order.
+DRAVNOK_AVX2 inline __m256i chroma8(const Constants& k, __m256i sumLo, __m256i sumHi, __m256i& halfway) {
+  __m256i u = _mm256_hadd_epi32(_mm256_madd_epi16(sumLo, k.uCoefficients), _mm256_madd_epi16(sumHi, k.uCoefficients));
+  __m256i v = _mm256_hadd_epi32(_mm256_madd_epi16(sumLo, k.vCoefficients), _mm256_madd_epi16(sumHi, k.vCoefficients));
+  __m256i pairs = _mm256_hadd_epi32(u, v); // u01 u23 v01 v23 per lane
+  __m256i t = _mm256_add_epi32(_mm256_shuffle_epi32(pairs, _MM_SHUFFLE(3, 1, 2, 0)), k.chromaBias);
+  __m256i odd = _mm256_or_si256(_mm256_srli_epi32(t, 5), k.one);
+  __m256i q = _mm256_cvttps_epi32(_mm256_mul_ps(_mm256_cvtepi32_ps(odd), k.chromaInverse));
+  __m256 back = _mm256_mul_ps(_mm256_cvtepi32_ps(q), k.chromaDivisor);
+  halfway = _mm256_or_si256(halfway, _mm256_castps_si256(_mm256_cmp_ps(back, _mm256_cvtepi32_ps(t), _CMP_EQ_OQ)));
+  return q;
+}
+
+} // namespace
+
+DRAVNOK_AVX2 void convertRowPairAvx2(const uint8_t* top, const uint8_t* bottom, int width, uint8_t* lumaTop,
+                                     uint8_t* lumaBottom, uint8_t* chroma) {
+  const Constants k = makeConstants();
+  int x = 0;
+  for (; x + 16 <= width; x += 16) {
+    __m256i exact = _mm256_set1_epi32(-1);
+    __m256i halfway = k.zero;
+    __m256i lumaQ[4];
+    __m256i chromaQ[2];
+    for (int half = 0; half < 2; ++half) {
+      __m256i t = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(top + 4 * x) + half);
+      __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bottom + 4 * x) + half);
+      __m256i tLo = _mm256_unpacklo_epi8(t, k.zero), tHi = _mm256_unpackhi_epi8(t, k.zero);
+      __m256i bLo = _mm256_unpacklo_epi8(b, k.zero), bHi = _mm256_unpackhi_epi8(b, k.zero);
+      lumaQ[half] = luma8(k, tLo, tHi, exact);
+      lumaQ[2 + half] = luma8(k, bLo, bHi, exact);
+      chromaQ[half] = chroma8(k, _mm256_add_epi16(tLo, bLo), _mm256_add_epi16(tHi, bHi), halfway);
+    }
+    __m256i luma = _mm256_permutevar8x32_epi32(
+        _mm256_packus_epi16(_mm256_packs_epi32(lumaQ[0], lumaQ[1]), _mm256_packs_epi32(lumaQ[2], lumaQ[3])), k.order);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(lumaTop + x), _mm256_castsi256_si128(luma));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(lumaBottom + x), _mm256_extracti128_si256(luma, 1));
+    __m256i uv = _mm256_packs_epi32(chromaQ[0], chromaQ[1]);
+    uv = _mm256_permutevar8x32_epi32(_mm256_packus_epi16(uv, uv), k.order);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(chroma + x), _mm256_castsi256_si128(uv));
+    if (!_mm256_testc_si256(exact, _mm256_set1_epi32(-1)) || !_mm256_testz_si256(halfway, halfway)) {
+      convertRowPairScalar(top + 4 * x, bottom + 4 * x, 16, lumaTop + x, lumaBottom + x, chroma + x);
+    }
+  }
+  if (x < width) convertRowPairSse2(top + 4 * x, bottom + 4 * x, width - x, lumaTop + x, lumaBottom + x, chroma + x);
+}
+
+DRAVNOK_AVX2 void gatherRowAvx2(const uint8_t* row, const int32_t* columns, int width, uint8_t* out) {
+  int x = 0;
+  for (; x + 8 <= width; x += 8) {
+    __m256i offsets = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(columns + x));
+    __m256i pixels = _mm256_i32gather_epi32(reinterpret_cast<const int*>(row), offsets, 1);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 4 * x), pixels);
+  }
+  if (x < width) gatherRowScalar(row, columns + x, width - x, out + 4 * x);
+}
+
+} // namespace dravnok::video

@@ -1,0 +1,56 @@
+#include "video/nv12_rows.h"
+
+#include <vector>
+
+namespace dravnok::video {
+namespace {
+
+bool cpuHasAvx2() {
+#if defined(__x86_64__) || defined(__i386__)
+  __builtin_cpu_init();
+  return __builtin_cpu_supports("avx2");
+#else
+  return false;
+#endif
+}
+
+std::vector<SimdLevel> probeLevels() {
+  std::vector<SimdLevel> levels{SimdLevel::Scalar, SimdLevel::Sse2};
+  if (cpuHasAvx2()) levels.push_back(SimdLevel::Avx2);
+  return levels;
+}
+
+} // namespace
+
+const char* simdLevelName(SimdLevel level) {
+  switch (level) {
+  case SimdLevel::Scalar:
+    return "scalar";
+  case SimdLevel::Sse2:
+    return "sse2";
+  case SimdLevel::Avx2:
+    return "avx2";
+  }
+  return "?";
+}
+
+std::span<const SimdLevel> supportedSimdLevels() {
+  static const std::vector<SimdLevel> levels = probeLevels();
+  return levels;
+}
+
+SimdLevel detectSimdLevel() { return supportedSimdLevels().back(); }
+
+RowKernels rowKernelsFor(SimdLevel level) {
+  switch (level) {
+  case SimdLevel::Avx2:
+    return {convertRowPairAvx2, gatherRowAvx2};
+  case SimdLevel::Sse2:
+    return {convertRowPairSse2, gatherRowScalar};
+  case SimdLevel::Scalar:
+    break;
+  }
+  return {convertRowPairScalar, gatherRowScalar};
+}
+
+} // namespace dravnok::video

@@ -1,0 +1,156 @@
+#include "video/colour_formulas.h"
+#include "video/fast_converter.h"
+#include "video/legacy_converter.h"
+#include "video/nv12_converter.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+using namespace dravnok::video;
+
+namespace {
+
+struct Image {
+  uint32_t width, height;
+  int32_t pitch;
+  std::vector<uint8_t> bytes;
+  uint8_t* pixel(uint32_t x, uint32_t y) { return bytes.data() + static_cast<size_t>(y) * pitch + 4 * x; }
+};
+
+// Rows padded beyond width x 4, as a mapped texture's are.
+Image randomImage(uint32_t width, uint32_t height, uint32_t seed) {
+  Image image{width, height, static_cast<int32_t>(width * 4 + 12), {}};
+  image.bytes.resize(static_cast<size_t>(image.pitch) * height);
+  std::mt19937 random(seed);
+  for (auto& byte : image.bytes) byte = static_cast<uint8_t>(random());
+  return image;
+}
+
+std::vector<uint8_t> legacyOf(const Image& image, int width, int height) {
+  std::vector<uint8_t> out(nv12Size(width, height));
+  convertLegacy(image.bytes.data(), image.pitch, image.width, image.height, width, height, out.data());
+  return out;
+}
+
+std::vector<uint8_t> fastOf(const Image& image, int width, int height, SimdLevel level, int threads = 1) {
+  std::vector<uint8_t> out(nv12Size(width, height), 0xEE);
+  FastConverter converter(threads, level);
+  converter.convert(image.bytes.data(), image.pitch, image.width, image.height, width, height, out.data());
+  return out;
+}
+
+size_t differingBytes(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b) {
+  if (a.size() != b.size()) return std::max(a.size(), b.size());
+  size_t count = 0;
+  for (size_t i = 0; i < a.size(); ++i) count += a[i] != b[i];
+  return count;
+}
+
+// Every level this CPU runs, each on one thread and on several.
+void expectFastMatchesLegacy(const Image& image, int width, int height) {
+  auto expected = legacyOf(image, width, height);
+  for (SimdLevel level : supportedSimdLevels()) {
+    for (int threads : {1, 3}) {
+      EXPECT_EQ(differingBytes(fastOf(image, width, height, level, threads), expected), 0u)
+          << simdLevelName(level) << " threads=" << threads << " " << image.width << "x" << image.height << " -> "
+          << width << "x" << height;
+    }
+  }
+}
+
+} // namespace
+
+TEST(ColourConversion, BlackAndWhiteHaveNeutralChroma) {
+  for (auto [value, luma] : {std::pair{0, 16}, std::pair{255, 235}}) {
+    Image image{4, 2, 16, std::vector<uint8_t>(32, static_cast<uint8_t>(value))};
+    auto legacy = legacyOf(image, 4, 2);
+    EXPECT_EQ(legacy, (std::vector<uint8_t>{uint8_t(luma), uint8_t(luma), uint8_t(luma), uint8_t(luma), uint8_t(luma),
+                                            uint8_t(luma), uint8_t(luma), uint8_t(luma), 128, 128, 128, 128}));
+    for (SimdLevel level : supportedSimdLevels()) EXPECT_EQ(fastOf(image, 4, 2, level), legacy) << simdLevelName(level);
+  }
+}
+
+TEST(ColourConversion, FastEqualsLegacyOnRandomImagesOfOddAndEvenSizes) {
+  uint32_t seed = 1;
+  for (auto [w, h] : {std::pair{2u, 2u}, {3u, 3u}, {17u, 5u}, {33u, 9u}, {64u, 64u}, {101u, 77u}, {1366u, 768u}}) {
+    Image image = randomImage(w, h, seed++);
+    // Same size (made even), and scaled up and down.
+    expectFastMatchesLegacy(image, evenAtLeastTwo(static_cast<int>(w)), evenAtLeastTwo(static_cast<int>(h)));
+    expectFastMatchesLegacy(image, 38, 22);
+  }
+}
+
+TEST(ColourConversion, FastEqualsLegacyWhenScalingLargeScreensToTheEncodeSize) {
+  for (auto [w, h] : {std::pair{2560u, 1440u}, {3840u, 2160u}}) expectFastMatchesLegacy(randomImage(w, h, w), 1920, 1080);
+}
+
+// Every BGR triple once: the whole domain of the luma formula, in every
+// SIMD lane position and both rows of a pair.
+TEST(ColourConversion, FastEqualsLegacyForEveryColour) {
+  Image image{4096, 4096, 4096 * 4, std::vector<uint8_t>(size_t(4096) * 4096 * 4)};
+  for (uint32_t i = 0; i < (1u << 24); ++i) {
+    uint8_t* p = image.bytes.data() + size_t(i) * 4;
+    p[0] = static_cast<uint8_t>(i);
+    p[1] = static_cast<uint8_t>(i >> 8);
+    p[2] = static_cast<uint8_t>(i >> 16);
+    p[3] = 0xFF;
+  }
+  auto expected = legacyOf(image, 4096, 4096);
+  for (SimdLevel level : supportedSimdLevels()) {
+    EXPECT_EQ(differingBytes(fastOf(image, 4096, 4096, level, 2), expected), 0u) << simdLevelName(level);
+  }
+}
+
+// A 2x2 block (per pixel pair of columns) for every channel-sum triple on
+// which a chroma formula lies exactly halfway, and the sums next to it.
+TEST(ColourConversion, FastEqualsLegacyOnEveryChromaHalfwayPoint) {
+  std::vector<std::array<uint32_t, 3>> sums;
+  for (uint32_t b = 0; b <= 1020; ++b) {
+    for (uint32_t g = 0; g <= 1020; ++g) {
+      for (uint32_t r = 0; r <= 1020; ++r) {
+        if (chromaUNumerator(b, g, r) % kChromaDivisor == 0 || chromaVNumerator(b, g, r) % kChromaDivisor == 0) {
+          sums.push_back({b, g, r});
+          if (r < 1020) sums.push_back({b, g, r + 1});
+        }
+      }
+    }
+  }
+  ASSERT_GT(sums.size(), 10000u);
+  // Each triple spread over four pixels: top-left, top-right, bottom-left, bottom-right.
+  const uint32_t blocksPerRow = 512;
+  const uint32_t rows = static_cast<uint32_t>((sums.size() + blocksPerRow - 1) / blocksPerRow);
+  Image image{blocksPerRow * 2, rows * 2, static_cast<int32_t>(blocksPerRow * 8), {}};
+  image.bytes.assign(static_cast<size_t>(image.pitch) * image.height, 0);
+  for (size_t i = 0; i < sums.size(); ++i) {
+    uint32_t x = static_cast<uint32_t>(i % blocksPerRow) * 2, y = static_cast<uint32_t>(i / blocksPerRow) * 2;
+    for (int channel = 0; channel < 3; ++channel) {
+      uint32_t total = sums[i][channel];
+      uint8_t* corners[4] = {image.pixel(x, y), image.pixel(x + 1, y), image.pixel(x, y + 1), image.pixel(x + 1, y + 1)};
+      for (int corner = 0; corner < 4; ++corner) {
+        uint32_t part = std::min(total, 255u);
+        corners[corner][channel] = static_cast<uint8_t>(part);
+        total -= part;
+      }
+    }
+  }
+  expectFastMatchesLegacy(image, static_cast<int>(image.width), static_cast<int>(image.height));
+}
+
+TEST(ColourConversion, ScalingSamplesTheNearestSourcePixel) {
+  // 2560x1440 to 1920x1080 reads column and row floor(i * 4 / 3): mark one
+  // source pixel per output pixel and check the luma.
+  Image image{2560, 1440, 2560 * 4, std::vector<uint8_t>(size_t(2560) * 1440 * 4, 0)};
+  for (uint32_t y = 0; y < 1080; y += 7) {
+    for (uint32_t x = 0; x < 1920; x += 13) image.pixel(x * 4 / 3, y * 4 / 3)[1] = 255;
+  }
+  auto out = fastOf(image, 1920, 1080, supportedSimdLevels().back());
+  for (uint32_t y = 0; y < 1080; ++y) {
+    for (uint32_t x = 0; x < 1920; ++x) {
+      bool marked = y % 7 == 0 && x % 13 == 0;
+      ASSERT_EQ(out[y * 1920 + x], marked ? lumaOf(0, 255, 0) : 16) << x << "," << y;
+    }
+  }
+}
