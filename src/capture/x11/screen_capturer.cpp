@@ -1,0 +1,116 @@
+#include "capture/x11/screen_capturer.h"
+
+#include "capture/encode_size.h"
+#include "capture/x11/x_display.h"
+
+#include <chrono>
+#include <cstring>
+
+namespace dravnok::capture {
+
+namespace x11 {
+struct DisplayHandle {
+  DisplayPtr display;
+};
+} // namespace x11
+
+namespace {
+
+int64_t nowNanoseconds() {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+} // namespace
+
+int64_t timestampFrequency() { return 1'000'000'000; }
+
+ScreenCapturer::ScreenCapturer() = default;
+
+// The reader uses the display: it goes first.
+ScreenCapturer::~ScreenCapturer() { reader.reset(); }
+
+uint64_t ScreenCapturer::tickCount() { return static_cast<uint64_t>(nowNanoseconds() / 1'000'000); }
+
+bool ScreenCapturer::init(uint32_t maxDimensionIn, std::string& error) {
+  maxDimension = maxDimensionIn;
+  reader.reset();
+  display = std::make_unique<x11::DisplayHandle>();
+  display->display.reset(XOpenDisplay(nullptr));
+  if (!display->display) {
+    error = "cannot open the X display";
+    return false;
+  }
+  Display* dpy = display->display.get();
+  const int screen = DefaultScreen(dpy);
+  acquisition.monitors = x11::listMonitors(dpy, screen);
+  reader = std::make_unique<x11::ScreenReader>(dpy, screen);
+  const MonitorInfo& first = acquisition.monitors.front();
+  left = first.left;
+  top = first.top;
+  width = first.width;
+  height = first.height;
+  acquisition.gdiMode = true;
+  if (width <= 0 || height <= 0) {
+    left = top = 0;
+    width = DisplayWidth(dpy, screen);
+    height = DisplayHeight(dpy, screen);
+  }
+  if (width <= 0 || height <= 0) {
+    error = "no capturable display (no screen size)";
+    return false;
+  }
+  EncodeSize size = computeEncodeSize(width, height, maxDimension);
+  encodeWidth = size.width;
+  encodeHeight = size.height;
+  acquisition.currentMonitor = monitorAtOrigin(acquisition.monitors, left, top);
+  return true;
+}
+
+void ScreenCapturer::acquireFrame(CapturedFrame& out, int timeoutMs) {
+  if (!reader) {
+    out = CapturedFrame{};
+    return;
+  }
+  acquisition.acquireFrame(out, timeoutMs);
+}
+
+void ScreenCapturer::setCaptureRectangle(const MonitorInfo& monitor) {
+  left = monitor.left;
+  top = monitor.top;
+  width = monitor.width;
+  height = monitor.height;
+  previousFrame.clear();
+}
+
+bool ScreenCapturer::captureScreenCopy(CapturedFrame& out, bool skipUnchanged) {
+  const int32_t targetWidth = encodeWidth > 0 ? encodeWidth : width;
+  const int32_t targetHeight = encodeHeight > 0 ? encodeHeight : height;
+  if (width <= 0 || height <= 0 || targetWidth <= 0 || targetHeight <= 0) return false;
+  std::string error;
+  if (!reader->read(left, top, width, height, error)) return false;
+  const uint8_t* pixels = reader->pixels();
+  const int64_t pitch = reader->pitch();
+  const size_t rowBytes = static_cast<size_t>(targetWidth) * 4;
+  const size_t imageBytes = rowBytes * static_cast<size_t>(targetHeight);
+  if (targetWidth != width || targetHeight != height || pitch != static_cast<int64_t>(rowBytes)) {
+    maps.update(static_cast<uint32_t>(width), static_cast<uint32_t>(height), static_cast<uint32_t>(targetWidth),
+                static_cast<uint32_t>(targetHeight));
+    scaled.resize(imageBytes);
+    for (int32_t y = 0; y < targetHeight; ++y) {
+      const uint8_t* source = pixels + maps.rows[y] * pitch;
+      uint8_t* dest = scaled.data() + rowBytes * y;
+      for (int32_t x = 0; x < targetWidth; ++x) std::memcpy(dest + 4 * x, source + maps.columns[x], 4);
+    }
+    pixels = scaled.data();
+  }
+  if (skipUnchanged) {
+    if (previousFrame.size() == imageBytes && std::memcmp(previousFrame.data(), pixels, imageBytes) == 0) return false;
+    previousFrame.assign(pixels, pixels + imageBytes);
+  }
+  out = CapturedFrame{nowNanoseconds(), true, pixels, static_cast<uint32_t>(rowBytes),
+                      static_cast<uint32_t>(targetWidth), static_cast<uint32_t>(targetHeight)};
+  return true;
+}
+
+} // namespace dravnok::capture

@@ -1,7 +1,0 @@
-#include "diagnostics/modes.h"
-
-namespace dravnok::diagnostics {
-
-int runDisplayProbe() { return notAvailableYet("--probe"); }
-
-} // namespace dravnok::diagnostics
