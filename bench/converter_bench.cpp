@@ -106,7 +106,10 @@ void registerAll() {
         ->Unit(benchmark::kMillisecond)
         ->UseRealTime();
     benchmark::RegisterBenchmark("legacy", legacy)->Arg(width)->ArgName("from")->Unit(benchmark::kMillisecond);
-    benchmark::RegisterBenchmark("libyuv", libyuvArgbToNv12)->Arg(width)->ArgName("from")->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark("libyuv", libyuvArgbToNv12)
+        ->Arg(width)
+        ->ArgName("from")
+        ->Unit(benchmark::kMillisecond);
   }
 }
 

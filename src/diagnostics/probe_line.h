@@ -12,7 +12,7 @@ struct ProbeResult {
   bool attached = false;
   int32_t descWidth = 0, descHeight = 0;
   int32_t textureWidth = 0, textureHeight = 0; // 0x0 when no frame was taken
-  double brightness = -1.0;                   // below 0 when none was computed
+  double brightness = -1.0;                    // below 0 when none was computed
 };
 
 // "<== REAL DESKTOP", "(black)" or "(no frame)".

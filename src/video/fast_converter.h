@@ -1,8 +1,8 @@
 #pragma once
 // The fast BGRA to NV12 conversion: integer arithmetic, vectorised rows,
 // chroma row bands shared between the calling thread and a pool.
-#include "video/conversion_pool.h"
 #include "common/nearest_maps.h"
+#include "video/conversion_pool.h"
 #include "video/nv12_rows.h"
 
 #include <atomic>

@@ -1,7 +1,7 @@
 #include "video/legacy_converter.h"
 
-#include "video/colour_formulas.h"
 #include "common/nearest_maps.h"
+#include "video/colour_formulas.h"
 
 #include <algorithm>
 #include <cstddef>

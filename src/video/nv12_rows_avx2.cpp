@@ -19,9 +19,10 @@ struct Constants {
 DRAVNOK_AVX2 inline Constants makeConstants() {
   Constants k;
   k.zero = _mm256_setzero_si256();
-  k.lumaCoefficients = _mm256_setr_epi16(620, 6142, 1826, 0, 620, 6142, 1826, 0, 620, 6142, 1826, 0, 620, 6142, 1826, 0);
-  k.uCoefficients = _mm256_setr_epi16(4392, -3386, -1006, 0, 4392, -3386, -1006, 0, 4392, -3386, -1006, 0, 4392, -3386,
-                                      -1006, 0);
+  k.lumaCoefficients =
+      _mm256_setr_epi16(620, 6142, 1826, 0, 620, 6142, 1826, 0, 620, 6142, 1826, 0, 620, 6142, 1826, 0);
+  k.uCoefficients =
+      _mm256_setr_epi16(4392, -3386, -1006, 0, 4392, -3386, -1006, 0, 4392, -3386, -1006, 0, 4392, -3386, -1006, 0);
   k.vCoefficients =
       _mm256_setr_epi16(-402, -3990, 4392, 0, -402, -3990, 4392, 0, -402, -3990, 4392, 0, -402, -3990, 4392, 0);
   k.lumaBias = _mm256_set1_epi32(static_cast<int>(kLumaBias) + 1);

@@ -62,7 +62,9 @@ public:
     out = {true, "copy"};
     return true;
   }
-  void setCaptureRectangle(const MonitorInfo& monitor) override { log.push_back("rect " + std::to_string(monitor.left)); }
+  void setCaptureRectangle(const MonitorInfo& monitor) override {
+    log.push_back("rect " + std::to_string(monitor.left));
+  }
 };
 
 class AcquisitionTest : public ::testing::Test {

@@ -84,7 +84,8 @@ TEST(ColourConversion, FastEqualsLegacyOnRandomImagesOfOddAndEvenSizes) {
 }
 
 TEST(ColourConversion, FastEqualsLegacyWhenScalingLargeScreensToTheEncodeSize) {
-  for (auto [w, h] : {std::pair{2560u, 1440u}, {3840u, 2160u}}) expectFastMatchesLegacy(randomImage(w, h, w), 1920, 1080);
+  for (auto [w, h] : {std::pair{2560u, 1440u}, {3840u, 2160u}})
+    expectFastMatchesLegacy(randomImage(w, h, w), 1920, 1080);
 }
 
 // Every BGR triple once: the whole domain of the luma formula, in every
@@ -128,7 +129,8 @@ TEST(ColourConversion, FastEqualsLegacyOnEveryChromaHalfwayPoint) {
     uint32_t x = static_cast<uint32_t>(i % blocksPerRow) * 2, y = static_cast<uint32_t>(i / blocksPerRow) * 2;
     for (int channel = 0; channel < 3; ++channel) {
       uint32_t total = sums[i][channel];
-      uint8_t* corners[4] = {image.pixel(x, y), image.pixel(x + 1, y), image.pixel(x, y + 1), image.pixel(x + 1, y + 1)};
+      uint8_t* corners[4] = {image.pixel(x, y), image.pixel(x + 1, y), image.pixel(x, y + 1),
+                             image.pixel(x + 1, y + 1)};
       for (int corner = 0; corner < 4; ++corner) {
         uint32_t part = std::min(total, 255u);
         corners[corner][channel] = static_cast<uint8_t>(part);

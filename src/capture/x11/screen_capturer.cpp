@@ -108,8 +108,12 @@ bool ScreenCapturer::captureScreenCopy(CapturedFrame& out, bool skipUnchanged) {
     if (previousFrame.size() == imageBytes && std::memcmp(previousFrame.data(), pixels, imageBytes) == 0) return false;
     previousFrame.assign(pixels, pixels + imageBytes);
   }
-  out = CapturedFrame{nowNanoseconds(), true, pixels, static_cast<uint32_t>(rowBytes),
-                      static_cast<uint32_t>(targetWidth), static_cast<uint32_t>(targetHeight)};
+  out = CapturedFrame{nowNanoseconds(),
+                      true,
+                      pixels,
+                      static_cast<uint32_t>(rowBytes),
+                      static_cast<uint32_t>(targetWidth),
+                      static_cast<uint32_t>(targetHeight)};
   return true;
 }
 

@@ -33,8 +33,9 @@ int runDisplayProbe() {
       if (reader.read(monitor.left, monitor.top, monitor.width, monitor.height, error)) {
         result.textureWidth = monitor.width;
         result.textureHeight = monitor.height;
-        result.brightness = capture::meanBrightness(reader.pixels(), reader.pitch(), static_cast<uint32_t>(monitor.width),
-                                                    static_cast<uint32_t>(monitor.height), 8);
+        result.brightness =
+            capture::meanBrightness(reader.pixels(), reader.pitch(), static_cast<uint32_t>(monitor.width),
+                                    static_cast<uint32_t>(monitor.height), 8);
       }
       std::fputs(probeLine(result).c_str(), stderr);
     }
