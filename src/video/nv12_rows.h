@@ -28,7 +28,6 @@ void convertRowPairSse2(const uint8_t* top, const uint8_t* bottom, int width, ui
 void convertRowPairAvx2(const uint8_t* top, const uint8_t* bottom, int width, uint8_t* lumaTop, uint8_t* lumaBottom,
                         uint8_t* chroma);
 void gatherRowScalar(const uint8_t* row, const int32_t* columns, int width, uint8_t* out);
-void gatherRowAvx2(const uint8_t* row, const int32_t* columns, int width, uint8_t* out);
 
 struct RowKernels {
   RowPairConverter convert;

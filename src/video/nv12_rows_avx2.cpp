@@ -12,15 +12,29 @@ namespace dravnok::video {
 namespace {
 
 struct Constants {
-  __m256i zero, lumaCoefficients, uCoefficients, vCoefficients, lumaBias, chromaBias, one, order;
+  __m256i zero, lumaLow, lumaHigh, ones16, sixtyFour16, pairBytes, ones8, uCoefficients, vCoefficients, lumaBias,
+      chromaBias, one, order;
   __m256 lumaInverse, lumaMargin, chromaInverse, chromaDivisor;
 };
+
+// The luma coefficients in base-64 digits, small enough for byte multiplies:
+// 620 = 9*64 + 44, 6142 = 95*64 + 62, 1826 = 28*64 + 34.
+DRAVNOK_AVX2 inline __m256i perPixel(int8_t b, int8_t g, int8_t r) {
+  const int value = static_cast<uint8_t>(b) | static_cast<uint8_t>(g) << 8 | static_cast<uint8_t>(r) << 16;
+  return _mm256_set1_epi32(value);
+}
 
 DRAVNOK_AVX2 inline Constants makeConstants() {
   Constants k;
   k.zero = _mm256_setzero_si256();
-  k.lumaCoefficients =
-      _mm256_setr_epi16(620, 6142, 1826, 0, 620, 6142, 1826, 0, 620, 6142, 1826, 0, 620, 6142, 1826, 0);
+  k.lumaLow = perPixel(44, 62, 34);
+  k.lumaHigh = perPixel(9, 95, 28);
+  k.ones16 = _mm256_set1_epi16(1);
+  k.sixtyFour16 = _mm256_set1_epi16(64);
+  // Puts the same channel of two neighbouring pixels side by side.
+  k.pairBytes = _mm256_setr_epi8(0, 4, 1, 5, 2, 6, 3, 7, 8, 12, 9, 13, 10, 14, 11, 15, 0, 4, 1, 5, 2, 6, 3, 7, 8, 12, 9,
+                                 13, 10, 14, 11, 15);
+  k.ones8 = _mm256_set1_epi8(1);
   k.uCoefficients =
       _mm256_setr_epi16(4392, -3386, -1006, 0, 4392, -3386, -1006, 0, 4392, -3386, -1006, 0, 4392, -3386, -1006, 0);
   k.vCoefficients =
@@ -37,22 +51,26 @@ DRAVNOK_AVX2 inline Constants makeConstants() {
   return k;
 }
 
-// Luma of eight pixels (unpacked halves of one register), in pixel order.
-DRAVNOK_AVX2 inline __m256i luma8(const Constants& k, __m256i lo, __m256i hi, __m256i& exact) {
-  __m256i s = _mm256_add_epi32(
-      _mm256_hadd_epi32(_mm256_madd_epi16(lo, k.lumaCoefficients), _mm256_madd_epi16(hi, k.lumaCoefficients)),
-      k.lumaBias);
+// Luma of eight pixels, in pixel order.
+DRAVNOK_AVX2 inline __m256i luma8(const Constants& k, __m256i pixels, __m256i& exact) {
+  __m256i low = _mm256_madd_epi16(_mm256_maddubs_epi16(pixels, k.lumaLow), k.ones16);
+  __m256i high = _mm256_madd_epi16(_mm256_maddubs_epi16(pixels, k.lumaHigh), k.sixtyFour16);
+  __m256i s = _mm256_add_epi32(_mm256_add_epi32(low, high), k.lumaBias);
   __m256 quotient = _mm256_mul_ps(_mm256_cvtepi32_ps(s), k.lumaInverse);
   __m256i q = _mm256_cvttps_epi32(quotient);
   exact = _mm256_and_si256(exact, _mm256_cmpeq_epi32(q, _mm256_cvttps_epi32(_mm256_sub_ps(quotient, k.lumaMargin))));
   return q;
 }
 
+// Channel sums of the 2x2 blocks of eight columns: words B, G, R, A per block.
+DRAVNOK_AVX2 inline __m256i blockSums(const Constants& k, __m256i top, __m256i bottom) {
+  return _mm256_add_epi16(_mm256_maddubs_epi16(_mm256_shuffle_epi8(top, k.pairBytes), k.ones8),
+                          _mm256_maddubs_epi16(_mm256_shuffle_epi8(bottom, k.pairBytes), k.ones8));
+}
+
 // U, V pairs of eight columns of two rows, in column order.
-DRAVNOK_AVX2 inline __m256i chroma8(const Constants& k, __m256i sumLo, __m256i sumHi, __m256i& halfway) {
-  __m256i u = _mm256_hadd_epi32(_mm256_madd_epi16(sumLo, k.uCoefficients), _mm256_madd_epi16(sumHi, k.uCoefficients));
-  __m256i v = _mm256_hadd_epi32(_mm256_madd_epi16(sumLo, k.vCoefficients), _mm256_madd_epi16(sumHi, k.vCoefficients));
-  __m256i pairs = _mm256_hadd_epi32(u, v); // u01 u23 v01 v23 per lane
+DRAVNOK_AVX2 inline __m256i chroma8(const Constants& k, __m256i sums, __m256i& halfway) {
+  __m256i pairs = _mm256_hadd_epi32(_mm256_madd_epi16(sums, k.uCoefficients), _mm256_madd_epi16(sums, k.vCoefficients));
   __m256i t = _mm256_add_epi32(_mm256_shuffle_epi32(pairs, _MM_SHUFFLE(3, 1, 2, 0)), k.chromaBias);
   __m256i odd = _mm256_or_si256(_mm256_srli_epi32(t, 5), k.one);
   __m256i q = _mm256_cvttps_epi32(_mm256_mul_ps(_mm256_cvtepi32_ps(odd), k.chromaInverse));
@@ -75,11 +93,9 @@ DRAVNOK_AVX2 void convertRowPairAvx2(const uint8_t* top, const uint8_t* bottom, 
     for (int half = 0; half < 2; ++half) {
       __m256i t = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(top + 4 * x) + half);
       __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bottom + 4 * x) + half);
-      __m256i tLo = _mm256_unpacklo_epi8(t, k.zero), tHi = _mm256_unpackhi_epi8(t, k.zero);
-      __m256i bLo = _mm256_unpacklo_epi8(b, k.zero), bHi = _mm256_unpackhi_epi8(b, k.zero);
-      lumaQ[half] = luma8(k, tLo, tHi, exact);
-      lumaQ[2 + half] = luma8(k, bLo, bHi, exact);
-      chromaQ[half] = chroma8(k, _mm256_add_epi16(tLo, bLo), _mm256_add_epi16(tHi, bHi), halfway);
+      lumaQ[half] = luma8(k, t, exact);
+      lumaQ[2 + half] = luma8(k, b, exact);
+      chromaQ[half] = chroma8(k, blockSums(k, t, b), halfway);
     }
     __m256i luma = _mm256_permutevar8x32_epi32(
         _mm256_packus_epi16(_mm256_packs_epi32(lumaQ[0], lumaQ[1]), _mm256_packs_epi32(lumaQ[2], lumaQ[3])), k.order);
@@ -93,16 +109,6 @@ DRAVNOK_AVX2 void convertRowPairAvx2(const uint8_t* top, const uint8_t* bottom, 
     }
   }
   if (x < width) convertRowPairSse2(top + 4 * x, bottom + 4 * x, width - x, lumaTop + x, lumaBottom + x, chroma + x);
-}
-
-DRAVNOK_AVX2 void gatherRowAvx2(const uint8_t* row, const int32_t* columns, int width, uint8_t* out) {
-  int x = 0;
-  for (; x + 8 <= width; x += 8) {
-    __m256i offsets = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(columns + x));
-    __m256i pixels = _mm256_i32gather_epi32(reinterpret_cast<const int*>(row), offsets, 1);
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 4 * x), pixels);
-  }
-  if (x < width) gatherRowScalar(row, columns + x, width - x, out + 4 * x);
 }
 
 } // namespace dravnok::video

@@ -44,7 +44,9 @@ SimdLevel detectSimdLevel() { return supportedSimdLevels().back(); }
 RowKernels rowKernelsFor(SimdLevel level) {
   switch (level) {
   case SimdLevel::Avx2:
-    return {convertRowPairAvx2, gatherRowAvx2};
+    // Hardware gathers are slower than plain loads on CPUs with the gather
+    // data sampling mitigation.
+    return {convertRowPairAvx2, gatherRowScalar};
   case SimdLevel::Sse2:
     return {convertRowPairSse2, gatherRowScalar};
   case SimdLevel::Scalar:
