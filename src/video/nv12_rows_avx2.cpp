@@ -12,7 +12,7 @@ namespace dravnok::video {
 namespace {
 
 struct Constants {
-  __m256i zero, lumaLow, lumaHigh, ones16, sixtyFour16, pairBytes, ones8, uCoefficients, vCoefficients, lumaBias,
+  __m256i allOnes, lumaLow, lumaHigh, ones16, sixtyFour16, pairBytes, ones8, uCoefficients, vCoefficients, lumaBias,
       chromaBias, one, order;
   __m256 lumaInverse, lumaMargin, chromaInverse, chromaDivisor;
 };
@@ -26,7 +26,7 @@ DRAVNOK_AVX2 inline __m256i perPixel(int8_t b, int8_t g, int8_t r) {
 
 DRAVNOK_AVX2 inline Constants makeConstants() {
   Constants k;
-  k.zero = _mm256_setzero_si256();
+  k.allOnes = _mm256_set1_epi32(-1);
   k.lumaLow = perPixel(44, 62, 34);
   k.lumaHigh = perPixel(9, 95, 28);
   k.ones16 = _mm256_set1_epi16(1);
@@ -42,7 +42,7 @@ DRAVNOK_AVX2 inline Constants makeConstants() {
   k.lumaBias = _mm256_set1_epi32(static_cast<int>(kLumaBias) + 1);
   k.chromaBias = _mm256_set1_epi32(static_cast<int>(kChromaBias));
   k.one = _mm256_set1_epi32(1);
-  // After the in-lane packs the 4-byte groups sit as (0, 2, 1, 3 | 4, 6, 5, 7).
+  // Gathers the 4-byte groups of the two lanes: top, bottom, then chroma.
   k.order = _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7);
   k.lumaInverse = _mm256_set1_ps(1.0f / kLumaDivisor);
   k.lumaMargin = _mm256_set1_ps(2e-4f);
@@ -85,30 +85,30 @@ DRAVNOK_AVX2 void convertRowPairAvx2(const uint8_t* top, const uint8_t* bottom, 
                                      uint8_t* lumaBottom, uint8_t* chroma) {
   const Constants k = makeConstants();
   int x = 0;
-  for (; x + 16 <= width; x += 16) {
+  // Eight columns of both rows per step: few enough live values that
+  // nothing is spilled to the stack.
+  for (; x + 8 <= width; x += 8) {
     __m256i exact = _mm256_set1_epi32(-1);
-    __m256i halfway = k.zero;
-    __m256i lumaQ[4];
-    __m256i chromaQ[2];
-    for (int half = 0; half < 2; ++half) {
-      __m256i t = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(top + 4 * x) + half);
-      __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bottom + 4 * x) + half);
-      lumaQ[half] = luma8(k, t, exact);
-      lumaQ[2 + half] = luma8(k, b, exact);
-      chromaQ[half] = chroma8(k, blockSums(k, t, b), halfway);
-    }
-    __m256i luma = _mm256_permutevar8x32_epi32(
-        _mm256_packus_epi16(_mm256_packs_epi32(lumaQ[0], lumaQ[1]), _mm256_packs_epi32(lumaQ[2], lumaQ[3])), k.order);
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(lumaTop + x), _mm256_castsi256_si128(luma));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(lumaBottom + x), _mm256_extracti128_si256(luma, 1));
-    __m256i uv = _mm256_packs_epi32(chromaQ[0], chromaQ[1]);
-    uv = _mm256_permutevar8x32_epi32(_mm256_packus_epi16(uv, uv), k.order);
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(chroma + x), _mm256_castsi256_si128(uv));
-    if (!_mm256_testc_si256(exact, _mm256_set1_epi32(-1)) || !_mm256_testz_si256(halfway, halfway)) {
-      convertRowPairScalar(top + 4 * x, bottom + 4 * x, 16, lumaTop + x, lumaBottom + x, chroma + x);
+    __m256i halfway = _mm256_setzero_si256();
+    _mm_prefetch(reinterpret_cast<const char*>(top + 4 * x + 1024), _MM_HINT_T0);
+    _mm_prefetch(reinterpret_cast<const char*>(bottom + 4 * x + 1024), _MM_HINT_T0);
+    const __m256i t = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(top + 4 * x));
+    const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bottom + 4 * x));
+    const __m256i yTop = luma8(k, t, exact);
+    const __m256i yBottom = luma8(k, b, exact);
+    const __m256i uv = chroma8(k, blockSums(k, t, b), halfway);
+    // 4-byte groups: top 0-3, bottom 0-3, uv 0-3, uv 0-3 | top 4-7, bottom 4-7, uv 4-7, uv 4-7.
+    const __m256i bytes = _mm256_permutevar8x32_epi32(
+        _mm256_packus_epi16(_mm256_packs_epi32(yTop, yBottom), _mm256_packs_epi32(uv, uv)), k.order);
+    const __m128i lumaBytes = _mm256_castsi256_si128(bytes);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(lumaTop + x), lumaBytes);
+    _mm_storeh_pd(reinterpret_cast<double*>(lumaBottom + x), _mm_castsi128_pd(lumaBytes));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(chroma + x), _mm256_extracti128_si256(bytes, 1));
+    if (!_mm256_testc_si256(exact, k.allOnes) || !_mm256_testz_si256(halfway, halfway)) {
+      convertRowPairScalar(top + 4 * x, bottom + 4 * x, 8, lumaTop + x, lumaBottom + x, chroma + x);
     }
   }
-  if (x < width) convertRowPairSse2(top + 4 * x, bottom + 4 * x, width - x, lumaTop + x, lumaBottom + x, chroma + x);
+  if (x < width) convertRowPairScalar(top + 4 * x, bottom + 4 * x, width - x, lumaTop + x, lumaBottom + x, chroma + x);
 }
 
 } // namespace dravnok::video
