@@ -1,0 +1,49 @@
+#pragma once
+// Adapts a data channel (anything shaped like rtc::Channel: send of a text or
+// binary variant, send of bytes, bufferedAmount, isOpen) to FilesChannel. It
+// holds the channel weakly, so the file transfer object never keeps a closed
+// channel alive, and swallows the channel's send errors.
+#include "files/files_channel.h"
+
+#include <exception>
+#include <memory>
+
+namespace dravnok::files {
+
+template <class Channel> class WeakChannel final : public FilesChannel {
+public:
+  explicit WeakChannel(std::weak_ptr<Channel> channel) : channel_(std::move(channel)) {}
+
+  void sendText(const std::string& text) override {
+    if (auto channel = channel_.lock()) {
+      try {
+        channel->send(text);
+      } catch (const std::exception&) {
+      }
+    }
+  }
+
+  void sendBinary(std::span<const std::byte> data) override {
+    if (auto channel = channel_.lock()) {
+      try {
+        channel->send(data.data(), data.size());
+      } catch (const std::exception&) {
+      }
+    }
+  }
+
+  uint64_t bufferedAmount() const override {
+    auto channel = channel_.lock();
+    return channel ? static_cast<uint64_t>(channel->bufferedAmount()) : 0;
+  }
+
+  bool isOpen() const override {
+    auto channel = channel_.lock();
+    return channel && channel->isOpen();
+  }
+
+private:
+  std::weak_ptr<Channel> channel_;
+};
+
+} // namespace dravnok::files

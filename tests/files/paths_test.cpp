@@ -1,0 +1,40 @@
+#include "files/paths.h"
+
+#include <gtest/gtest.h>
+
+using namespace dravnok::files;
+
+TEST(Paths, ParentStopsAtTheRootAndIsEmptyThere) {
+  struct Case {
+    const char* path;
+    const char* up;
+  };
+  for (Case c : {Case{"C:\\", ""}, Case{"C:\\Users", "C:\\"}, Case{"C:\\Users\\Ann", "C:\\Users"},
+                 Case{"C:/Users/Ann", "C:/Users"}, Case{"C:\\Users\\\\Ann", "C:\\Users"}, Case{"C:", ""},
+                 Case{"\\\\server\\share\\", ""}, Case{"\\\\server\\share\\docs", "\\\\server\\share\\"}}) {
+    EXPECT_EQ(parentForListing(c.path, PathStyle::Windows), c.up) << c.path;
+  }
+  for (Case c : {Case{"/", ""}, Case{"/home", "/"}, Case{"/home/ann", "/home"}, Case{"/home//ann", "/home"},
+                 Case{"/home/a\\b", "/home"}}) {
+    EXPECT_EQ(parentForListing(c.path, PathStyle::Posix), c.up) << c.path;
+  }
+}
+
+TEST(Paths, UploadNamesLoseFolderAndDriveParts) {
+  EXPECT_EQ(uploadFileName("..\\x.txt", PathStyle::Windows), "x.txt");
+  EXPECT_EQ(uploadFileName("C:x.txt", PathStyle::Windows), "x.txt");
+  EXPECT_EQ(uploadFileName("a/b\\c.txt", PathStyle::Posix), "c.txt");
+  EXPECT_EQ(uploadFileName("..", PathStyle::Posix), "");
+  EXPECT_EQ(uploadFileName("dir\\", PathStyle::Posix), "");
+  EXPECT_EQ(uploadFileName("report 2024.pdf", PathStyle::Posix), "report 2024.pdf");
+}
+
+TEST(Paths, FileTimesBefore1970AreZero) {
+  EXPECT_EQ(unixMsFromFileTime(116444736000000000ULL - 1), 0);
+  EXPECT_EQ(unixMsFromFileTime(116444736000000000ULL + 15'000'000), 1500);
+}
+
+TEST(Paths, WireTextSurvivesTheRoundTripThroughFileSystemPaths) {
+  std::string name = "\xc3\xa4rger \xe2\x82\xac \xf0\x9f\x98\x80.txt"; // umlaut, euro sign, an emoji
+  EXPECT_EQ(toUtf8(toFsPath(name)), name);
+}
