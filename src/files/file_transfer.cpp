@@ -154,6 +154,7 @@ void FileTransfer::handleGet(const std::string& path) {
 }
 
 void FileTransfer::runDownload(std::unique_ptr<FileReader> reader, std::string path, std::string name) {
+  downloadThreadId_ = std::this_thread::get_id();
   std::vector<std::byte> buffer(kDownloadChunk);
   bool readFailed = false;
   while (!downloadCancel_) {
@@ -188,10 +189,15 @@ void FileTransfer::runDownload(std::unique_ptr<FileReader> reader, std::string p
 }
 
 void FileTransfer::stopDownload() {
+  if (std::this_thread::get_id() == downloadThreadId_.load()) {
+    downloadCancel_ = true;
+    return;
+  }
   std::lock_guard lock(downloadMutex_);
   if (!downloadThread_.joinable()) return;
   downloadCancel_ = true;
   downloadThread_.join();
+  downloadThreadId_ = std::thread::id();
   downloadCancel_ = false;
   downloadRunning_ = false;
 }

@@ -80,6 +80,9 @@ private:
   std::thread downloadThread_;
   std::atomic<bool> downloadCancel_{false};
   std::atomic<bool> downloadRunning_{false};
+  // A channel may report its close from inside a send, that is on the
+  // download thread itself, which then must not join itself.
+  std::atomic<std::thread::id> downloadThreadId_{};
 };
 
 } // namespace dravnok::files

@@ -99,9 +99,11 @@ public:
   PathStyle style() const override { return PathStyle::Posix; }
 
   std::vector<std::string> driveRoots() override {
+    // Volumes are listed as their mount points: going up from one leads to
+    // the folder it is mounted in, which is where it lives on this system.
     std::vector<std::string> roots{"/"};
     for (std::string& volume : userVolumesFromMounts(readSmallFile("/proc/self/mounts"))) {
-      roots.push_back(volume + "/");
+      roots.push_back(std::move(volume));
     }
     return roots;
   }
