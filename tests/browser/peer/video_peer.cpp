@@ -21,10 +21,12 @@ extern "C" {
 #include <atomic>
 #include <chrono>
 #include <iostream>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <sstream>
 #include <thread>
+#include <vector>
 
 using nlohmann::json;
 
