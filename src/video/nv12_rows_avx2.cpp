@@ -102,7 +102,8 @@ DRAVNOK_AVX2 void convertRowPairAvx2(const uint8_t* top, const uint8_t* bottom, 
         _mm256_packus_epi16(_mm256_packs_epi32(yTop, yBottom), _mm256_packs_epi32(uv, uv)), k.order);
     const __m128i lumaBytes = _mm256_castsi256_si128(bytes);
     _mm_storel_epi64(reinterpret_cast<__m128i*>(lumaTop + x), lumaBytes);
-    _mm_storeh_pd(reinterpret_cast<double*>(lumaBottom + x), _mm_castsi128_pd(lumaBytes));
+    // An unaligned 8-byte store: a double store would assume alignment.
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(lumaBottom + x), _mm_unpackhi_epi64(lumaBytes, lumaBytes));
     _mm_storel_epi64(reinterpret_cast<__m128i*>(chroma + x), _mm256_extracti128_si256(bytes, 1));
     if (!_mm256_testc_si256(exact, k.allOnes) || !_mm256_testz_si256(halfway, halfway)) {
       convertRowPairScalar(top + 4 * x, bottom + 4 * x, 8, lumaTop + x, lumaBottom + x, chroma + x);
