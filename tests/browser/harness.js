@@ -177,6 +177,7 @@ async function startTurn() {
     [
       '-n',
       '--listening-ip=127.0.0.1',
+      `--listening-ip=${relayAddress()}`,
       `--relay-ip=${relayAddress()}`,
       `--listening-port=${port}`,
       '--min-port=49152',
@@ -212,6 +213,9 @@ async function startTurn() {
   }
   return {
     url: `turn:127.0.0.1:${port}?transport=udp`,
+    // The same server on the machine's address, for agents that cannot
+    // reach loopback from their host sockets.
+    hostUrl: `turn:${relayAddress()}:${port}?transport=udp`,
     user,
     password,
     output: () => output,

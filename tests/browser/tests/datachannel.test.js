@@ -71,8 +71,9 @@ test('browser and our peer exchange messages; closing is seen on both sides', as
 test('the same through a TURN relay, and the browser closing the connection', async () => {
   const turn = await startTurn();
   const browser = await launchBrowser();
-  // Only the browser relays: our host candidates reach the relay directly.
-  const peer = startPeer();
+  // Our peer allocates on the same server too, through its address on the
+  // machine: its host sockets do not reach loopback.
+  const peer = startPeer(['--ice', turn.hostUrl, '--user', turn.user, '--pass', turn.password]);
   try {
     await connect(browser.page, peer, {
       iceServers: [{ urls: turn.url, username: turn.user, credential: turn.password }],
@@ -80,6 +81,7 @@ test('the same through a TURN relay, and the browser closing the connection', as
     });
     await waitConnected(browser.page, peer);
     assert.equal(await browser.page.evaluate(() => window.rtcTest.selectedCandidateType()), 'relay');
+    await peer.waitFor((e) => e.evt === 'candidate' && / typ relay /.test(e.candidate), 10000, 'our relayed candidate');
     await exchange(browser.page, peer);
 
     await browser.page.evaluate(() => window.rtcTest.closeConnection());
