@@ -164,8 +164,8 @@ void RateController::update(int64_t nowMs) {
   pliWindowCount_ += pictureLoss - lastPictureLoss_;
   lastPictureLoss_ = pictureLoss;
   // Right after the first report a few requests are just the decoder starting.
-  const bool pliStorm = pliWindowCount_ >= kPliStormCount && lastEvalMs_ != 0 &&
-                        nowMs - firstReportMs_ > kPliStormAfterFirstReportMs;
+  const bool pliStorm =
+      pliWindowCount_ >= kPliStormCount && lastEvalMs_ != 0 && nowMs - firstReportMs_ > kPliStormAfterFirstReportMs;
 
   const uint32_t reports = feedback_.receiverReports.load();
   if (reports != lastReceiverReports_) {
@@ -254,8 +254,7 @@ void RateController::update(int64_t nowMs) {
     targetFps_.store(wanted);
     fpsRaiseSinceMs_ = 0;
   } else if (wanted > current) {
-    const int32_t headroom =
-        fpsFor(static_cast<uint32_t>(target / kFpsRaiseHeadroom), config_.width, config_.height);
+    const int32_t headroom = fpsFor(static_cast<uint32_t>(target / kFpsRaiseHeadroom), config_.width, config_.height);
     if (headroom <= current) {
       fpsRaiseSinceMs_ = 0;
     } else {
@@ -275,8 +274,7 @@ void RateController::update(int64_t nowMs) {
   }
 }
 
-void RateController::logPeriodic(uint32_t egress, const std::shared_ptr<AdaptivePacer>& pacer,
-                                 uint32_t pictureLoss) {
+void RateController::logPeriodic(uint32_t egress, const std::shared_ptr<AdaptivePacer>& pacer, uint32_t pictureLoss) {
   char line[kLogLineBytes];
   std::snprintf(line, sizeof line,
                 "cc: target=%ukbps fps=%d remb=%llukbps loss=%.1f%% rtt=%lldms egress=%ukbps pacerQ=%dms nacks=%u "

@@ -77,8 +77,7 @@ private:
 
   std::shared_ptr<AdaptivePacer> currentPacer() const;
   void run();
-  void logPeriodic(uint32_t egress, const std::shared_ptr<AdaptivePacer>& pacer,
-                   uint32_t pictureLoss);
+  void logPeriodic(uint32_t egress, const std::shared_ptr<AdaptivePacer>& pacer, uint32_t pictureLoss);
 
   RateControllerConfig config_;
   LogCallback log_;

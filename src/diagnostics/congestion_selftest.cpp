@@ -38,9 +38,30 @@ Bytes bytes(std::initializer_list<int> values) {
 }
 
 Bytes remb(int exponent, uint32_t mantissa) {
-  return bytes({0x8F, 0xCE, 0x00, 0x05, 0, 0, 0, 0, 0, 0, 0, 0, 'R', 'E', 'M', 'B', 0x01,
-                exponent << 2 | static_cast<int>(mantissa >> 16 & 3), static_cast<int>(mantissa >> 8 & 0xFF),
-                static_cast<int>(mantissa & 0xFF), 0x00, 0x00, 0x00, 0x2A});
+  return bytes({0x8F,
+                0xCE,
+                0x00,
+                0x05,
+                0,
+                0,
+                0,
+                0,
+                0,
+                0,
+                0,
+                0,
+                'R',
+                'E',
+                'M',
+                'B',
+                0x01,
+                exponent << 2 | static_cast<int>(mantissa >> 16 & 3),
+                static_cast<int>(mantissa >> 8 & 0xFF),
+                static_cast<int>(mantissa & 0xFF),
+                0x00,
+                0x00,
+                0x00,
+                0x2A});
 }
 
 Bytes receiverReport() {
@@ -137,7 +158,8 @@ void pacerCases(CaseReport& report) {
   report.record(messages.size() == 1 && messages[0] && messages[0]->type == rtc::Message::Control,
                 "pacer passes RTCP straight through");
 
-  for (int i = 0; i < 200 && log.count() < kBurstPackets; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  for (int i = 0; i < 200 && log.count() < kBurstPackets; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
   const auto arrivals = log.snapshot();
   report.record(arrivals.size() == kBurstPackets, "pacer delivers every packet",
                 std::to_string(arrivals.size()) + "/" + std::to_string(kBurstPackets));
@@ -217,8 +239,7 @@ void controllerCases(CaseReport& report) {
   parse(monitor, receiverReport(), t);
   controller->update(t + 1200);
   const uint32_t target = controller->targetBitrate();
-  report.record(target >= 1'740'000 && target <= 1'760'000, "10% loss cuts the target by 0.7x",
-                std::to_string(target));
+  report.record(target >= 1'740'000 && target <= 1'760'000, "10% loss cuts the target by 0.7x", std::to_string(target));
 
   parse(monitor, kPli, steadyMs());
   report.record(controller->takeKeyframeRequest(), "a PLI asks for a keyframe");
@@ -229,7 +250,8 @@ void controllerCases(CaseReport& report) {
   parse(monitor, kTruncated, steadyMs());
   report.record(true, "truncated RTCP is ignored");
 
-  report.record(RateController::fpsFor(2'600'000, 1920, 1080) == 30 && RateController::fpsFor(1'700'000, 1920, 1080) == 20 &&
+  report.record(RateController::fpsFor(2'600'000, 1920, 1080) == 30 &&
+                    RateController::fpsFor(1'700'000, 1920, 1080) == 20 &&
                     RateController::fpsFor(1'300'000, 1920, 1080) == 15,
                 "fps ladder 30/20/15 at 1080p");
 }
