@@ -28,9 +28,26 @@ CASES = [
 ]
 
 
+# The cases that measure time. Under an emulator on a busy machine its own
+# scheduler can stall the pacer's thread for tens of milliseconds, so there a
+# run whose only failures are among these is tried again (twice at most).
+TIMED = set(CASES[1:5])
+
+
+def run_selftest():
+    result = subprocess.run(EMULATOR + [HELPER, "--selftest-cc"], capture_output=True, timeout=120)
+    failed = {name for name in CASES if f"FAIL  {name}  " in result.stderr.decode()}
+    return result, failed
+
+
 class SelftestCc(unittest.TestCase):
     def test_all_fifteen_cases_pass_in_order(self):
-        result = subprocess.run(EMULATOR + [HELPER, "--selftest-cc"], capture_output=True, timeout=120)
+        result, failed = run_selftest()
+        for _ in range(2):
+            if not EMULATOR or not failed or not failed <= TIMED:
+                break
+            sys.stderr.write(result.stderr.decode())
+            result, failed = run_selftest()
         err = result.stderr.decode()
         lines = err.splitlines()
         self.assertEqual(result.stdout, b"")
