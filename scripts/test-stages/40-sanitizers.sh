@@ -17,6 +17,7 @@ sanitizer_build() {
 }
 
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=0
+export LSAN_OPTIONS="suppressions=$PWD/scripts/sanitizers/lsan.supp:print_suppressions=0"
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
 
