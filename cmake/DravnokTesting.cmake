@@ -32,15 +32,15 @@ function(dravnok_unit_tests name)
   add_executable(${name}_tests ${_sources})
   target_link_libraries(${name}_tests PRIVATE ${ARG_DEPS} ${DRAVNOK_GTEST_LIBS})
   target_include_directories(${name}_tests PRIVATE ${PROJECT_SOURCE_DIR}/tests)
+  set_property(GLOBAL APPEND PROPERTY DRAVNOK_UNIT_TEST_TARGETS ${name}_tests)
+  # The subsystem's name as the label lets a build run a subset, as the
+  # sanitizer builds do (ctest -L congestion); program tests carry the label
+  # "program" (ctest -LE program runs only the unit tests).
   if(CMAKE_CROSSCOMPILING)
     add_test(NAME ${name}_tests COMMAND ${name}_tests)
-    if(ARG_PROPERTIES)
-      set_tests_properties(${name}_tests PROPERTIES ${ARG_PROPERTIES})
-    endif()
-  elseif(ARG_PROPERTIES)
-    gtest_discover_tests(${name}_tests DISCOVERY_MODE PRE_TEST PROPERTIES ${ARG_PROPERTIES})
+    set_tests_properties(${name}_tests PROPERTIES LABELS ${name} ${ARG_PROPERTIES})
   else()
-    gtest_discover_tests(${name}_tests DISCOVERY_MODE PRE_TEST)
+    gtest_discover_tests(${name}_tests DISCOVERY_MODE PRE_TEST PROPERTIES LABELS ${name} ${ARG_PROPERTIES})
   endif()
 endfunction()
 
@@ -48,4 +48,5 @@ endfunction()
 function(dravnok_script_test name script)
   add_test(NAME ${name}
            COMMAND ${Python3_EXECUTABLE} ${script} ${ARGN})
+  set_tests_properties(${name} PROPERTIES LABELS program)
 endfunction()

@@ -1,0 +1,31 @@
+# The unit tests again under the sanitizers: all of them with AddressSanitizer
+# and UBSan, the congestion control (whose controller and pacer run threads)
+# with ThreadSanitizer. Each build keeps its own folder, so reruns are
+# incremental.
+set -euo pipefail
+source scripts/lib/xserver.sh
+start_xvfb 1920x1080x24
+trap 'kill $XVFB_PID 2>/dev/null || true' EXIT
+
+sanitizer_build() {
+  local dir="$1" sanitize="$2" target="$3"
+  shift 3
+  if [ ! -f "$dir/build.ninja" ]; then
+    cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDRAVNOK_SANITIZE="$sanitize" "$@" >/dev/null
+  fi
+  cmake --build "$dir" --target "$target" --parallel 2
+}
+
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=0
+export LSAN_OPTIONS="suppressions=$PWD/scripts/sanitizers/lsan.supp:print_suppressions=0"
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
+
+sanitizer_build build/asan address,undefined unit_tests
+# Unit tests carry their subsystem's name as a label; program tests and
+# tests of their own kind (such as those on a private X server) are left out.
+ctest --test-dir build/asan -L . -LE '^program$' --output-on-failure -j2
+
+# The threads under test need no peer connection: the portable rtc part only.
+sanitizer_build build/tsan thread congestion_tests -DDRAVNOK_RTC_BACKEND=none
+ctest --test-dir build/tsan -L '^congestion$' --output-on-failure -j2

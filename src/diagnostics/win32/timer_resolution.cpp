@@ -1,0 +1,15 @@
+#include "diagnostics/timer_resolution.h"
+
+#include <windows.h>
+
+#include <timeapi.h>
+
+namespace dravnok::diagnostics {
+
+FineTimerResolution::FineTimerResolution() : raised_(timeBeginPeriod(1) == TIMERR_NOERROR) {}
+
+FineTimerResolution::~FineTimerResolution() {
+  if (raised_) timeEndPeriod(1);
+}
+
+} // namespace dravnok::diagnostics
