@@ -1,0 +1,27 @@
+#pragma once
+// The desktop clipboard as the viewer sees it: UTF-8 text and PNG images.
+// Every operation is silent; an empty result or false means "nothing" or
+// "failed". Implemented per platform.
+#include "clipboard/clipboard_state.h"
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace dravnok::clipboard {
+
+std::string readClipboardText();
+
+// The clipboard's image as PNG bytes; empty without a usable image.
+std::string readClipboardImagePng();
+
+// Top-down BGRA rows of exactly width * 4 bytes; empty on failure.
+std::string encodePng(int32_t width, int32_t height, std::span<const uint8_t> pixels);
+
+// Both writes do nothing (and fail) when the state is view-only. The text
+// write places an empty text for an empty string.
+void writeClipboardText(ClipboardState& state, std::string_view text);
+bool writeClipboardPng(ClipboardState& state, std::string_view png);
+
+} // namespace dravnok::clipboard
