@@ -19,6 +19,15 @@ std::string readClipboardImagePng();
 // Top-down BGRA rows of exactly width * 4 bytes; empty on failure.
 std::string encodePng(int32_t width, int32_t height, std::span<const uint8_t> pixels);
 
+// What the clipboard's image header states, for the write self-test: the
+// size is 0 x 0 when the image is there but its header cannot be read.
+struct ClipboardImageHeader {
+  bool present = false;
+  int32_t width = 0;
+  int32_t height = 0;
+};
+ClipboardImageHeader peekClipboardImage();
+
 // Both writes do nothing (and fail) when the state is view-only. The text
 // write places an empty text for an empty string.
 void writeClipboardText(ClipboardState& state, std::string_view text);

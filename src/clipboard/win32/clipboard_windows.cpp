@@ -9,6 +9,7 @@ void SelectionOwnerDeleter::operator()(SelectionOwner* owner) const { delete own
 std::string readClipboardText() { return {}; }
 std::string readClipboardImagePng() { return {}; }
 std::string encodePng(int32_t, int32_t, std::span<const uint8_t>) { return {}; }
+ClipboardImageHeader peekClipboardImage() { return {}; }
 void writeClipboardText(ClipboardState&, std::string_view) {}
 bool writeClipboardPng(ClipboardState&, std::string_view) { return false; }
 

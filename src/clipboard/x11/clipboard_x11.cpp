@@ -61,6 +61,17 @@ std::string readClipboardImagePng() {
   return encodePng(image->width, image->height, image->pixels);
 }
 
+ClipboardImageHeader peekClipboardImage() {
+  SelectionReader reader;
+  ClipboardImageHeader header;
+  header.present = reader.offers("image/png");
+  if (!header.present) return header;
+  if (auto png = reader.read("image/png")) {
+    if (auto image = decodePng(*png)) header.width = image->width, header.height = image->height;
+  }
+  return header;
+}
+
 void writeClipboardText(ClipboardState& state, std::string_view text) {
   if (state.viewOnly) return;
   // Other clients expect well-formed UTF-8.
