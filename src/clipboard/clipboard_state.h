@@ -35,6 +35,12 @@ public:
   // 0 before the first. Read by the watcher thread.
   std::atomic<uint32_t> ownClipboardSequence{0};
 
+  // Our writes under way. The change notification of a write can reach the
+  // watcher before the write has recorded its sequence number, so the
+  // watcher asks through settledOwnSequence, which waits for them.
+  std::atomic<int> writesInProgress{0};
+  uint32_t settledOwnSequence() const;
+
   // Created by the first write on platforms that need one.
   std::unique_ptr<SelectionOwner, SelectionOwnerDeleter> selectionOwner;
 

@@ -21,7 +21,8 @@ struct ClipboardWatcherLinks {
   // True while there is an injector and an input channel to push to; empty
   // means always.
   std::function<bool()> ready;
-  // The injector's ownClipboardSequence: changes we made are not pushed.
+  // The injector's clipboard state's settledOwnSequence(): changes we made
+  // are not pushed.
   std::function<uint32_t()> ownSequence;
   // Sends one message to the viewer (or drops it when the channel is gone).
   ClipboardSender send;
