@@ -1,0 +1,64 @@
+#include "video/h264_encoder.h"
+
+namespace dravnok::video {
+
+H264Encoder::H264Encoder() : H264Encoder(makeEncoderBackend(), std::make_unique<SteadyLoopClock>()) {}
+
+H264Encoder::H264Encoder(std::unique_ptr<EncoderBackend> backend, std::unique_ptr<LoopClock> clock)
+    : backend(std::move(backend)), clock(std::move(clock)) {}
+
+H264Encoder::~H264Encoder() { stop(); }
+
+bool H264Encoder::init(const EncoderConfig& config, bool& hardware, std::string& error) {
+  hardware = false;
+  EncoderConfig even = config;
+  even.width = width = evenEncodeDimension(config.width);
+  even.height = height = evenEncodeDimension(config.height);
+  fps = config.fps;
+  startBitrateBps = startBitrate(width, height, fps);
+  if (!backend) {
+    error = "no H.264 encoder available";
+    return false;
+  }
+  if (!backend->open(even, startBitrateBps, EncodeLoop::qualityTarget, hardware, error)) return false;
+  loop = std::make_unique<EncodeLoop>(*backend, *clock, width, height, fps, EncodeLoop::qualityTarget);
+  loop->setFrameSink(sink);
+  loop->setRateSource(rate);
+  return true;
+}
+
+std::string H264Encoder::describeSettings() { return backend ? backend->describeSettings() : std::string(); }
+
+void H264Encoder::setFrameSink(FrameSink value) {
+  sink = std::move(value);
+  if (loop) loop->setFrameSink(sink);
+}
+
+void H264Encoder::setRateSource(std::shared_ptr<RateSource> source) {
+  rate = std::move(source);
+  if (loop) loop->setRateSource(rate);
+}
+
+bool H264Encoder::start(PictureSource& source) {
+  if (!loop) return false;
+  loop->start(source);
+  return true;
+}
+
+void H264Encoder::stop() {
+  if (!loop) return;
+  loop->stop();
+  backend->flush([](const uint8_t*, size_t, bool) {});
+}
+
+void H264Encoder::trackOpened() {
+  if (loop) loop->setActive(true);
+}
+
+void H264Encoder::requestKeyframe(bool urgent) {
+  if (loop) loop->requestKeyFrame(urgent);
+}
+
+std::string H264Encoder::statisticsText() { return loop ? loop->statisticsLine() : std::string(); }
+
+} // namespace dravnok::video
