@@ -1,5 +1,7 @@
 #include "video/h264_encoder.h"
 
+#include "video/screen_picture_source.h"
+
 namespace dravnok::video {
 
 H264Encoder::H264Encoder() : H264Encoder(makeEncoderBackend(), std::make_unique<SteadyLoopClock>()) {}
@@ -39,6 +41,13 @@ void H264Encoder::setRateSource(std::shared_ptr<RateSource> source) {
   if (loop) loop->setRateSource(rate);
 }
 
+bool H264Encoder::start(capture::ScreenCapturer& capturer) {
+  if (!loop) return false;
+  loop->stop();
+  screenSource = makeScreenPictureSource(capturer, width, height);
+  return screenSource && start(*screenSource);
+}
+
 bool H264Encoder::start(PictureSource& source) {
   if (!loop) return false;
   loop->start(source);
@@ -49,6 +58,40 @@ void H264Encoder::stop() {
   if (!loop) return;
   loop->stop();
   backend->flush([](const uint8_t*, size_t, bool) {});
+}
+
+bool H264Encoder::encodeOneForTest(PictureSource& source, std::vector<uint8_t>& bytes, bool& keyFrame,
+                                   double& lumaAverage, std::string& error) {
+  bytes.clear();
+  keyFrame = false;
+  lumaAverage = 0;
+  if (!loop) {
+    error = "encodeOneForTest: encoder not initialised";
+    return false;
+  }
+  std::vector<uint8_t> nv12(static_cast<size_t>(width) * height * 3 / 2);
+  if (!source.convert(nv12.data())) {
+    error = "encodeOneForTest: conversion failed";
+    return false;
+  }
+  const size_t lumaSize = static_cast<size_t>(width) * height;
+  uint64_t sum = 0;
+  for (size_t i = 0; i < lumaSize; ++i) sum += nv12[i];
+  lumaAverage = static_cast<double>(sum) / static_cast<double>(lumaSize);
+  auto collect = [&](const uint8_t* data, size_t length, bool key) {
+    bytes.insert(bytes.end(), data, data + length);
+    keyFrame = keyFrame || key;
+  };
+  if (!backend->encode(nv12.data(), 0, true, collect)) {
+    error = "encodeOneForTest: encode failed";
+    return false;
+  }
+  backend->flush(collect);
+  if (bytes.empty()) {
+    error = "encodeOneForTest: encoder produced no output";
+    return false;
+  }
+  return true;
 }
 
 void H264Encoder::trackOpened() {

@@ -10,6 +10,11 @@
 
 #include <memory>
 #include <string>
+#include <vector>
+
+namespace dravnok::capture {
+class ScreenCapturer;
+}
 
 namespace dravnok::video {
 
@@ -35,6 +40,8 @@ public:
   void setRateSource(std::shared_ptr<RateSource> source);
 
   // Starts the loop thread; it produces nothing until trackOpened().
+  // False when this platform's capturer cannot feed the encoder.
+  bool start(capture::ScreenCapturer& capturer);
   bool start(PictureSource& source);
   void stop();
   // The viewer can now receive video: an urgent key frame follows.
@@ -42,12 +49,18 @@ public:
   void requestKeyframe(bool urgent = false);
   std::string statisticsText();
 
+  // One complete encode of the picture `source` holds, as an IDR; ends the
+  // encoder's stream.
+  bool encodeOneForTest(PictureSource& source, std::vector<uint8_t>& bytes, bool& keyFrame, double& lumaAverage,
+                        std::string& error);
+
   EncoderBackend* backendForTest() { return backend.get(); }
 
 private:
   std::unique_ptr<EncoderBackend> backend;
   std::unique_ptr<LoopClock> clock;
   std::unique_ptr<EncodeLoop> loop;
+  std::unique_ptr<PictureSource> screenSource;
   std::shared_ptr<RateSource> rate;
   FrameSink sink;
   int32_t width = 0, height = 0, fps = 30;
