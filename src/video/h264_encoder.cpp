@@ -45,7 +45,9 @@ bool H264Encoder::start(capture::ScreenCapturer& capturer) {
   if (!loop) return false;
   loop->stop();
   screenSource = makeScreenPictureSource(capturer, width, height);
-  return screenSource && start(*screenSource);
+  if (!screenSource) return false;
+  prepareCapturerForStreaming(capturer);
+  return start(*screenSource);
 }
 
 bool H264Encoder::start(PictureSource& source) {

@@ -15,4 +15,7 @@ namespace dravnok::video {
 std::unique_ptr<PictureSource> makeScreenPictureSource(capture::ScreenCapturer& capturer, int32_t encodeWidth,
                                                        int32_t encodeHeight);
 
+// The loop's capture settings: CPU images only, unchanged screens skipped.
+void prepareCapturerForStreaming(capture::ScreenCapturer& capturer);
+
 } // namespace dravnok::video

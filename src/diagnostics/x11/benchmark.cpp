@@ -153,6 +153,7 @@ int runBenchmark(int count) {
   std::fprintf(stderr, "bench: convert legacy %.1f ms, fast %.2f ms on %d threads, mismatched bytes %zu\n", legacyMs,
                fastMs, converter.threads(), mismatched);
 
+  const std::string settings = encoder.describeSettings();
   video::EncoderBackend& backend = *encoder.backendForTest();
   size_t lastSize = 0;
   auto sizeOf = [&](const uint8_t*, size_t length, bool) { lastSize += length; };
@@ -194,7 +195,6 @@ int runBenchmark(int count) {
   const double fpsNew = 1000.0 / std::max(acquireMs + readbackMs + fastMs + encodeMs, 0.001);
   std::fprintf(stderr, "bench: sustainable fps old %.1f -> new %.1f (readback %.1f ms)\n", fpsOld, fpsNew, readbackMs);
 
-  const std::string settings = encoder.describeSettings();
   const LivePump live = runLivePump();
   if (live.ran)
     std::fprintf(stderr, "bench: live pump %.1f fps, %.0f kbps, %.2f cores | %s\n", live.fps, live.kbps, live.cores,

@@ -6,4 +6,6 @@ namespace dravnok::video {
 // platform does not have yet.
 std::unique_ptr<PictureSource> makeScreenPictureSource(capture::ScreenCapturer&, int32_t, int32_t) { return nullptr; }
 
+void prepareCapturerForStreaming(capture::ScreenCapturer&) {}
+
 } // namespace dravnok::video

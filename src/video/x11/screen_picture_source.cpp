@@ -44,4 +44,9 @@ std::unique_ptr<PictureSource> makeScreenPictureSource(capture::ScreenCapturer& 
   return std::make_unique<ScreenPictureSource>(capturer, encodeWidth, encodeHeight);
 }
 
+void prepareCapturerForStreaming(capture::ScreenCapturer& capturer) {
+  capturer.setUploadGdiFrames(false);
+  capturer.setSkipUnchangedGdiFrames(true);
+}
+
 } // namespace dravnok::video
