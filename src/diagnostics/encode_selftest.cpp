@@ -1,7 +1,0 @@
-#include "diagnostics/modes.h"
-
-namespace dravnok::diagnostics {
-
-int runEncodeSelfTest() { return notAvailableYet("--selftest-encode"); }
-
-} // namespace dravnok::diagnostics

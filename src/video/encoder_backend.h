@@ -1,0 +1,36 @@
+#pragma once
+// The platform's H.264 encoder as the encode loop drives it: NV12 pictures
+// in, Annex-B access units out, quality 1..100 (higher is better) adjustable
+// between pictures.
+#include "video/encoder_config.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace dravnok::video {
+
+using EncodedOutput = std::function<void(const uint8_t* data, size_t length, bool keyFrame)>;
+
+class EncoderBackend {
+public:
+  virtual ~EncoderBackend() = default;
+  // `width`/`height` are already even. `hardware` tells whether a hardware
+  // encoder was chosen on request.
+  virtual bool open(const EncoderConfig& config, int32_t bitrate, int32_t quality, bool& hardware,
+                    std::string& error) = 0;
+  virtual std::string describeSettings() = 0;
+  // False when the encoder cannot change its quality.
+  virtual bool setQuality(int32_t quality) = 0;
+  // Encodes one picture and hands every access unit it yields to `output`.
+  // `nv12` holds width*height*3/2 bytes.
+  virtual bool encode(const uint8_t* nv12, int64_t timestamp, bool forceKeyFrame, const EncodedOutput& output) = 0;
+  // Ends the stream, handing out what is still buffered.
+  virtual void flush(const EncodedOutput& output) = 0;
+};
+
+// The platform's encoder (software unless a hardware one is asked for).
+std::unique_ptr<EncoderBackend> makeEncoderBackend();
+
+} // namespace dravnok::video

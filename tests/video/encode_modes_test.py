@@ -1,0 +1,145 @@
+#!/usr/bin/env python3
+"""Runs remote-helper's --selftest-encode and --bench against a display.
+
+Linux: a private Xvfb at 1920x1080 whose root window is painted first.
+Windows (under Wine): no H.264 encoder exists there, so both modes must end
+at encoder initialisation with their exit codes.
+"""
+import argparse
+import json
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import unittest
+
+HELPER = None
+EMULATOR = []
+TIMEOUT = 180
+
+
+class PrivateXvfb:
+    def __enter__(self):
+        read, write = os.pipe()
+        self.process = subprocess.Popen(
+            ["Xvfb", "-displayfd", str(write), "-screen", "0", "1920x1080x24", "-nolisten", "tcp", "-noreset"],
+            pass_fds=(write,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        os.close(write)
+        with os.fdopen(read) as f:
+            number = f.readline().strip()
+        if not number:
+            self.process.kill()
+            raise RuntimeError("Xvfb did not start")
+        self.name = ":" + number
+        return self
+
+    def __exit__(self, *_):
+        self.process.terminate()
+        self.process.wait(timeout=30)
+
+
+def run(env, *args):
+    workdir = tempfile.mkdtemp(prefix="dravnok-encode-")
+    try:
+        return subprocess.run(EMULATOR + [HELPER, *args], capture_output=True, timeout=TIMEOUT, cwd=workdir,
+                              env=env, text=True)
+    finally:
+        shutil.rmtree(workdir, ignore_errors=True)
+
+
+def paint(env, *args):
+    subprocess.run(["xsetroot", *args], env=env, check=True, timeout=30)
+
+
+@unittest.skipIf(sys.platform != "linux", "Linux only")
+class X11EncodeModes(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        if EMULATOR:
+            raise unittest.SkipTest("the Windows build is tested under Wine")
+        if not shutil.which("Xvfb"):
+            raise unittest.SkipTest("no Xvfb")
+        cls.display = PrivateXvfb().__enter__()
+        cls.env = dict(os.environ, DISPLAY=cls.display.name)
+        cls.env.pop("DRAVNOK_REMOTE_HWENC", None)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.display.__exit__()
+
+    def test_a_picture_survives_encoding_and_decoding(self):
+        paint(self.env, "-solid", "#4080c0")
+        result = run(self.env, "--selftest-encode")
+        self.assertEqual(result.returncode, 0, result.stderr)
+        lines = result.stderr.splitlines()
+        self.assertEqual(lines[0], "selftest-encode: capture 1920x1080, encode 1920x1080 (live scale)")
+        self.assertEqual(lines[1], "selftest-encode: H.264 encoder = software")
+        self.assertRegex(lines[2], r"^selftest-encode: NV12 luma avg = \d+\.\d/255, encoded \d+ bytes, IDR=1$")
+        self.assertRegex(lines[3], r"^selftest-encode: DECODED 1920x1080 brightness = \d+\.\d/255  "
+                                   r"\(REAL IMAGE - encode path works\)$")
+        self.assertEqual(lines[4], "selftest-encode: PASS - the encoded video is a real image")
+
+    def test_a_black_screen_fails_with_10(self):
+        paint(self.env, "-solid", "#000000")
+        result = run(self.env, "--selftest-encode")
+        self.assertEqual(result.returncode, 10, result.stderr)
+        self.assertIn("NV12 luma avg = 16.0/255", result.stderr)
+        self.assertIn("(BLACK - encode path broken)", result.stderr)
+        self.assertTrue(result.stderr.endswith("selftest-encode: FAIL - the encoded video is black\n"))
+
+    def test_bench_reports_measurements(self):
+        paint(self.env, "-solid", "#4080c0")
+        result = run(self.env, "--bench", "5")
+        self.assertEqual(result.returncode, 0, result.stderr)
+        figures = json.loads(result.stdout)
+        self.assertEqual(figures["b"], 1)
+        self.assertEqual(figures["seed"], 5)
+        self.assertEqual((figures["disp"], figures["enc"]), ("1920x1080", "1920x1080"))
+        self.assertEqual(figures["eq"], 0)
+        self.assertGreater(figures["encMs"], 0)
+        self.assertGreater(figures["idr92"], figures["idr60"])
+        self.assertGreater(figures["k92"], figures["k40"])
+        self.assertGreater(figures["live"]["fps"], 0)
+        self.assertIn("bench: live pump ", result.stderr)
+
+    def test_no_display_fails_capture_init(self):
+        env = dict(self.env, DISPLAY=":1999")
+        self.assertEqual(run(env, "--selftest-encode").returncode, 2)
+        bench = run(env, "--bench")
+        self.assertEqual(bench.returncode, 2)
+        self.assertEqual(json.loads(bench.stdout), {"b": 0, "err": "capture init"})
+
+
+class WineEncodeModes(unittest.TestCase):
+    def setUp(self):
+        if not EMULATOR:
+            self.skipTest("runs the Windows build")
+        self.env = dict(os.environ)
+
+    def test_selftest_encode_stops_at_encoder_init(self):
+        result = run(self.env, "--selftest-encode")
+        self.assertEqual(result.returncode, 4, result.stderr)
+        self.assertTrue(result.stderr.endswith(
+            "selftest-encode: encoder init FAILED: no H.264 encoder MFT available (neither software nor hardware)\n"),
+            result.stderr)
+
+    def test_bench_stops_at_encoder_init(self):
+        result = run(self.env, "--bench")
+        self.assertEqual(result.returncode, 4, result.stderr)
+        self.assertEqual(json.loads(result.stdout), {"b": 0, "err": "encoder init"})
+
+
+def main():
+    global HELPER, EMULATOR
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--helper", required=True)
+    parser.add_argument("--emulator")
+    args, rest = parser.parse_known_args()
+    HELPER = args.helper
+    EMULATOR = [args.emulator] if args.emulator else []
+    unittest.main(argv=[sys.argv[0], *rest])
+
+
+if __name__ == "__main__":
+    main()

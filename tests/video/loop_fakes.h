@@ -1,0 +1,109 @@
+#pragma once
+// A settable clock, a scripted screen and an encoder that records what it
+// was asked to do, for driving the encode loop pass by pass.
+#include "video/encoder_backend.h"
+#include "video/loop_clock.h"
+#include "video/picture_source.h"
+#include "video/rate_source.h"
+
+#include <algorithm>
+#include <functional>
+#include <utility>
+#include <vector>
+
+namespace dravnok::video::testing {
+
+class ManualClock final : public LoopClock {
+public:
+  int64_t now = 10'000'000'000; // away from 0, which the loop reads as "never"
+  int64_t nowNs() override { return now; }
+  void sleepUntilNs(int64_t deadline) override { now = std::max(now, deadline); }
+  int64_t sampleTime() override { return now; }
+  int64_t ms() const { return now / 1'000'000; }
+};
+
+class ScriptedScreen final : public PictureSource {
+public:
+  explicit ScriptedScreen(ManualClock& clock) : clock(clock) {}
+  // The screen changes at every acquisition while set.
+  bool changing = true;
+  int acquisitions = 0, conversions = 0, freshRequests = 0;
+  uint8_t shade = 100;
+
+  bool acquire(int timeoutMs) override {
+    ++acquisitions;
+    if (changing || fresh) {
+      fresh = false;
+      return true;
+    }
+    clock.now += static_cast<int64_t>(timeoutMs) * 1'000'000;
+    return false;
+  }
+  bool convert(uint8_t* nv12) override {
+    ++conversions;
+    nv12[0] = shade++;
+    return true;
+  }
+  void release() override {}
+  void requestFreshFrame() override {
+    ++freshRequests;
+    fresh = true;
+  }
+  bool screenCopyMode() const override { return false; }
+
+private:
+  ManualClock& clock;
+  bool fresh = false;
+};
+
+struct EncodeCall {
+  int64_t atMs;
+  bool forced;
+  int32_t quality;
+};
+
+class RecordingEncoder final : public EncoderBackend {
+public:
+  explicit RecordingEncoder(ManualClock& clock) : clock(clock) {}
+  std::vector<EncodeCall> calls;
+  int32_t quality = 92;
+  int qualityCalls = 0;
+  // Bytes of the next delta frame; key frames are 4x that.
+  std::function<size_t()> deltaBytes = [] { return size_t{1000}; };
+
+  bool open(const EncoderConfig&, int32_t, int32_t q, bool& hardware, std::string&) override {
+    hardware = false;
+    quality = q;
+    return true;
+  }
+  std::string describeSettings() override { return "fake"; }
+  bool setQuality(int32_t q) override {
+    ++qualityCalls;
+    quality = q;
+    return true;
+  }
+  bool encode(const uint8_t*, int64_t, bool forced, const EncodedOutput& output) override {
+    calls.push_back({clock.ms(), forced, quality});
+    std::vector<uint8_t> unit(forced ? deltaBytes() * 4 : deltaBytes(), 0x55);
+    output(unit.data(), unit.size(), forced);
+    return true;
+  }
+  void flush(const EncodedOutput&) override {}
+
+private:
+  ManualClock& clock;
+};
+
+class SettableRate final : public RateSource {
+public:
+  uint32_t bitrate = 0;
+  int32_t fps = 30;
+  bool keyframe = false;
+  int64_t pacerMs = 0;
+  uint32_t targetBitrate() override { return bitrate; }
+  int32_t targetFrameRate() override { return fps; }
+  bool takeKeyframeRequest() override { return std::exchange(keyframe, false); }
+  int64_t pacerQueueMs() override { return pacerMs; }
+};
+
+} // namespace dravnok::video::testing

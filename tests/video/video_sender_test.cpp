@@ -1,0 +1,114 @@
+#include "video/video_sender.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace dravnok::video {
+namespace {
+
+class FakeTrack final : public VideoTrackPort {
+public:
+  bool open = true;
+  bool throwOnSend = false;
+  uint32_t start = 4'000'000'000u; // near the wrap on purpose
+  uint32_t timestamp = 0;
+  uint32_t lastReported = 4'000'000'000u;
+  int reportRequests = 0;
+  int sends = 0;
+
+  bool ready() override { return open; }
+  uint32_t startTimestamp() override { return start; }
+  uint32_t secondsToTimestamp(double seconds) override {
+    return static_cast<uint32_t>(static_cast<int64_t>(std::llround(seconds * 90000)));
+  }
+  double timestampToSeconds(uint32_t value) override { return value / 90000.0; }
+  void setTimestamp(uint32_t value) override { timestamp = value; }
+  bool hasReporter() override { return true; }
+  uint32_t lastReportedTimestamp() override { return lastReported; }
+  void requestReport() override {
+    ++reportRequests;
+    lastReported = timestamp;
+  }
+  void send(const uint8_t*, size_t) override {
+    if (throwOnSend) throw std::runtime_error("closed");
+    ++sends;
+  }
+};
+
+struct SenderHarness {
+  FakeTrack track;
+  std::vector<std::string> lines;
+  int64_t counter = 5'000'000;
+  VideoSender sender{
+      1'000'000, [this] { return counter; },
+      [this](const std::string& level, const std::string& text) { lines.push_back(level + " " + text); }};
+  uint32_t send(int64_t t, bool key = false, size_t length = 100) {
+    const uint8_t bytes[1] = {0};
+    sender.send(&track, bytes, length, key, t);
+    return track.timestamp;
+  }
+};
+
+TEST(VideoSender, RtpTimeFollowsCaptureTimeAndAlwaysIncreases) {
+  SenderHarness h;
+  // 30 fps on a 90 kHz clock: 3000 per frame from the start timestamp.
+  EXPECT_EQ(h.send(1'000'000), h.track.start);
+  EXPECT_EQ(h.send(1'033'333) - h.track.start, 3000u);
+  EXPECT_EQ(h.send(1'066'667) - h.track.start, 6000u); // wraps past 2^32
+  // The same capture time again, then an older one: each still one later.
+  EXPECT_EQ(h.send(1'066'667) - h.track.start, 6001u);
+  EXPECT_EQ(h.send(1'010'000) - h.track.start, 6002u);
+  // No capture time: the sender's own clock is read.
+  h.counter = 1'100'000;
+  EXPECT_EQ(h.send(0) - h.track.start, 9000u);
+}
+
+TEST(VideoSender, SenderReportIsRequestedAfterMoreThanASecondOfMediaTime) {
+  SenderHarness h;
+  h.send(1'000'000);
+  h.send(2'000'000); // exactly one second
+  EXPECT_EQ(h.track.reportRequests, 0);
+  h.send(2'000'100);
+  EXPECT_EQ(h.track.reportRequests, 1);
+  h.send(2'500'000);
+  EXPECT_EQ(h.track.reportRequests, 1);
+}
+
+TEST(VideoSender, LogsTheStreamComingUp) {
+  SenderHarness h;
+  h.track.open = false;
+  h.send(1'000'000, true);
+  h.send(1'033'333);
+  EXPECT_EQ(h.lines,
+            (std::vector<std::string>{"info encoder is producing frames but the video track is not open yet"}));
+  EXPECT_EQ(h.sender.framesBeforeOpen(), 2u);
+  EXPECT_EQ(h.track.sends, 0);
+
+  h.lines.clear();
+  h.track.open = true;
+  int64_t t = 2'000'000;
+  h.send(t, true, 5000);
+  for (int frame = 2; frame <= 300; ++frame) h.send(t += 33'333, frame == 10 || frame == 150 || frame % 50 == 0, 100);
+  ASSERT_GE(h.lines.size(), 6u);
+  EXPECT_EQ(h.lines[0], "info FIRST video frame sent to track (len=5000, keyframe=yes)");
+  EXPECT_EQ(h.lines[1], "info keyframe #2 sent (len=100)");
+  EXPECT_EQ(h.lines[2], "info keyframe #3 sent (len=100)"); // frame 50
+  EXPECT_EQ(h.lines[3], "info keyframe #4 sent (len=100)"); // frame 100
+  EXPECT_EQ(h.lines[4], "info keyframe #5 sent (len=100)"); // frame 150 takes precedence
+  EXPECT_EQ(h.lines[5].rfind("info video: 300 frames sent, 8 keyframes, rtpTs=", 0), 0u) << h.lines[5];
+  EXPECT_EQ(h.lines.size(), 6u);
+  EXPECT_EQ(h.lines[5], "info video: 300 frames sent, 8 keyframes, rtpTs=" + std::to_string(h.track.timestamp));
+
+  // A failing send is logged and not counted.
+  h.track.throwOnSend = true;
+  h.send(t += 33'333);
+  EXPECT_EQ(h.lines.back(), "warn track send failed: closed");
+  EXPECT_EQ(h.sender.framesSent(), 300u);
+}
+
+} // namespace
+} // namespace dravnok::video
