@@ -2,6 +2,8 @@
 #include "session/remote_session.h"
 
 #include "capture/screen_capturer.h"
+#include "files/attach_files_channel.h"
+#include "files/file_transfer_slot.h"
 #include "input/input_channel_handler.h"
 #include "input/input_injector.h"
 #include "session/monitor_list.h"
@@ -53,6 +55,7 @@ struct RemoteSession::Impl {
   std::shared_ptr<rtc::DataChannel> inputChannel;
   std::shared_ptr<rtc::DataChannel> filesChannel;
 
+  files::FileTransferSlot fileTransfer;
   std::unique_ptr<capture::ScreenCapturer> capturer;
   std::unique_ptr<InputInjector> injector;
   InputChannelHandler inputHandler{inputHooks()};
@@ -145,8 +148,12 @@ void RemoteSession::Impl::onDataChannel(std::shared_ptr<rtc::DataChannel> channe
       log("info", "files channel refused (view-only session)");
       return;
     }
-    std::lock_guard lock(channelMutex);
-    filesChannel = channel;
+    {
+      std::lock_guard lock(channelMutex);
+      filesChannel = channel;
+    }
+    files::attachFilesChannel(fileTransfer, channel,
+                              [this](const std::string& level, const std::string& message) { log(level, message); });
   } else {
     log("info", "ignoring unexpected data channel: " + label);
   }
@@ -281,18 +288,20 @@ void RemoteSession::stop() {
 }
 
 void RemoteSession::Impl::stopLocked() {
+  fileTransfer.stop();
   if (peerConnection) peerConnection->close();
-  std::shared_ptr<rtc::DataChannel> input, files;
+  std::shared_ptr<rtc::DataChannel> input, filesRef;
   {
     std::lock_guard lock(channelMutex);
     input = std::move(inputChannel);
-    files = std::move(filesChannel);
+    filesRef = std::move(filesChannel);
   }
   capturer.reset();
   injector.reset();
+  fileTransfer.reset();
   videoTrack.reset();
   input.reset();
-  files.reset();
+  filesRef.reset();
   peerConnection.reset();
 }
 

@@ -164,3 +164,56 @@ test('a view-only session refuses files and injects nothing', async (t) => {
   assert.deepStrictEqual(pointer(x.env), before);
   assert.ok(agent.log.some((line) => /files channel refused \(view-only session\)/.test(line)), agent.log.join('\n'));
 });
+
+test('files: a 64 MiB file downloads and another uploads byte-exact', async (t) => {
+  const crypto = require('node:crypto');
+  const home = fs.mkdtempSync(path.join(os.tmpdir(), 'dravnok-home-'));
+  fs.mkdirSync(path.join(home, 'Downloads'));
+  const data = crypto.randomBytes(64 * 1024 * 1024);
+  fs.writeFileSync(path.join(home, 'big.bin'), data);
+  const x = await startXvfb();
+  const agent = await startAgent({ ...x.env, HOME: home, XDG_CONFIG_HOME: home }, 'control');
+  const viewer = await openViewer(agent.port, 'test-secret');
+  t.after(async () => {
+    await viewer.close();
+    await agent.stop();
+    x.server.kill();
+    fs.rmSync(home, { recursive: true, force: true });
+  });
+  const page = viewer.page;
+  const listing = await until('the home listing', async () => {
+    const files = await page.evaluate(() => window.dravnokViewer.files && {
+      path: window.dravnokViewer.files.path, names: window.dravnokViewer.files.entries.map((e) => e.n) });
+    return { ok: !!files && files.path === home, value: files };
+  });
+  assert.ok(listing.names.includes('big.bin') && listing.names.includes('Downloads'), JSON.stringify(listing));
+
+  await page.evaluate((file) => window.dravnokViewer.files.get(file), path.join(home, 'big.bin'));
+  const digest = await until('the download', async () => {
+    const d = await page.evaluate(async () => {
+      const done = window.dravnokViewer.files.completed[0];
+      if (!done) return null;
+      const bytes = await done.blob.arrayBuffer();
+      const hash = await crypto.subtle.digest('SHA-256', bytes);
+      return Array.from(new Uint8Array(hash), (b) => b.toString(16).padStart(2, '0')).join('');
+    });
+    return { ok: !!d, value: d };
+  }, 60000);
+  assert.strictEqual(digest, crypto.createHash('sha256').update(data).digest('hex'));
+
+  // The upload is made in the page, so that only its digest crosses over.
+  const sent = await page.evaluate(async (size) => {
+    const bytes = new Uint8Array(size);
+    for (let i = 0; i < size; i += 65536) crypto.getRandomValues(bytes.subarray(i, Math.min(size, i + 65536)));
+    const files = window.dravnokViewer.files;
+    files.list(files.downloads);
+    while (files.path !== files.downloads) await new Promise((r) => setTimeout(r, 50));
+    const reply = await files.put(new File([bytes], 'up.bin'));
+    const hash = await crypto.subtle.digest('SHA-256', bytes);
+    return { reply, digest: Array.from(new Uint8Array(hash), (b) => b.toString(16).padStart(2, '0')).join('') };
+  }, 64 * 1024 * 1024 + 123);
+  assert.strictEqual(sent.reply.t, 'put-ok');
+  assert.strictEqual(sent.reply.received, 64 * 1024 * 1024 + 123);
+  const written = fs.readFileSync(path.join(home, 'Downloads', 'up.bin'));
+  assert.strictEqual(crypto.createHash('sha256').update(written).digest('hex'), sent.digest);
+});
