@@ -5,7 +5,7 @@ start_xvfb() {
   for display in $(seq 90 130); do
     [ -e "/tmp/.X${display}-lock" ] || [ -e "/tmp/.X11-unix/X${display}" ] || break
   done
-  Xvfb ":${display}" -screen 0 "$geometry" -nolisten tcp >/dev/null 2>&1 &
+  Xvfb ":${display}" -screen 0 "$geometry" -nolisten tcp -noreset >/dev/null 2>&1 &
   XVFB_PID=$!
   export DISPLAY=":${display}"
   for _ in $(seq 50); do

@@ -1,6 +1,12 @@
 #if DRAVNOK_HAVE_WEBRTC
 #include "session/remote_session.h"
 
+#include "capture/screen_capturer.h"
+#include "files/attach_files_channel.h"
+#include "files/file_transfer_slot.h"
+#include "input/input_channel_handler.h"
+#include "input/input_injector.h"
+#include "session/monitor_list.h"
 #include "session/video_offer.h"
 
 #include <rtc/rtc.hpp>
@@ -12,6 +18,8 @@ namespace {
 
 constexpr rtc::SSRC kVideoSsrc = 42;
 constexpr const char* kVideoCname = "dravnok-remote";
+constexpr size_t kLargestFragment = 1220;
+constexpr size_t kNackHistory = 2048;
 constexpr const char* kTrackProfile = "profile-level-id=42e01f;packetization-mode=1;level-asymmetry-allowed=1";
 
 } // namespace
@@ -26,6 +34,11 @@ struct RemoteSession::Impl {
   void createVideoTrack(const std::string& mid, int payloadType);
   void onDataChannel(std::shared_ptr<rtc::DataChannel> channel);
   void onInputMessage(const rtc::message_variant& message);
+  InputChannelHooks inputHooks();
+  void sendOnInputChannel(const std::string& text, bool onlyWhenOpen);
+  void sendMonitorList();
+  void switchMonitor(int32_t index);
+  bool startCapture();
   void stopLocked();
 
   HostCallbacks callbacks;
@@ -34,11 +47,18 @@ struct RemoteSession::Impl {
   uint32_t parentPid = 0;
   std::shared_ptr<rtc::PeerConnection> peerConnection;
   std::shared_ptr<rtc::Track> videoTrack;
+  std::shared_ptr<rtc::RtpPacketizationConfig> rtpConfig;
+  std::shared_ptr<rtc::RtcpSrReporter> srReporter;
 
   // The channels arrive on library threads while the main thread may stop.
   std::mutex channelMutex;
   std::shared_ptr<rtc::DataChannel> inputChannel;
   std::shared_ptr<rtc::DataChannel> filesChannel;
+
+  files::FileTransferSlot fileTransfer;
+  std::unique_ptr<capture::ScreenCapturer> capturer;
+  std::unique_ptr<InputInjector> injector;
+  InputChannelHandler inputHandler{inputHooks()};
 
   std::mutex sessionMutex;
   bool stopped = false;
@@ -99,6 +119,15 @@ void RemoteSession::Impl::createVideoTrack(const std::string& mid, int payloadTy
   description.addSSRC(kVideoSsrc, kVideoCname);
   videoTrack = peerConnection->addTrack(description);
   videoTrack->onOpen([this] { log("info", "video track open"); });
+
+  rtpConfig = std::make_shared<rtc::RtpPacketizationConfig>(kVideoSsrc, kVideoCname, static_cast<uint8_t>(payloadType),
+                                                            rtc::H264RtpPacketizer::ClockRate);
+  auto packetizer = std::make_shared<rtc::H264RtpPacketizer>(rtc::H264RtpPacketizer::Separator::LongStartSequence,
+                                                             rtpConfig, kLargestFragment);
+  srReporter = std::make_shared<rtc::RtcpSrReporter>(rtpConfig);
+  packetizer->addToChain(srReporter);
+  packetizer->addToChain(std::make_shared<rtc::RtcpNackResponder>(kNackHistory));
+  videoTrack->setMediaHandler(packetizer);
 }
 
 void RemoteSession::Impl::onDataChannel(std::shared_ptr<rtc::DataChannel> channel) {
@@ -109,21 +138,90 @@ void RemoteSession::Impl::onDataChannel(std::shared_ptr<rtc::DataChannel> channe
       inputChannel = channel;
     }
     channel->onMessage([this](rtc::message_variant message) { onInputMessage(message); });
-    channel->onOpen([this] { log("info", "input channel open"); });
+    channel->onOpen([this] {
+      log("info", "input channel open");
+      sendMonitorList();
+    });
     channel->onClosed([this] { log("info", "input channel closed"); });
   } else if (label == "files") {
     if (viewOnly) {
       log("info", "files channel refused (view-only session)");
       return;
     }
-    std::lock_guard lock(channelMutex);
-    filesChannel = channel;
+    {
+      std::lock_guard lock(channelMutex);
+      filesChannel = channel;
+    }
+    files::attachFilesChannel(fileTransfer, channel,
+                              [this](const std::string& level, const std::string& message) { log(level, message); });
   } else {
     log("info", "ignoring unexpected data channel: " + label);
   }
 }
 
-void RemoteSession::Impl::onInputMessage(const rtc::message_variant&) {}
+InputChannelHooks RemoteSession::Impl::inputHooks() {
+  InputChannelHooks hooks;
+  hooks.switchMonitor = [this](int32_t index) { switchMonitor(index); };
+  hooks.log = [this](const std::string& level, const std::string& message) { log(level, message); };
+  hooks.sendNotice = [this](const std::string& notice) { sendOnInputChannel(notice, true); };
+  hooks.reply = [this](const std::string& text) { sendOnInputChannel(text, false); };
+  return hooks;
+}
+
+void RemoteSession::Impl::sendOnInputChannel(const std::string& text, bool onlyWhenOpen) {
+  std::shared_ptr<rtc::DataChannel> channel;
+  {
+    std::lock_guard lock(channelMutex);
+    channel = inputChannel;
+  }
+  if (!channel) return;
+  try {
+    if (onlyWhenOpen && !channel->isOpen()) return;
+    channel->send(text);
+  } catch (const std::exception&) {
+    // The viewer is going away; there is nobody to tell.
+  }
+}
+
+void RemoteSession::Impl::onInputMessage(const rtc::message_variant& message) {
+  const auto* text = std::get_if<std::string>(&message);
+  if (!text) return;
+  try {
+    inputHandler.handleText(injector.get(), viewOnly, *text);
+  } catch (const std::exception&) {
+    // A message with a mistyped member is dropped whole.
+  }
+}
+
+void RemoteSession::Impl::sendMonitorList() {
+  if (!capturer) return;
+  sendOnInputChannel(buildMonitorListMessage(capturer->monitors(), capturer->currentMonitor()), true);
+}
+
+void RemoteSession::Impl::switchMonitor(int32_t index) {
+  if (!capturer || index < 0 || index >= static_cast<int32_t>(capturer->monitors().size()) ||
+      !capturer->requestMonitor(index))
+    return;
+  const capture::MonitorInfo& monitor = capturer->monitors()[static_cast<size_t>(index)];
+  if (injector) injector->setDisplay(monitor.width, monitor.height, monitor.left, monitor.top);
+  log("info", "monitor switch requested -> " + std::to_string(index));
+  sendMonitorList();
+}
+
+bool RemoteSession::Impl::startCapture() {
+  capturer = std::make_unique<capture::ScreenCapturer>();
+  std::string error;
+  if (!capturer->init(1920, error)) {
+    log("error", "capture init failed: " + error);
+    callbacks.onState("failed");
+    return false;
+  }
+  const capture::MonitorInfo& monitor = capturer->monitors()[static_cast<size_t>(capturer->currentMonitor())];
+  log("info", "capture " + std::to_string(monitor.width) + "x" + std::to_string(monitor.height) + " \u2192 encode " +
+                  std::to_string(capturer->encodeWidth) + "x" + std::to_string(capturer->encodeHeight) +
+                  (capturer->gdiMode() ? " (GDI)" : " (Desktop Duplication)"));
+  return true;
+}
 
 RemoteSession::RemoteSession(HostCallbacks callbacks) : impl_(std::make_unique<Impl>(std::move(callbacks))) {}
 
@@ -139,6 +237,11 @@ void RemoteSession::start(const std::string& sessionId, bool viewOnly, const std
   s.parentPid = parentPid;
   s.peerConnection = std::make_shared<rtc::PeerConnection>(s.configurationFor(servers));
   s.registerPeerHandlers();
+  if (!s.startCapture()) return;
+  const capture::MonitorInfo& monitor = s.capturer->monitors()[static_cast<size_t>(s.capturer->currentMonitor())];
+  s.injector =
+      std::make_unique<InputInjector>(viewOnly, monitor.width, monitor.height, monitor.left, monitor.top, parentPid);
+  if (!viewOnly) s.log("info", "input: no elevated relay (no elevated relay on this platform)");
 }
 
 void RemoteSession::handleOffer(const std::string& sdp) {
@@ -185,16 +288,20 @@ void RemoteSession::stop() {
 }
 
 void RemoteSession::Impl::stopLocked() {
+  fileTransfer.stop();
   if (peerConnection) peerConnection->close();
-  std::shared_ptr<rtc::DataChannel> input, files;
+  std::shared_ptr<rtc::DataChannel> input, filesRef;
   {
     std::lock_guard lock(channelMutex);
     input = std::move(inputChannel);
-    files = std::move(filesChannel);
+    filesRef = std::move(filesChannel);
   }
+  capturer.reset();
+  injector.reset();
+  fileTransfer.reset();
   videoTrack.reset();
   input.reset();
-  files.reset();
+  filesRef.reset();
   peerConnection.reset();
 }
 

@@ -34,8 +34,16 @@ class Helper:
 
     def run(self, args=(), stdin=b"", env=None):
         full_env = dict(os.environ, **(env or {}))
-        return subprocess.run(EMULATOR + [self.exe, *args], input=stdin, capture_output=True,
-                              timeout=TIMEOUT, cwd=self.dir, env=full_env)
+        for _ in range(3):
+            result = subprocess.run(EMULATOR + [self.exe, *args], input=stdin, capture_output=True,
+                                    timeout=TIMEOUT, cwd=self.dir, env=full_env)
+            # Wine under load now and then loses its server connection and
+            # says so on stderr; that run tells nothing about the program.
+            if b"wine client error" not in result.stderr:
+                break
+            if os.path.exists(self.log_path()):
+                os.remove(self.log_path())
+        return result
 
     def close(self):
         shutil.rmtree(self.dir, ignore_errors=True)
