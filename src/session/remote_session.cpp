@@ -2,15 +2,22 @@
 #include "session/remote_session.h"
 
 #include "capture/screen_capturer.h"
+#include "congestion/adaptive_pacer.h"
+#include "congestion/feedback_monitor.h"
+#include "congestion/rate_controller.h"
 #include "files/attach_files_channel.h"
 #include "files/file_transfer_slot.h"
 #include "input/input_channel_handler.h"
 #include "input/input_injector.h"
 #include "session/monitor_list.h"
 #include "session/video_offer.h"
+#include "video/h264_encoder.h"
+#include "video/rtc_track_port.h"
+#include "video/video_sender.h"
 
 #include <rtc/rtc.hpp>
 
+#include <chrono>
 #include <mutex>
 
 namespace dravnok {
@@ -19,6 +26,10 @@ namespace {
 constexpr rtc::SSRC kVideoSsrc = 42;
 constexpr const char* kVideoCname = "dravnok-remote";
 constexpr size_t kLargestFragment = 1220;
+constexpr uint32_t kPacerStartBps = 3'000'000;
+constexpr uint32_t kStartBpsCeiling = 2'500'000;
+constexpr uint32_t kMinBps = 250'000;
+constexpr int32_t kFrameRate = 30;
 constexpr size_t kNackHistory = 2048;
 constexpr const char* kTrackProfile = "profile-level-id=42e01f;packetization-mode=1;level-asymmetry-allowed=1";
 
@@ -39,6 +50,8 @@ struct RemoteSession::Impl {
   void sendMonitorList();
   void switchMonitor(int32_t index);
   bool startCapture();
+  bool startVideo();
+  void sendFrame(const uint8_t* data, size_t length, bool keyFrame, int64_t timestamp);
   void stopLocked();
 
   HostCallbacks callbacks;
@@ -49,6 +62,16 @@ struct RemoteSession::Impl {
   std::shared_ptr<rtc::Track> videoTrack;
   std::shared_ptr<rtc::RtpPacketizationConfig> rtpConfig;
   std::shared_ptr<rtc::RtcpSrReporter> srReporter;
+  std::shared_ptr<remote::RateController> rateController;
+  std::shared_ptr<remote::AdaptivePacer> pacer;
+  std::shared_ptr<remote::FeedbackMonitor> feedbackMonitor;
+  std::unique_ptr<video::H264Encoder> encoder;
+
+  // The frame sink runs on the encode loop's thread while the offer may
+  // create the track on the main thread.
+  std::mutex trackPortMutex;
+  std::shared_ptr<video::RtcTrackPort> trackPort;
+  std::unique_ptr<video::VideoSender> videoSender;
 
   // The channels arrive on library threads while the main thread may stop.
   std::mutex channelMutex;
@@ -118,7 +141,10 @@ void RemoteSession::Impl::createVideoTrack(const std::string& mid, int payloadTy
   description.addH264Codec(payloadType, kTrackProfile);
   description.addSSRC(kVideoSsrc, kVideoCname);
   videoTrack = peerConnection->addTrack(description);
-  videoTrack->onOpen([this] { log("info", "video track open"); });
+  videoTrack->onOpen([this] {
+    log("info", "video track open");
+    if (encoder) encoder->trackOpened();
+  });
 
   rtpConfig = std::make_shared<rtc::RtpPacketizationConfig>(kVideoSsrc, kVideoCname, static_cast<uint8_t>(payloadType),
                                                             rtc::H264RtpPacketizer::ClockRate);
@@ -127,7 +153,66 @@ void RemoteSession::Impl::createVideoTrack(const std::string& mid, int payloadTy
   srReporter = std::make_shared<rtc::RtcpSrReporter>(rtpConfig);
   packetizer->addToChain(srReporter);
   packetizer->addToChain(std::make_shared<rtc::RtcpNackResponder>(kNackHistory));
+  feedbackMonitor = std::make_shared<remote::FeedbackMonitor>(kVideoSsrc, rateController);
+  packetizer->addToChain(feedbackMonitor);
+  pacer = std::make_shared<remote::AdaptivePacer>(kPacerStartBps);
+  packetizer->addToChain(pacer);
+  if (rateController) rateController->setPacer(pacer);
   videoTrack->setMediaHandler(packetizer);
+  std::lock_guard lock(trackPortMutex);
+  trackPort = std::make_shared<video::RtcTrackPort>(videoTrack, rtpConfig, srReporter);
+}
+
+void RemoteSession::Impl::sendFrame(const uint8_t* data, size_t length, bool keyFrame, int64_t timestamp) {
+  std::shared_ptr<video::RtcTrackPort> port;
+  {
+    std::lock_guard lock(trackPortMutex);
+    port = trackPort;
+  }
+  videoSender->send(port.get(), data, length, keyFrame, timestamp);
+}
+
+bool RemoteSession::Impl::startVideo() {
+  encoder = std::make_unique<video::H264Encoder>();
+  video::EncoderConfig config;
+  config.width = capturer->encodeWidth;
+  config.height = capturer->encodeHeight;
+  config.fps = kFrameRate;
+  config.gopSeconds = 0;
+  bool hardware = false;
+  std::string error;
+  if (!encoder->init(config, hardware, error)) {
+    log("error", "encoder init failed: " + error);
+    callbacks.onState("failed");
+    return false;
+  }
+  log("info", std::string(hardware ? "H.264 encoder: hardware (DRAVNOK_REMOTE_HWENC)" : "H.264 encoder: software") +
+                  " | " + encoder->describeSettings());
+
+  remote::RateControllerConfig rates;
+  rates.maxBps = static_cast<uint32_t>(encoder->bitrate());
+  rates.startBps = std::min(rates.maxBps, kStartBpsCeiling);
+  rates.minBps = kMinBps;
+  rates.width = encoder->encodeWidth();
+  rates.height = encoder->encodeHeight();
+  rateController =
+      std::make_shared<remote::RateController>(rates, [this](const std::string& line) { log("info", line); });
+  rateController->setStatsProvider([this] { return encoder ? encoder->statisticsText() : std::string(); });
+  encoder->setRateController(rateController);
+  rateController->start();
+
+  videoSender = std::make_unique<video::VideoSender>(
+      capture::timestampFrequency(),
+      [] {
+        return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+            .count();
+      },
+      [this](const std::string& level, const std::string& message) { log(level, message); });
+  encoder->setFrameSink([this](const uint8_t* data, size_t length, bool keyFrame, int64_t timestamp) {
+    sendFrame(data, length, keyFrame, timestamp);
+  });
+  encoder->start(*capturer);
+  return true;
 }
 
 void RemoteSession::Impl::onDataChannel(std::shared_ptr<rtc::DataChannel> channel) {
@@ -204,6 +289,7 @@ void RemoteSession::Impl::switchMonitor(int32_t index) {
     return;
   const capture::MonitorInfo& monitor = capturer->monitors()[static_cast<size_t>(index)];
   if (injector) injector->setDisplay(monitor.width, monitor.height, monitor.left, monitor.top);
+  if (encoder) encoder->requestKeyframe(true);
   log("info", "monitor switch requested -> " + std::to_string(index));
   sendMonitorList();
 }
@@ -242,6 +328,7 @@ void RemoteSession::start(const std::string& sessionId, bool viewOnly, const std
   s.injector =
       std::make_unique<InputInjector>(viewOnly, monitor.width, monitor.height, monitor.left, monitor.top, parentPid);
   if (!viewOnly) s.log("info", "input: no elevated relay (no elevated relay on this platform)");
+  s.startVideo();
 }
 
 void RemoteSession::handleOffer(const std::string& sdp) {
@@ -288,6 +375,9 @@ void RemoteSession::stop() {
 }
 
 void RemoteSession::Impl::stopLocked() {
+  if (rateController) rateController->stop();
+  if (encoder) encoder->stop();
+  if (pacer) pacer->stop();
   fileTransfer.stop();
   if (peerConnection) peerConnection->close();
   std::shared_ptr<rtc::DataChannel> input, filesRef;
@@ -296,13 +386,21 @@ void RemoteSession::Impl::stopLocked() {
     input = std::move(inputChannel);
     filesRef = std::move(filesChannel);
   }
+  encoder.reset();
   capturer.reset();
   injector.reset();
   fileTransfer.reset();
+  {
+    std::lock_guard lock(trackPortMutex);
+    trackPort.reset();
+  }
   videoTrack.reset();
   input.reset();
   filesRef.reset();
   peerConnection.reset();
+  feedbackMonitor.reset();
+  pacer.reset();
+  rateController.reset();
 }
 
 } // namespace dravnok

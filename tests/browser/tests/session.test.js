@@ -53,6 +53,15 @@ async function startXvfb() {
   throw new Error('no Xvfb');
 }
 
+function bannerShown(env) {
+  try {
+    execFileSync('xdotool', ['search', '--onlyvisible', '--class', 'DravnokRemoteSessionBanner'], { env, stdio: 'ignore' });
+    return true;
+  } catch {
+    return false;
+  }
+}
+
 function pointer(env) {
   const out = execFileSync('xdotool', ['getmouselocation'], { env }).toString();
   const [, x, y] = out.match(/x:(\d+) y:(\d+)/);
@@ -109,6 +118,7 @@ test('a controlling session: the page connects, gets the monitor list and moves 
     const list = await page.evaluate(() => window.dravnokViewer.monitors);
     return { ok: !!list, value: list };
   });
+  await until('the banner', async () => ({ ok: bannerShown(x.env), value: false }));
   assert.deepStrictEqual(monitors, {
     type: 'monitors', clip: true, clipwatch: true, active: 0, count: 1,
     list: [{ i: 0, w: 1280, h: 720, primary: true }],
@@ -124,6 +134,7 @@ test('a controlling session: the page connects, gets the monitor list and moves 
   await until('the helper to end', async () => ({
     ok: agent.log.some((line) => /remote-helper exited with code 0/.test(line)), value: agent.log.slice(-5),
   }));
+  assert.strictEqual(bannerShown(x.env), false);
 });
 
 test('a wrong secret is refused and no helper starts', async (t) => {
