@@ -124,6 +124,24 @@ test('a controlling session: the page connects, gets the monitor list and moves 
     list: [{ i: 0, w: 1280, h: 720, primary: true }],
   });
 
+  // The screen's colour reaches the page as decoded video.
+  execFileSync('xsetroot', ['-solid', '#1e50c8'], { env: x.env });
+  const pixel = await until('decoded video of the screen', async () => {
+    const p = await page.evaluate(() => {
+      const video = document.getElementById('video');
+      if (!video.videoWidth) return null;
+      const canvas = document.createElement('canvas');
+      canvas.width = video.videoWidth;
+      canvas.height = video.videoHeight;
+      const context = canvas.getContext('2d');
+      context.drawImage(video, 0, 0);
+      return { size: [video.videoWidth, video.videoHeight], rgb: Array.from(context.getImageData(20, 20, 1, 1).data.slice(0, 3)) };
+    });
+    const close = p && Math.abs(p.rgb[0] - 0x1e) < 24 && Math.abs(p.rgb[1] - 0x50) < 24 && Math.abs(p.rgb[2] - 0xc8) < 24;
+    return { ok: close, value: p };
+  }, 30000);
+  assert.deepStrictEqual(pixel.size, [1280, 720]);
+
   await page.evaluate(() => window.dravnokViewer.sendInput({ type: 'move', x: 0.25, y: 0.5 }));
   await until('the pointer to move', async () => {
     const p = pointer(x.env);
