@@ -54,8 +54,9 @@ TEST(LibavEncoder, BaselineIdrOnRequestOnlyWithLongStartCodes) {
     const bool idr = std::find(types.begin(), types.end(), 5) != types.end();
     EXPECT_EQ(units[i].key, i == 0 || i == 30) << i;
     EXPECT_EQ(idr, units[i].key) << i;
-    if (units[i].key) // parameter sets travel with every IDR
+    if (units[i].key) { // parameter sets travel with every IDR
       EXPECT_EQ(types.front(), 7) << i;
+    }
   }
   // Constrained baseline: profile 66 with constraint_set1.
   const auto& sps = units[0].bytes;
