@@ -1,6 +1,6 @@
 // fuzz-deps: dravnok::files
 // A run of messages on the files channel (one per line; a line that starts
-// with byte 01 is binary upload data) against an in-memory file system. No
+// with byte 01 is binary upload data) against a made-up file system. No
 // message may crash the transfer, and an upload is only ever written
 // directly inside its destination folder, whatever name the viewer gives.
 #include "files/file_transfer.h"
@@ -9,10 +9,10 @@
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <string_view>
-#include <unistd.h>
 
 namespace {
 
@@ -26,41 +26,39 @@ public:
   bool isOpen() const override { return true; }
 };
 
-class MemoryReader : public FileReader {
-public:
-  std::optional<size_t> read(std::span<std::byte> buffer) override {
-    const size_t count = std::min(buffer.size(), left_);
-    left_ -= count;
-    return count;
-  }
-
-private:
-  size_t left_ = 3000;
-};
-
 class MemoryWriter : public FileWriter {
 public:
   bool write(std::span<const std::byte> data) override { return data.size() < 100'000; }
   bool close() override { return true; }
 };
 
-// Folders the viewer may name, the one download it can fetch, and a
-// Downloads folder that really exists (the transfer creates it).
+class NullReader : public FileReader {
+public:
+  std::optional<size_t> read(std::span<std::byte>) override { return 0; }
+};
+
+// One shared folder holding the one file the viewer can fetch, and the
+// Downloads folder. With POSIX paths both really exist under a scratch
+// folder, since listing and sizing go to the real file system; Windows
+// paths exist only here.
 class MemoryFileSystem : public FileSystem {
 public:
-  MemoryFileSystem(PathStyle style, std::string downloads) : style_(style), downloads_(std::move(downloads)) {}
+  MemoryFileSystem(PathStyle style, const std::string& scratch)
+      : style_(style), root_(style == PathStyle::Windows ? "C:\\" : scratch + "/"),
+        separator_(style == PathStyle::Windows ? "\\" : "/"), share_(root_ + "share"),
+        downloads_(style == PathStyle::Windows ? "" : root_ + "Downloads") {}
   PathStyle style() const override { return style_; }
-  std::vector<std::string> driveRoots() override { return {root()}; }
-  std::string homeFolder() override { return share(); }
+  std::vector<std::string> driveRoots() override { return {root_}; }
+  std::string homeFolder() override { return share_; }
   std::string downloadsFolder() override { return downloads_; }
   PathKind kindOf(const std::string& path) override {
-    if (path == share() || path == downloads_) return PathKind::Directory;
-    if (path == share() + separator() + "a.txt") return PathKind::RegularFile;
+    if (path == share_ || (!downloads_.empty() && path == downloads_)) return PathKind::Directory;
+    if (path == share_ + separator_ + "a.txt") return PathKind::RegularFile;
     return PathKind::Missing;
   }
   int64_t modifiedMs(const std::string&) override { return 0; }
   std::unique_ptr<FileReader> openForReading(const std::string& path) override {
-    return kindOf(path) == PathKind::RegularFile ? std::make_unique<MemoryReader>() : nullptr;
+    return kindOf(path) == PathKind::RegularFile ? std::make_unique<NullReader>() : nullptr;
   }
   std::unique_ptr<FileWriter> openForWriting(const std::string& path) override {
     checkInsideFolder(path);
@@ -68,13 +66,10 @@ public:
   }
 
 private:
-  std::string root() const { return style_ == PathStyle::Windows ? "C:\\" : "/"; }
-  std::string separator() const { return style_ == PathStyle::Windows ? "\\" : "/"; }
-  std::string share() const { return root() + "share"; }
-
   void checkInsideFolder(const std::string& path) const {
-    for (const std::string& folder : {share(), downloads_}) {
-      const std::string prefix = folder + separator();
+    for (const std::string& folder : {share_, downloads_}) {
+      if (folder.empty()) continue;
+      const std::string prefix = folder + separator_;
       if (path.compare(0, prefix.size(), prefix) != 0) continue;
       const std::string_view name = std::string_view(path).substr(prefix.size());
       if (name.empty() || name == "." || name == ".." || name.find_first_of("/\\") != std::string_view::npos)
@@ -85,23 +80,31 @@ private:
   }
 
   PathStyle style_;
+  std::string root_;
+  std::string separator_;
+  std::string share_;
   std::string downloads_;
 };
 
-std::string downloadsFolder() {
-  static const std::string folder =
-      (std::filesystem::temp_directory_path() / ("files-fuzz-" + std::to_string(getpid()))).string();
-  return folder;
-}
+// A fixed place, so that seed inputs can name it. Runs side by side share
+// it safely: nothing is ever written there after this.
+const std::string scratchFolder = "/tmp/files-fuzz";
 
 } // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  std::filesystem::create_directories(scratchFolder + "/share");
+  std::filesystem::create_directories(scratchFolder + "/Downloads");
+  std::ofstream(scratchFolder + "/share/a.txt") << "three";
+  return 0;
+}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;
   const PathStyle style = (data[0] & 1) ? PathStyle::Windows : PathStyle::Posix;
   std::string_view rest(reinterpret_cast<const char*>(data) + 1, size - 1);
   {
-    FileTransfer transfer(std::make_shared<NullChannel>(), std::make_shared<MemoryFileSystem>(style, downloadsFolder()),
+    FileTransfer transfer(std::make_shared<NullChannel>(), std::make_shared<MemoryFileSystem>(style, scratchFolder),
                           nullptr);
     transfer.onOpen();
     while (!rest.empty()) {
@@ -115,7 +118,5 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       }
     }
   }
-  std::error_code ignored;
-  std::filesystem::remove(downloadsFolder(), ignored);
   return 0;
 }
