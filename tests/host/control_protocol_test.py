@@ -37,12 +37,12 @@ class Helper:
         for _ in range(3):
             result = subprocess.run(EMULATOR + [self.exe, *args], input=stdin, capture_output=True,
                                     timeout=TIMEOUT, cwd=self.dir, env=full_env)
-            # Wine under load now and then loses its server connection and
-            # says so on stderr; that run tells nothing about the program.
-            if b"wine client error" not in result.stderr:
+            # Wine under load now and then loses its server connection (it
+            # says so on stderr, or its process is killed); such a run tells
+            # nothing about the program.
+            wine_failed = EMULATOR and (b"wine client error" in result.stderr or result.returncode < 0)
+            if not wine_failed:
                 break
-            if os.path.exists(self.log_path()):
-                os.remove(self.log_path())
         return result
 
     def close(self):
