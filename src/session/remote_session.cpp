@@ -2,6 +2,10 @@
 #include "session/remote_session.h"
 
 #include "capture/screen_capturer.h"
+#include "clipboard/clip_watch_message.h"
+#include "clipboard/clipboard_state.h"
+#include "clipboard/clipboard_watcher.h"
+#include "clipboard/input_hooks.h"
 #include "congestion/adaptive_pacer.h"
 #include "congestion/feedback_monitor.h"
 #include "congestion/rate_controller.h"
@@ -81,6 +85,8 @@ struct RemoteSession::Impl {
   files::FileTransferSlot fileTransfer;
   std::unique_ptr<capture::ScreenCapturer> capturer;
   std::unique_ptr<InputInjector> injector;
+  std::unique_ptr<clipboard::ClipboardState> clipboardState;
+  std::unique_ptr<clipboard::ClipboardWatcher> clipWatcher;
   InputChannelHandler inputHandler{inputHooks()};
 
   std::mutex sessionMutex;
@@ -247,6 +253,14 @@ void RemoteSession::Impl::onDataChannel(std::shared_ptr<rtc::DataChannel> channe
 InputChannelHooks RemoteSession::Impl::inputHooks() {
   InputChannelHooks hooks;
   hooks.switchMonitor = [this](int32_t index) { switchMonitor(index); };
+  hooks.parseClipWatch = [](std::string_view text) { return clipboard::parseClipWatch(text); };
+  hooks.setClipWatch = [this](bool on) {
+    try {
+      if (clipWatcher) clipWatcher->setClipWatch(on);
+    } catch (const std::exception& e) {
+      log("warn", std::string("clipboard watcher: ") + e.what());
+    }
+  };
   hooks.log = [this](const std::string& level, const std::string& message) { log(level, message); };
   hooks.sendNotice = [this](const std::string& notice) { sendOnInputChannel(notice, true); };
   hooks.reply = [this](const std::string& text) { sendOnInputChannel(text, false); };
@@ -375,6 +389,7 @@ void RemoteSession::stop() {
 }
 
 void RemoteSession::Impl::stopLocked() {
+  if (clipWatcher) clipWatcher->close();
   if (rateController) rateController->stop();
   if (encoder) encoder->stop();
   if (pacer) pacer->stop();
@@ -389,6 +404,8 @@ void RemoteSession::Impl::stopLocked() {
   encoder.reset();
   capturer.reset();
   injector.reset();
+  clipWatcher.reset();
+  clipboardState.reset();
   fileTransfer.reset();
   {
     std::lock_guard lock(trackPortMutex);
