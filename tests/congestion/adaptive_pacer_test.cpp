@@ -203,10 +203,16 @@ TEST(AdaptivePacerStop, DropsTheQueueReleasesTheCallbackAndPassesEverythingAfter
 
 TEST(AdaptivePacerStop, MayBeCalledFromTheSendCallback) {
   auto pacer = std::make_shared<AdaptivePacer>(8'000'000);
+  std::atomic<bool> calling{false};
   std::atomic<bool> stopped{false};
   rtc::message_vector messages = burst(50);
   pacer->outgoing(messages, [&](rtc::message_ptr) {
-    if (!stopped.exchange(true)) pacer->stop();
+    // The flag goes up only once stop() has returned, so the check below
+    // never races the stop itself.
+    if (!calling.exchange(true)) {
+      pacer->stop();
+      stopped = true;
+    }
   });
   waitFor([&] { return stopped.load(); });
   EXPECT_EQ(pacer->queuedBytes(), 0u);
