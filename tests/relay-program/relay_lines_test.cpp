@@ -1,0 +1,90 @@
+#include "relay-program/relay_lines.h"
+
+#include "input/recording_backend.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace dravnok::relay_program {
+namespace {
+
+using testing_support::Rig;
+
+struct Collector {
+  LineAccumulator accumulator;
+  std::vector<std::string> lines;
+  void feed(std::string_view bytes) {
+    accumulator.append(bytes, [this](std::string_view line) { lines.emplace_back(line); });
+  }
+};
+
+TEST(LineAccumulator, SplitsAtLineFeedsAcrossReads) {
+  Collector c;
+  c.feed("{\"a\":1}\n{\"b\":2}\n{\"c\"");
+  EXPECT_EQ(c.lines, (std::vector<std::string>{"{\"a\":1}", "{\"b\":2}"}));
+  c.feed(":3");
+  EXPECT_EQ(c.lines.size(), 2u) << "no line before its line feed";
+  c.feed("}\n\n\n{\"d\":4}\n");
+  EXPECT_EQ(c.lines, (std::vector<std::string>{"{\"a\":1}", "{\"b\":2}", "{\"c\":3}", "{\"d\":4}"}));
+  EXPECT_EQ(c.accumulator.pendingBytes(), 0u);
+}
+
+TEST(LineAccumulator, DropsAnOverlongUnfinishedLineAndItsFragment) {
+  Collector c;
+  const std::string piece(kReadSize, 'x');
+  for (size_t total = 0; total <= kMaxPendingLine; total += piece.size()) c.feed(piece);
+  EXPECT_EQ(c.accumulator.pendingBytes(), 0u);
+  // The rest of the dropped line would parse on its own; it is not a message.
+  c.feed("{\"type\":\"key\",\"key\":\"Enter\"}\n{\"e\":5}\n");
+  EXPECT_EQ(c.lines, (std::vector<std::string>{"{\"e\":5}"}));
+}
+
+TEST(LineAccumulator, ALongCompleteLineIsKept) {
+  Collector c;
+  std::string line(kMaxPendingLine + 10, 'y');
+  line += '\n';
+  c.feed(line);
+  ASSERT_EQ(c.lines.size(), 1u);
+  EXPECT_EQ(c.lines[0].size(), kMaxPendingLine + 10);
+}
+
+TEST(HandleRelayLine, DisplayMessageSetsTheGeometry) {
+  Rig rig;
+  handleRelayLine(rig.injector, R"({"type":"_display","w":0,"h":-5,"l":-1920,"t":0})");
+  MonitorRect r = rig.injector.display();
+  EXPECT_EQ(r.width, 1);
+  EXPECT_EQ(r.height, 1);
+  EXPECT_EQ(r.left, -1920);
+  EXPECT_EQ(r.top, 0);
+
+  handleRelayLine(rig.injector, R"({"type":"_display","w":2560,"h":1440,"l":1920,"t":-200})");
+  handleRelayLine(rig.injector, R"({"type":"_display","l":5,"t":"x"})");
+  r = rig.injector.display();
+  EXPECT_EQ(r.width, 1);
+  EXPECT_EQ(r.height, 1);
+  EXPECT_EQ(r.left, 5);
+  EXPECT_EQ(r.top, 0) << "a top of the wrong type counts as missing";
+}
+
+TEST(HandleRelayLine, InjectsInputEventsOnlyAndIgnoresTheRest) {
+  Rig rig(false, {1, 1, 0, 0});
+  for (const char* line : {R"({"type":"clipboard","on":true})", R"({"type":"sas"})", R"({"type":"clipget"})",
+                           R"({"type":"monitor","index":1})", "not json", "[1,2]", R"({"type":"move","x":0.5)"}) {
+    handleRelayLine(rig.injector, line);
+  }
+  EXPECT_TRUE(rig.state->calls.empty());
+
+  handleRelayLine(rig.injector, R"({"type":"_display","w":1920,"h":1080,"l":0,"t":0})");
+  handleRelayLine(rig.injector, R"({"type":"move","x":0.5,"y":0.5})");
+  handleRelayLine(rig.injector, R"({"type":"keydown","code":"KeyA"})");
+  const auto records = rig.state->records();
+  ASSERT_EQ(records.size(), 2u);
+  Rig reference(false, {1920, 1080, 0, 0});
+  reference.injector.movePointer(0.5, 0.5);
+  EXPECT_EQ(records[0], reference.state->records().at(0)) << "mapped onto the display line's rectangle";
+}
+
+} // namespace
+} // namespace dravnok::relay_program
