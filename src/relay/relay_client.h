@@ -9,12 +9,19 @@
 
 namespace dravnok::relay {
 
+// Stand-ins for system answers that a test machine may not give.
+struct RelayClientSeams {
+  // The process id of the pipe's client (`pipe` is the pipe's handle,
+  // `relayPid` the started relay's id); false when it cannot be read.
+  std::function<bool(void* pipe, uint32_t relayPid, uint32_t& clientPid)> pipeClientProcessId;
+};
+
 class RelayClient {
 public:
   // Levels used: "info" and "warn".
   using LogFn = std::function<void(const std::string& level, const std::string& text)>;
 
-  explicit RelayClient(LogFn log);
+  explicit RelayClient(LogFn log, RelayClientSeams seams = {});
   ~RelayClient();
   RelayClient(const RelayClient&) = delete;
   RelayClient& operator=(const RelayClient&) = delete;

@@ -6,7 +6,7 @@ namespace dravnok::relay {
 
 struct RelayClient::Impl {};
 
-RelayClient::RelayClient(LogFn) {}
+RelayClient::RelayClient(LogFn, RelayClientSeams) {}
 RelayClient::~RelayClient() = default;
 void RelayClient::start(uint32_t, int32_t, int32_t, int32_t, int32_t) {}
 void RelayClient::stop() {}
