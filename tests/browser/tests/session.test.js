@@ -99,15 +99,21 @@ async function openViewer(port, secret) {
   };
 }
 
-test('a controlling session: the page connects, gets the monitor list and moves the pointer', async (t) => {
+// A private desktop, an agent on it and a viewer page; torn down with the test.
+async function startSession(t, { mode = 'control', secret = 'test-secret', env = {} } = {}) {
   const x = await startXvfb();
-  const agent = await startAgent(x.env, 'control');
-  const viewer = await openViewer(agent.port, 'test-secret');
+  const agent = await startAgent({ ...x.env, ...env }, mode);
+  const viewer = await openViewer(agent.port, secret);
   t.after(async () => {
     await viewer.close();
     await agent.stop();
     x.server.kill();
   });
+  return { x, agent, viewer };
+}
+
+test('a controlling session: the page connects, gets the monitor list and moves the pointer', async (t) => {
+  const { x, agent, viewer } = await startSession(t);
   const page = viewer.page;
 
   await until('the connection', async () => {
@@ -156,14 +162,7 @@ test('a controlling session: the page connects, gets the monitor list and moves 
 });
 
 test('a wrong secret is refused and no helper starts', async (t) => {
-  const x = await startXvfb();
-  const agent = await startAgent(x.env, 'control');
-  const viewer = await openViewer(agent.port, 'wrong');
-  t.after(async () => {
-    await viewer.close();
-    await agent.stop();
-    x.server.kill();
-  });
+  const { x, agent, viewer } = await startSession(t, { secret: 'wrong' });
   await until('the refusal', async () => {
     const state = await viewer.page.textContent('#state');
     return { ok: state === 'wrong secret', value: state };
@@ -172,14 +171,7 @@ test('a wrong secret is refused and no helper starts', async (t) => {
 });
 
 test('a view-only session refuses files and injects nothing', async (t) => {
-  const x = await startXvfb();
-  const agent = await startAgent(x.env, 'view-only');
-  const viewer = await openViewer(agent.port, 'test-secret');
-  t.after(async () => {
-    await viewer.close();
-    await agent.stop();
-    x.server.kill();
-  });
+  const { x, agent, viewer } = await startSession(t, { mode: 'view-only' });
   const page = viewer.page;
   await until('the monitor list', async () => {
     const list = await page.evaluate(() => window.dravnokViewer.monitors);
@@ -200,15 +192,8 @@ test('files: a 64 MiB file downloads and another uploads byte-exact', async (t) 
   fs.mkdirSync(path.join(home, 'Downloads'));
   const data = crypto.randomBytes(64 * 1024 * 1024);
   fs.writeFileSync(path.join(home, 'big.bin'), data);
-  const x = await startXvfb();
-  const agent = await startAgent({ ...x.env, HOME: home, XDG_CONFIG_HOME: home }, 'control');
-  const viewer = await openViewer(agent.port, 'test-secret');
-  t.after(async () => {
-    await viewer.close();
-    await agent.stop();
-    x.server.kill();
-    fs.rmSync(home, { recursive: true, force: true });
-  });
+  const { viewer } = await startSession(t, { env: { HOME: home, XDG_CONFIG_HOME: home } });
+  t.after(() => fs.rmSync(home, { recursive: true, force: true }));
   const page = viewer.page;
   const listing = await until('the home listing', async () => {
     const files = await page.evaluate(() => window.dravnokViewer.files && {
