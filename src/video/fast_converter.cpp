@@ -18,7 +18,12 @@ void FastConverter::convert(const uint8_t* source, int32_t pitch, uint32_t sourc
   const int width = evenAtLeastTwo(outputWidth);
   const int height = evenAtLeastTwo(outputHeight);
   if (!source || !dest || sourceWidth == 0 || sourceHeight == 0) return;
+  const auto previousKey = maps.key;
   maps.update(sourceWidth, sourceHeight, width, height);
+  if (maps.key != previousKey) {
+    windows =
+        kernels.mapped && !maps.columnsAreIdentity() ? buildColumnWindows(maps.columns, sourceWidth) : ColumnWindows{};
+  }
   job.source = source;
   job.pitch = pitch;
   job.width = width;
@@ -35,9 +40,9 @@ void FastConverter::convert(const uint8_t* source, int32_t pitch, uint32_t sourc
 }
 
 void FastConverter::convertChunks() {
-  // Gathered rows of a scaled source; unused when columns map to themselves.
+  // Gathered rows of a scaled source, when the rows are not read through windows.
   std::vector<uint8_t> scratch;
-  if (!maps.columnsAreIdentity()) scratch.resize(static_cast<size_t>(job.width) * 8);
+  if (!maps.columnsAreIdentity() && windows.loads == 0) scratch.resize(static_cast<size_t>(job.width) * 8);
   const int64_t rows = job.chromaRows, chunks = job.chunks;
   for (int64_t k = job.nextChunk.fetch_add(1); k < chunks; k = job.nextChunk.fetch_add(1)) {
     const int first = static_cast<int>(k * rows / chunks);
@@ -51,6 +56,12 @@ void FastConverter::convertChromaRow(int row, uint8_t* scratch) {
   const int32_t sourceTop = maps.rows[2 * row], sourceBottom = maps.rows[2 * row + 1];
   const uint8_t* top = job.source + static_cast<ptrdiff_t>(sourceTop) * job.pitch;
   const uint8_t* bottom = job.source + static_cast<ptrdiff_t>(sourceBottom) * job.pitch;
+  uint8_t* luma = job.dest + static_cast<size_t>(2 * row) * width;
+  uint8_t* chroma = job.dest + static_cast<size_t>(job.height) * width + static_cast<size_t>(row) * width;
+  if (windows.loads != 0) {
+    kernels.mapped(top, bottom, windows, width, luma, luma + width, chroma);
+    return;
+  }
   if (!maps.columnsAreIdentity()) {
     kernels.gather(top, maps.columns.data(), width, scratch);
     top = scratch;
@@ -61,8 +72,6 @@ void FastConverter::convertChromaRow(int row, uint8_t* scratch) {
       bottom = top;
     }
   }
-  uint8_t* luma = job.dest + static_cast<size_t>(2 * row) * width;
-  uint8_t* chroma = job.dest + static_cast<size_t>(job.height) * width + static_cast<size_t>(row) * width;
   kernels.convert(top, bottom, width, luma, luma + width, chroma);
 }
 

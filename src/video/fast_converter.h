@@ -2,6 +2,7 @@
 // The fast BGRA to NV12 conversion: integer arithmetic, vectorised rows,
 // chroma row bands shared between the calling thread and a pool.
 #include "common/nearest_maps.h"
+#include "video/column_windows.h"
 #include "video/conversion_pool.h"
 #include "video/nv12_rows.h"
 
@@ -45,6 +46,8 @@ private:
   RowKernels kernels;
   std::unique_ptr<ConversionPool> pool;
   NearestMaps maps;
+  // Built with the maps when this level reads scaled rows through windows.
+  ColumnWindows windows;
   Job job;
 };
 

@@ -7,6 +7,8 @@
 
 namespace dravnok::video {
 
+struct ColumnWindows;
+
 enum class SimdLevel { Scalar, Sse2, Avx2 };
 
 const char* simdLevelName(SimdLevel level);
@@ -18,6 +20,10 @@ std::span<const SimdLevel> supportedSimdLevels();
 // `width` is even; `top` and `bottom` hold `width` BGRA pixels each.
 using RowPairConverter = void (*)(const uint8_t* top, const uint8_t* bottom, int width, uint8_t* lumaTop,
                                   uint8_t* lumaBottom, uint8_t* chroma);
+// The same for rows of a scaled source: `windows` says where each output
+// column's pixel is.
+using MappedRowPairConverter = void (*)(const uint8_t* top, const uint8_t* bottom, const ColumnWindows& windows,
+                                        int width, uint8_t* lumaTop, uint8_t* lumaBottom, uint8_t* chroma);
 // Copies the pixels `columns` (byte offsets) name from `row` into `out`.
 using RowGatherer = void (*)(const uint8_t* row, const int32_t* columns, int width, uint8_t* out);
 
@@ -27,11 +33,15 @@ void convertRowPairSse2(const uint8_t* top, const uint8_t* bottom, int width, ui
                         uint8_t* chroma);
 void convertRowPairAvx2(const uint8_t* top, const uint8_t* bottom, int width, uint8_t* lumaTop, uint8_t* lumaBottom,
                         uint8_t* chroma);
+void convertMappedRowPairAvx2(const uint8_t* top, const uint8_t* bottom, const ColumnWindows& windows, int width,
+                              uint8_t* lumaTop, uint8_t* lumaBottom, uint8_t* chroma);
 void gatherRowScalar(const uint8_t* row, const int32_t* columns, int width, uint8_t* out);
 
 struct RowKernels {
   RowPairConverter convert;
   RowGatherer gather;
+  // Null when the level has none: scaled rows are then gathered first.
+  MappedRowPairConverter mapped;
 };
 RowKernels rowKernelsFor(SimdLevel level);
 

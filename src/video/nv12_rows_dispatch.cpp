@@ -8,7 +8,7 @@ namespace {
 bool cpuHasAvx2() {
 #if defined(__x86_64__) || defined(__i386__)
   __builtin_cpu_init();
-  return __builtin_cpu_supports("avx2");
+  return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
 #else
   return false;
 #endif
@@ -44,15 +44,13 @@ SimdLevel detectSimdLevel() { return supportedSimdLevels().back(); }
 RowKernels rowKernelsFor(SimdLevel level) {
   switch (level) {
   case SimdLevel::Avx2:
-    // Hardware gathers are slower than plain loads on CPUs with the gather
-    // data sampling mitigation.
-    return {convertRowPairAvx2, gatherRowScalar};
+    return {convertRowPairAvx2, gatherRowScalar, convertMappedRowPairAvx2};
   case SimdLevel::Sse2:
-    return {convertRowPairSse2, gatherRowScalar};
+    return {convertRowPairSse2, gatherRowScalar, nullptr};
   case SimdLevel::Scalar:
     break;
   }
-  return {convertRowPairScalar, gatherRowScalar};
+  return {convertRowPairScalar, gatherRowScalar, nullptr};
 }
 
 } // namespace dravnok::video
