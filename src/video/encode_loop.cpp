@@ -29,8 +29,17 @@ void EncodeLoop::start(PictureSource& pictures) {
     stats.windowStartMs = nowMs();
   }
   running = true;
+  beginStreaming();
   thread = std::thread([this] {
     while (running) runPass();
+  });
+}
+
+void EncodeLoop::beginStreaming() {
+  // Asynchronous output comes from the encoder's own thread: it must not
+  // touch the loop's size history.
+  backend.beginStreaming([this](const uint8_t* data, size_t length, bool keyFrame, int64_t timestamp) {
+    deliver(data, length, keyFrame, timestamp, false);
   });
 }
 
@@ -146,7 +155,10 @@ void EncodeLoop::runPass() {
 
   if (!valid) {
     source->release();
-    if (lastPicture.empty()) {
+    if (lastPicture.empty() || backend.asynchronous()) {
+      // Nothing to re-encode here (an asynchronous encoder cannot re-encode
+      // at all): a due key frame needs a capture even of a still screen, or
+      // a viewer that lost a picture would wait for the next change.
       if (keyDue) source->requestFreshFrame();
       return idle(passStart, interval);
     }
@@ -198,7 +210,10 @@ void EncodeLoop::runPass() {
   const int64_t timestamp = clock.sampleTime();
   const int64_t encodeStart = clock.nowNs();
   bool ok;
-  if (keyDue) {
+  if (backend.asynchronous()) {
+    // Queued, not encoded yet: the output arrives on the encoder's thread.
+    ok = encodePicture(picture.data(), timestamp, keyDue, false);
+  } else if (keyDue) {
     const int32_t remembered = currentQuality;
     applyQuality(std::min(keyFrameQuality(targetBitrate()), remembered));
     ok = encodePicture(picture.data(), timestamp, true, false);

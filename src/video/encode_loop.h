@@ -38,6 +38,9 @@ public:
   // The statistics since the last call; resets them.
   std::string statisticsLine();
 
+  // Tells the encoder a stream begins and where asynchronous output goes;
+  // start() does this before the first pass.
+  void beginStreaming();
   // One pass of the loop (the thread runs these while running); for tests.
   void runPass();
   void attachSource(PictureSource& source) { this->source = &source; }

@@ -12,6 +12,9 @@
 namespace dravnok::video {
 
 using EncodedOutput = std::function<void(const uint8_t* data, size_t length, bool keyFrame)>;
+// Access units of an asynchronous encoder with the timestamp of the picture
+// it took last.
+using TimedOutput = std::function<void(const uint8_t* data, size_t length, bool keyFrame, int64_t timestamp)>;
 
 class EncoderBackend {
 public:
@@ -28,6 +31,25 @@ public:
   virtual bool encode(const uint8_t* nv12, int64_t timestamp, bool forceKeyFrame, const EncodedOutput& output) = 0;
   // Ends the stream, handing out what is still buffered.
   virtual void flush(const EncodedOutput& output) = 0;
+
+  // Asynchronous encoders (hardware ones that ask for input in their own
+  // time) only queue pictures in encode(); their access units reach the
+  // output given to beginStreaming(), from their own thread, until flush()
+  // returns. Re-encoding a held picture does not suit them.
+  virtual bool asynchronous() const { return false; }
+  // Called before the loop's first picture.
+  virtual void beginStreaming(TimedOutput) {}
+
+  // One picture as a stream of its own: a forced IDR, then the end of the
+  // stream. The self-test's encode.
+  virtual bool encodeSingle(const uint8_t* nv12, const EncodedOutput& output, std::string& error) {
+    if (!encode(nv12, 0, true, output)) {
+      error = "encodeOneForTest: encode failed";
+      return false;
+    }
+    flush(output);
+    return true;
+  }
 };
 
 // The platform's encoder (software unless a hardware one is asked for).

@@ -71,6 +71,10 @@ bool H264Encoder::encodeOneForTest(PictureSource& source, std::vector<uint8_t>& 
     error = "encodeOneForTest: encoder not initialised";
     return false;
   }
+  if (backend->asynchronous()) {
+    error = "encodeOneForTest: MFT is async (hardware) \u2014 run without DRAVNOK_REMOTE_HWENC";
+    return false;
+  }
   std::vector<uint8_t> nv12(static_cast<size_t>(width) * height * 3 / 2);
   if (!source.convert(nv12.data())) {
     error = "encodeOneForTest: conversion failed";
@@ -84,11 +88,7 @@ bool H264Encoder::encodeOneForTest(PictureSource& source, std::vector<uint8_t>& 
     bytes.insert(bytes.end(), data, data + length);
     keyFrame = keyFrame || key;
   };
-  if (!backend->encode(nv12.data(), 0, true, collect)) {
-    error = "encodeOneForTest: encode failed";
-    return false;
-  }
-  backend->flush(collect);
+  if (!backend->encodeSingle(nv12.data(), collect, error)) return false;
   if (bytes.empty()) {
     error = "encodeOneForTest: encoder produced no output";
     return false;

@@ -216,6 +216,41 @@ TEST(EncodeLoop, FrameRateNeverFallsBelowFive) {
   EXPECT_NEAR(static_cast<double>(h.outputs.size()), 10.0, 1.0);
 }
 
+TEST(EncodeLoop, AsynchronousEncoderQueuesPicturesAndDeliversFromItsOwnThread) {
+  LoopHarness h;
+  h.encoder.async = true;
+  h.rate->bitrate = 600'000;
+  h.loop.beginStreaming();
+  ASSERT_TRUE(h.encoder.streamOutput);
+  h.loop.setActive(true);
+  h.runFor(100);
+  ASSERT_GE(h.encoder.calls.size(), 3u);
+  // The key frame is forced on the queued picture without lowering quality:
+  // the encoder applies it to whichever picture it takes next.
+  EXPECT_TRUE(h.encoder.calls.front().forced);
+  EXPECT_EQ(h.encoder.calls.front().quality, 60); // the 600 kbps ceiling, not the key-frame quality
+  EXPECT_EQ(h.loop.lastIdrMs(), h.encoder.calls.front().atMs);
+  EXPECT_TRUE(h.outputs.empty()); // nothing arrives on the loop's own pass
+
+  const uint8_t unit[3] = {0, 0, 1};
+  h.encoder.streamOutput(unit, sizeof unit, true, 1234);
+  h.encoder.streamOutput(unit, sizeof unit, false, 1300);
+  ASSERT_EQ(h.outputs.size(), 2u);
+  EXPECT_NE(h.loop.statisticsLine().find("idr=1"), std::string::npos);
+
+  // A still screen: no refine, and a picture-loss request is not answered
+  // by re-encoding the last picture but by a fresh capture.
+  h.screen.changing = false;
+  const size_t queued = h.encoder.calls.size();
+  h.runFor(4000);
+  EXPECT_EQ(h.encoder.calls.size(), queued);
+  h.rate->keyframe = true;
+  h.runFor(200);
+  EXPECT_EQ(h.screen.freshRequests, 1);
+  ASSERT_EQ(h.encoder.calls.size(), queued + 1);
+  EXPECT_TRUE(h.encoder.calls[queued].forced);
+}
+
 TEST(EncodeLoop, KeyFrameWithoutAnyPictureAsksTheCapturerForAFreshOne) {
   LoopHarness h;
   h.screen.changing = false;

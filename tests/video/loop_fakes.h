@@ -82,8 +82,16 @@ public:
     quality = q;
     return true;
   }
+  // Asynchronous: encode() only queues; the test plays the encoder's
+  // thread through `streamOutput`.
+  bool async = false;
+  TimedOutput streamOutput;
+  bool asynchronous() const override { return async; }
+  void beginStreaming(TimedOutput output) override { streamOutput = std::move(output); }
+
   bool encode(const uint8_t*, int64_t, bool forced, const EncodedOutput& output) override {
     calls.push_back({clock.ms(), forced, quality});
+    if (async) return true;
     std::vector<uint8_t> unit(forced ? deltaBytes() * 4 : deltaBytes(), 0x55);
     output(unit.data(), unit.size(), forced);
     return true;

@@ -1,35 +1,174 @@
 #include "capture/screen_capturer.h"
+#include "diagnostics/bench_stages.h"
 #include "diagnostics/modes.h"
+#include "video/conversion_settings.h"
 #include "video/h264_encoder.h"
+#include "video/nv12_converter.h"
 
+#include <windows.h>
+
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
+#include <thread>
+#include <vector>
 
 namespace dravnok::diagnostics {
 
-int runBenchmark(int) {
-  capture::ScreenCapturer capturer;
-  std::string error;
-  if (!capturer.init(1920, error)) {
-    std::fprintf(stderr, "bench: capture init FAILED: %s\n", error.c_str());
-    std::printf("{\"b\":0,\"err\":\"capture init\"}\n");
-    std::fflush(stdout);
-    return 2;
-  }
-  std::fprintf(stderr, "bench: display %dx%d, encode %dx%d, path %s\n", capturer.width, capturer.height,
-               capturer.encodeWidth, capturer.encodeHeight, capturer.gdiMode() ? "GDI" : "Desktop Duplication");
-  video::H264Encoder encoder;
-  bool hardware = false;
-  if (!encoder.init({capturer.encodeWidth, capturer.encodeHeight, 30, 0}, hardware, error)) {
-    std::fprintf(stderr, "bench: encoder init FAILED: %s\n", error.c_str());
-    std::printf("{\"b\":0,\"err\":\"encoder init\"}\n");
-    std::fflush(stdout);
-    return 4;
-  }
-  // Encoding captured textures needs the transform's sample path.
-  std::fprintf(stderr, "bench: encoder init FAILED: %s\n", "no sample path for captured textures");
-  std::printf("{\"b\":0,\"err\":\"encoder init\"}\n");
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using capture::ComPtr;
+
+double msSince(Clock::time_point start) {
+  return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+double processCpuSeconds() {
+  FILETIME created{}, exited{}, kernel{}, user{};
+  if (!GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user)) return 0;
+  auto seconds = [](const FILETIME& t) {
+    return static_cast<double>((static_cast<uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime) / 1e7;
+  };
+  return seconds(kernel) + seconds(user);
+}
+
+int failWith(const char* line, const std::string& detail, const char* key, int code) {
+  std::fprintf(stderr, line, detail.c_str());
+  std::printf("{\"b\":0,\"err\":\"%s\"}\n", key);
   std::fflush(stdout);
-  return 4;
+  return code;
+}
+
+// A frame's pixels on the CPU: screen copies as they are, desktop textures
+// through a staging texture that stays mapped until unmap().
+class BenchMap {
+public:
+  explicit BenchMap(capture::ScreenCapturer& capturer) : capturer(capturer) {}
+  ~BenchMap() { unmap(); }
+  BenchMap(const BenchMap&) = delete;
+  BenchMap& operator=(const BenchMap&) = delete;
+
+  bool map(const capture::CapturedFrame& frame, std::string& error) {
+    if (frame.pixels) {
+      pixels = frame.pixels;
+      pitch = static_cast<int32_t>(frame.pitch);
+      width = frame.width;
+      height = frame.height;
+      return true;
+    }
+    if (!frame.texture || !capturer.device || !capturer.context) {
+      error = "benchMap: no texture";
+      return false;
+    }
+    D3D11_TEXTURE2D_DESC desc{};
+    frame.texture->GetDesc(&desc);
+    if (!staging || desc.Width != width || desc.Height != height) {
+      staging.Reset();
+      D3D11_TEXTURE2D_DESC copy = desc;
+      copy.Usage = D3D11_USAGE_STAGING;
+      copy.BindFlags = 0;
+      copy.CPUAccessFlags = D3D11_CPU_ACCESS_READ;
+      copy.MiscFlags = 0;
+      copy.MipLevels = 1;
+      copy.ArraySize = 1;
+      copy.SampleDesc = {1, 0};
+      if (FAILED(capturer.device->CreateTexture2D(&copy, nullptr, &staging))) {
+        error = "benchMap: staging create failed";
+        return false;
+      }
+    }
+    capturer.context->CopyResource(staging.Get(), frame.texture.Get());
+    D3D11_MAPPED_SUBRESOURCE mapped{};
+    if (FAILED(capturer.context->Map(staging.Get(), 0, D3D11_MAP_READ, 0, &mapped))) {
+      error = "benchMap: Map failed";
+      return false;
+    }
+    mappedNow = true;
+    pixels = static_cast<const uint8_t*>(mapped.pData);
+    pitch = static_cast<int32_t>(mapped.RowPitch);
+    width = desc.Width;
+    height = desc.Height;
+    return true;
+  }
+
+  void unmap() {
+    if (mappedNow) capturer.context->Unmap(staging.Get(), 0);
+    mappedNow = false;
+  }
+
+  const uint8_t* pixels = nullptr;
+  int32_t pitch = 0;
+  uint32_t width = 0, height = 0;
+
+private:
+  capture::ScreenCapturer& capturer;
+  ComPtr<ID3D11Texture2D> staging;
+  bool mappedNow = false;
+};
+
+} // namespace
+
+int runBenchmark(int count) {
+  const int n = std::clamp(count, 5, 40);
+  BenchFigures figures;
+  figures.seed = n;
+  {
+    capture::ScreenCapturer capturer;
+    std::string error;
+    if (!capturer.init(1920, error)) return failWith("bench: capture init FAILED: %s\n", error, "capture init", 2);
+    figures.screenCopies = capturer.gdiMode();
+    figures.displayWidth = capturer.width;
+    figures.displayHeight = capturer.height;
+    std::fprintf(stderr, "bench: display %dx%d, encode %dx%d, path %s\n", capturer.width, capturer.height,
+                 capturer.encodeWidth, capturer.encodeHeight, figures.screenCopies ? "GDI" : "Desktop Duplication");
+    video::H264Encoder encoder;
+    bool hardware = false;
+    if (!encoder.init({capturer.encodeWidth, capturer.encodeHeight, 30, 0}, hardware, error))
+      return failWith("bench: encoder init FAILED: %s\n", error, "encoder init", 4);
+    figures.encodeWidth = encoder.encodeWidth();
+    figures.encodeHeight = encoder.encodeHeight();
+
+    // Every attempt is forced to deliver, so this is the cost of one screen
+    // read.
+    capture::CapturedFrame frame;
+    int acquired = 0;
+    for (int attempt = 0; attempt < 80 && acquired < n; ++attempt) {
+      capturer.releaseFrame();
+      capturer.setNeedFreshFrame();
+      const auto start = Clock::now();
+      capturer.acquireFrame(frame, 100);
+      if (frame.valid && (frame.texture || frame.pixels)) {
+        figures.acquireMs += msSince(start);
+        ++acquired;
+      } else {
+        std::this_thread::sleep_for(std::chrono::milliseconds(40));
+      }
+    }
+    if (acquired == 0) return failWith("bench: no frame acquired%s\n", "", "no frame", 3);
+    figures.acquireMs /= acquired;
+
+    BenchMap mapping(capturer);
+    const auto readStart = Clock::now();
+    if (!mapping.map(frame, error)) {
+      capturer.releaseFrame();
+      std::fprintf(stderr, "bench: map FAILED: %s\n", error.c_str());
+      return 5;
+    }
+    figures.readbackMs = frame.pixels ? 0.0 : msSince(readStart);
+
+    video::Nv12Converter converter(video::readConversionSettings(), figures.encodeWidth, figures.encodeHeight);
+    figures.threads = converter.threads();
+    std::vector<uint8_t> legacy(converter.pictureSize()), fast(converter.pictureSize());
+    measureConversions(converter, mapping.pixels, mapping.pitch, mapping.width, mapping.height, n, legacy, fast,
+                       figures);
+    mapping.unmap();
+    capturer.releaseFrame();
+    measureEncoding(encoder, fast, n, figures);
+  }
+  runLivePump(figures, processCpuSeconds);
+  printFigures(figures);
+  return figures.mismatched != 0 ? 10 : 0;
 }
 
 } // namespace dravnok::diagnostics
