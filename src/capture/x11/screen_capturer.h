@@ -14,6 +14,7 @@
 namespace dravnok::capture {
 
 namespace x11 {
+class DamageWatch;
 class ScreenReader;
 struct DisplayHandle;
 } // namespace x11
@@ -72,10 +73,20 @@ private:
 
   Acquisition<CapturedFrame> acquisition{*this};
   std::unique_ptr<x11::DisplayHandle> display;
-  std::unique_ptr<x11::ScreenReader> reader;
+  // Two copies of the screen taken in turn: the newest is compared with the
+  // one before it in place, and either can be handed out without copying.
+  struct Copy {
+    std::unique_ptr<x11::ScreenReader> reader;
+    std::vector<uint8_t> scaled;
+    const uint8_t* pixels = nullptr;
+  };
+  Copy copies[2];
+  int current = 0;
+  // copies[current ^ 1] holds the last image handed out.
+  bool havePrevious = false;
+  std::unique_ptr<x11::DamageWatch> damage;
+  uint64_t lastCopyTick = 0;
   NearestMaps maps;
-  std::vector<uint8_t> scaled;
-  std::vector<uint8_t> previousFrame;
   uint32_t maxDimension = 0;
   bool uploadGdiFrames = true;
 };

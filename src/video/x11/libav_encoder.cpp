@@ -3,6 +3,7 @@
 #include "common/env.h"
 #include "video/annexb.h"
 #include "video/encoder_backend.h"
+#include "video/speed_preset.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -75,8 +76,8 @@ public:
     if (!context) return "no-encoder";
     char text[96];
     if (software)
-      std::snprintf(text, sizeof text, "rc=crf q=%d crf=%.1f gop=%d", currentQuality, rateFactorFor(currentQuality),
-                    context->gop_size);
+      std::snprintf(text, sizeof text, "rc=crf q=%d crf=%.1f gop=%d preset=%s", currentQuality,
+                    rateFactorFor(currentQuality), context->gop_size, preset);
     else
       std::snprintf(text, sizeof text, "rc=vbr %s gop=%d", context->codec->name, context->gop_size);
     return text;
@@ -118,7 +119,8 @@ private:
     context.reset(avcodec_alloc_context3(codec));
     configureCommon(config);
     context->pix_fmt = AV_PIX_FMT_NV12;
-    av_opt_set(context->priv_data, "preset", "superfast", 0);
+    preset = x264PresetFor(qualityVsSpeedFromEnvironment());
+    av_opt_set(context->priv_data, "preset", preset, 0);
     av_opt_set(context->priv_data, "tune", "zerolatency", 0);
     av_opt_set(context->priv_data, "profile", "baseline", 0);
     // A picture-type request must give an IDR, not a plain I picture, and
@@ -179,6 +181,7 @@ private:
   std::unique_ptr<AVFrame, FrameFree> frame;
   std::unique_ptr<AVPacket, PacketFree> packet;
   std::vector<uint8_t> unit;
+  const char* preset = "";
   int32_t width = 0, height = 0, currentQuality = 92;
   int64_t pts = 0;
   bool software = false;
