@@ -278,14 +278,15 @@ function fmt(value, digits = 0) {
 }
 
 function printTable(rows) {
-  const header = ['content', 'lat p50 ms', 'lat p95 ms', 'n', 'to recv p50', 'fps', 'kbit/s', 'key frames', 'helper cores',
-    'peak RSS MiB', 'CPU ms/frame', 'ffmpeg ms/frame', 'ratio'];
+  const header = ['content', 'lat p50 ms', 'lat p95 ms', 'n', 'to recv p50', 'jb ms', 'fps', 'kbit/s', 'key frames',
+    'helper cores', 'peak RSS MiB', 'CPU ms/frame', 'ffmpeg ms/frame', 'ratio', 'ffmpeg cores'];
   const lines = rows.map((r) => [
     r.content, fmt(r.session.p50), fmt(r.session.p95), String(r.session.samples), fmt(r.session.receiveP50),
-    fmt(r.session.fps, 1),
+    fmt(r.session.jitterBufferMs), fmt(r.session.fps, 1),
     fmt(r.session.kbps), String(r.session.keyFrames), fmt(r.session.cores, 2), fmt(r.session.peakRssMiB),
     fmt(r.session.cpuMsPerFrame, 1), r.baseline ? fmt(r.baseline.cpuMsPerFrame, 1) : '-',
     r.baseline ? fmt(r.session.cpuMsPerFrame / r.baseline.cpuMsPerFrame, 2) : '-',
+    r.baseline ? fmt(r.baseline.cores, 2) : '-',
   ]);
   const widths = header.map((h, i) => Math.max(h.length, ...lines.map((l) => l[i].length)));
   const row = (cells) => '| ' + cells.map((c, i) => c.padEnd(widths[i])).join(' | ') + ' |';
