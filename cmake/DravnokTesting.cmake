@@ -48,5 +48,6 @@ endfunction()
 function(dravnok_script_test name script)
   add_test(NAME ${name}
            COMMAND ${Python3_EXECUTABLE} ${script} ${ARGN})
-  set_tests_properties(${name} PROPERTIES LABELS program)
+  set_tests_properties(${name} PROPERTIES LABELS program
+                       ENVIRONMENT "PYTHONPATH=${PROJECT_SOURCE_DIR}/tests/lib")
 endfunction()

@@ -1,17 +1,14 @@
 #!/usr/bin/env python3
 """Runs remote-helper --banner-test and looks for the banner in its bitmap."""
-import argparse
 import os
 import re
 import shutil
 import struct
-import subprocess
-import sys
 import tempfile
 import unittest
 
-HELPER = None
-EMULATOR = []
+import helper_program
+
 TIMEOUT = 120
 
 CARD = (0x18, 0x1A, 0x20)
@@ -55,8 +52,7 @@ class BannerTestMode(unittest.TestCase):
         env.pop("DRAVNOK_BANNER_NAME", None)
         if name is not None:
             env["DRAVNOK_BANNER_NAME"] = name
-        result = subprocess.run(EMULATOR + [HELPER, "--banner-test", "out.bmp"], capture_output=True,
-                                timeout=TIMEOUT, cwd=self.dir, env=env)
+        result = helper_program.run("--banner-test", "out.bmp", timeout=TIMEOUT, cwd=self.dir, env=env)
         err = result.stderr.decode(errors="replace")
         if NOT_YET.search(err):
             self.skipTest("this build has no capture self-test yet")
@@ -93,16 +89,5 @@ class BannerTestMode(unittest.TestCase):
         self.assertGreater(general, 0)
 
 
-def main():
-    global HELPER, EMULATOR
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--helper", required=True)
-    parser.add_argument("--emulator", default="")
-    args, rest = parser.parse_known_args()
-    HELPER = os.path.abspath(args.helper)
-    EMULATOR = [args.emulator] if args.emulator else []
-    unittest.main(argv=[sys.argv[0], "-v", *rest])
-
-
 if __name__ == "__main__":
-    main()
+    helper_program.main()

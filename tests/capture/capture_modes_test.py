@@ -5,7 +5,6 @@ Linux: an Xorg server with two XRandR monitors side by side, showing a known
 tiled picture on the root window. Windows (under Wine): the X display the
 test stage provides, read through GDI (Wine has no desktop duplication).
 """
-import argparse
 import os
 import re
 import shutil
@@ -15,10 +14,9 @@ import sys
 import tempfile
 import unittest
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "lib"))
+import helper_program
 
-HELPER = None
-EMULATOR = []
+
 TIMEOUT = 120
 
 # A 16x16 tile; the root window repeats it from the screen's origin.
@@ -74,7 +72,7 @@ class Helper:
         self.dir = tempfile.mkdtemp(prefix="dravnok-capture-")
 
     def run(self, *args):
-        return subprocess.run(EMULATOR + [HELPER, *args], capture_output=True, timeout=TIMEOUT, cwd=self.dir,
+        return helper_program.run(*args, timeout=TIMEOUT, cwd=self.dir,
                               env=self.env, text=True)
 
     def close(self):
@@ -95,7 +93,7 @@ class X11Modes(unittest.TestCase):
 
     @classmethod
     def setUpClass(cls):
-        if EMULATOR:
+        if helper_program.emulated():
             raise unittest.SkipTest("the Windows build is tested against Wine's display")
         from two_monitor_display import TwoMonitorDisplay
         try:
@@ -162,7 +160,7 @@ class WineModes(unittest.TestCase):
     """The Windows program under Wine: GDI capture of the X display."""
 
     def setUp(self):
-        if not EMULATOR:
+        if not helper_program.emulated():
             self.skipTest("runs the Windows build")
         self.helper = Helper(dict(os.environ))
         if shutil.which("xsetroot") and os.environ.get("DISPLAY"):
@@ -190,16 +188,5 @@ class WineModes(unittest.TestCase):
                                         r"hr=0x80004001\n")
 
 
-def main():
-    global HELPER, EMULATOR
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--helper", required=True)
-    parser.add_argument("--emulator")
-    args, rest = parser.parse_known_args()
-    HELPER = args.helper
-    EMULATOR = [args.emulator] if args.emulator else []
-    unittest.main(argv=[sys.argv[0], *rest])
-
-
 if __name__ == "__main__":
-    main()
+    helper_program.main()

@@ -1,18 +1,17 @@
 #!/usr/bin/env python3
 """Runs remote-helper's three clipboard modes against a real clipboard."""
-import argparse
 import os
 import shutil
 import struct
 import subprocess
-import sys
 import tempfile
 import time
 import unittest
+
+import helper_program
+from private_xvfb import PrivateXvfb
 import zlib
 
-HELPER = None
-EMULATOR = []
 TIMEOUT = 60
 
 
@@ -83,14 +82,10 @@ class ClipboardModes(unittest.TestCase):
     def setUpClass(cls):
         cls.dir = tempfile.mkdtemp(prefix="dravnok-clip-")
         cls.xvfb = None
-        if not EMULATOR:
+        if not helper_program.emulated():
             # A private X server: the clipboard is shared by every client of a display.
-            read_fd, write_fd = os.pipe()
-            cls.xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write_fd), "-screen", "0", "640x480x24",
-                                         "-nolisten", "tcp"], pass_fds=(write_fd,), stderr=subprocess.DEVNULL)
-            os.close(write_fd)
-            with os.fdopen(read_fd) as f:
-                os.environ["DISPLAY"] = ":" + f.readline().strip()
+            cls.xvfb = PrivateXvfb("640x480").__enter__()
+            os.environ["DISPLAY"] = cls.xvfb.name
         cls.png = os.path.join(cls.dir, "in.png")
         with open(cls.png, "wb") as f:
             f.write(make_png(40, 30, pattern))
@@ -98,12 +93,11 @@ class ClipboardModes(unittest.TestCase):
     @classmethod
     def tearDownClass(cls):
         if cls.xvfb:
-            cls.xvfb.terminate()
-            cls.xvfb.wait()
+            cls.xvfb.__exit__(None, None, None)
         shutil.rmtree(cls.dir, ignore_errors=True)
 
     def run_helper(self, *args):
-        result = subprocess.run(EMULATOR + [HELPER, *args], capture_output=True, timeout=TIMEOUT, cwd=self.dir)
+        result = helper_program.run(*args, timeout=TIMEOUT, cwd=self.dir)
         return result.returncode, result.stderr.decode("utf-8")
 
     def path(self, name):
@@ -184,16 +178,5 @@ class ClipboardModes(unittest.TestCase):
         self.assertTrue(err.endswith("clip-readtest: cannot write %s\n" % unwritable), err)
 
 
-def main():
-    global HELPER, EMULATOR
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--helper", required=True)
-    parser.add_argument("--emulator", default="")
-    args, rest = parser.parse_known_args()
-    HELPER = os.path.abspath(args.helper)
-    EMULATOR = [args.emulator] if args.emulator else []
-    unittest.main(argv=[sys.argv[0], "-v", *rest])
-
-
 if __name__ == "__main__":
-    main()
+    helper_program.main()

@@ -1,13 +1,11 @@
 #!/usr/bin/env python3
 """Runs remote-helper --selftest-cc and checks its verdict lines and exit code."""
-import argparse
 import re
-import subprocess
 import sys
 import unittest
 
-HELPER = None
-EMULATOR = []
+import helper_program
+
 
 CASES = [
     "pacer passes RTCP straight through",
@@ -35,7 +33,7 @@ TIMED = set(CASES[1:5])
 
 
 def run_selftest():
-    result = subprocess.run(EMULATOR + [HELPER, "--selftest-cc"], capture_output=True, timeout=120)
+    result = helper_program.run("--selftest-cc", timeout=120)
     failed = {name for name in CASES if f"FAIL  {name}  " in result.stderr.decode()}
     return result, failed
 
@@ -44,7 +42,7 @@ class SelftestCc(unittest.TestCase):
     def test_all_fifteen_cases_pass_in_order(self):
         result, failed = run_selftest()
         for _ in range(2):
-            if not EMULATOR or not failed or not failed <= TIMED:
+            if not helper_program.emulated() or not failed or not failed <= TIMED:
                 break
             sys.stderr.write(result.stderr.decode())
             result, failed = run_selftest()
@@ -65,16 +63,5 @@ class SelftestCc(unittest.TestCase):
         self.assertEqual(result.returncode, 0, err)
 
 
-def main():
-    global HELPER, EMULATOR
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--helper", required=True)
-    parser.add_argument("--emulator", default="")
-    args, rest = parser.parse_known_args()
-    HELPER = args.helper
-    EMULATOR = [args.emulator] if args.emulator else []
-    unittest.main(argv=[sys.argv[0], "-v", *rest])
-
-
 if __name__ == "__main__":
-    main()
+    helper_program.main()

@@ -1,19 +1,14 @@
 #!/usr/bin/env python3
 """Drives the real remote-helper binary over pipes, as the agent does."""
-import argparse
-import json
 import os
 import re
 import shutil
 import subprocess
-import sys
 import tempfile
-import threading
-import time
 import unittest
 
-HELPER = None
-EMULATOR = []
+import helper_program
+
 TIMEOUT = 60
 
 
@@ -22,8 +17,8 @@ class Helper:
 
     def __init__(self):
         self.dir = tempfile.mkdtemp(prefix="dravnok-helper-")
-        self.exe = os.path.join(self.dir, os.path.basename(HELPER))
-        shutil.copy2(HELPER, self.exe)
+        self.exe = os.path.join(self.dir, os.path.basename(helper_program.path))
+        shutil.copy2(helper_program.path, self.exe)
 
     def log_path(self):
         return os.path.join(self.dir, "remote-helper.log")
@@ -34,16 +29,8 @@ class Helper:
 
     def run(self, args=(), stdin=b"", env=None):
         full_env = dict(os.environ, **(env or {}))
-        for _ in range(3):
-            result = subprocess.run(EMULATOR + [self.exe, *args], input=stdin, capture_output=True,
-                                    timeout=TIMEOUT, cwd=self.dir, env=full_env)
-            # Wine under load now and then loses its server connection (it
-            # says so on stderr, or its process is killed); such a run tells
-            # nothing about the program.
-            wine_failed = EMULATOR and (b"wine client error" in result.stderr or result.returncode < 0)
-            if not wine_failed:
-                break
-        return result
+        return helper_program.run(*args, program=self.exe, stdin=stdin, timeout=TIMEOUT, cwd=self.dir,
+                                  env=full_env)
 
     def close(self):
         shutil.rmtree(self.dir, ignore_errors=True)
@@ -107,7 +94,7 @@ class ControlProtocol(HelperTest):
         self.assertTrue(log.startswith("\n==== session start"))
 
     def test_slow_agent_lines_are_each_handled_before_the_next(self):
-        proc = subprocess.Popen(EMULATOR + [self.helper.exe], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+        proc = subprocess.Popen(helper_program.command(program=self.helper.exe), stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                                 cwd=self.helper.dir)
         proc.stdin.write(b'{"cmd":"a"}\n')
         proc.stdin.flush()
@@ -161,16 +148,5 @@ class CommandLineModes(HelperTest):
         self.assertFalse(os.path.exists(self.helper.log_path()))
 
 
-def main():
-    global HELPER, EMULATOR
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--helper", required=True)
-    parser.add_argument("--emulator", default="")
-    args, rest = parser.parse_known_args()
-    HELPER = os.path.abspath(args.helper)
-    EMULATOR = [args.emulator] if args.emulator else []
-    unittest.main(argv=[sys.argv[0], "-v", *rest])
-
-
 if __name__ == "__main__":
-    main()
+    helper_program.main()

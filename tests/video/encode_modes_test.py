@@ -5,7 +5,6 @@ Linux: a private Xvfb at 1920x1080 whose root window is painted first.
 Windows (under Wine): no H.264 encoder exists there, so both modes must end
 at encoder initialisation with their exit codes.
 """
-import argparse
 import json
 import os
 import shutil
@@ -14,35 +13,17 @@ import sys
 import tempfile
 import unittest
 
-HELPER = None
-EMULATOR = []
+import helper_program
+from private_xvfb import PrivateXvfb
+
 TIMEOUT = 180
 
-
-class PrivateXvfb:
-    def __enter__(self):
-        read, write = os.pipe()
-        self.process = subprocess.Popen(
-            ["Xvfb", "-displayfd", str(write), "-screen", "0", "1920x1080x24", "-nolisten", "tcp", "-noreset"],
-            pass_fds=(write,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        os.close(write)
-        with os.fdopen(read) as f:
-            number = f.readline().strip()
-        if not number:
-            self.process.kill()
-            raise RuntimeError("Xvfb did not start")
-        self.name = ":" + number
-        return self
-
-    def __exit__(self, *_):
-        self.process.terminate()
-        self.process.wait(timeout=30)
 
 
 def run(env, *args):
     workdir = tempfile.mkdtemp(prefix="dravnok-encode-")
     try:
-        return subprocess.run(EMULATOR + [HELPER, *args], capture_output=True, timeout=TIMEOUT, cwd=workdir,
+        return helper_program.run(*args, timeout=TIMEOUT, cwd=workdir,
                               env=env, text=True)
     finally:
         shutil.rmtree(workdir, ignore_errors=True)
@@ -56,7 +37,7 @@ def paint(env, *args):
 class X11EncodeModes(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        if EMULATOR:
+        if helper_program.emulated():
             raise unittest.SkipTest("the Windows build is tested under Wine")
         if not shutil.which("Xvfb"):
             raise unittest.SkipTest("no Xvfb")
@@ -113,7 +94,7 @@ class X11EncodeModes(unittest.TestCase):
 
 class WineEncodeModes(unittest.TestCase):
     def setUp(self):
-        if not EMULATOR:
+        if not helper_program.emulated():
             self.skipTest("runs the Windows build")
         self.env = dict(os.environ)
 
@@ -130,16 +111,5 @@ class WineEncodeModes(unittest.TestCase):
         self.assertEqual(json.loads(result.stdout), {"b": 0, "err": "encoder init"})
 
 
-def main():
-    global HELPER, EMULATOR
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--helper", required=True)
-    parser.add_argument("--emulator")
-    args, rest = parser.parse_known_args()
-    HELPER = args.helper
-    EMULATOR = [args.emulator] if args.emulator else []
-    unittest.main(argv=[sys.argv[0], *rest])
-
-
 if __name__ == "__main__":
-    main()
+    helper_program.main()

@@ -1,0 +1,49 @@
+"""The remote-helper under test, as every script test runs it.
+
+A script test is started as `<script> --helper PATH [--emulator WINE] [unittest args]`;
+`main()` reads those options and hands the rest to unittest.
+"""
+import argparse
+import os
+import subprocess
+import sys
+import unittest
+
+path = None
+emulator = []
+
+
+def emulated():
+    """True when the program is a Windows build run under an emulator."""
+    return bool(emulator)
+
+
+def command(*args, program=None):
+    return [*emulator, program or path, *args]
+
+
+def run(*args, program=None, stdin=None, timeout=60, retries=3, **kwargs):
+    """Runs the program once and returns its CompletedProcess.
+
+    Wine under load now and then loses its server connection (it says so on
+    stderr, or its process is killed); such a run tells nothing about the
+    program, so it is run again.
+    """
+    argv = command(*args, program=program)
+    for _ in range(retries if emulated() else 1):
+        result = subprocess.run(argv, input=stdin, capture_output=True, timeout=timeout, **kwargs)
+        stderr = result.stderr if isinstance(result.stderr, bytes) else result.stderr.encode()
+        if b"wine client error" not in stderr and result.returncode >= 0:
+            break
+    return result
+
+
+def main():
+    global path, emulator
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--helper", required=True)
+    parser.add_argument("--emulator", default="")
+    args, rest = parser.parse_known_args()
+    path = os.path.abspath(args.helper)
+    emulator = [args.emulator] if args.emulator else []
+    unittest.main(module="__main__", argv=[sys.argv[0], "-v", *rest])
