@@ -1,8 +1,7 @@
-#include "capture/frame_brightness.h"
 #include "capture/screen_capturer.h"
-#include "diagnostics/bitmap_file.h"
 #include "diagnostics/frame_attempts.h"
 #include "diagnostics/modes.h"
+#include "diagnostics/selftest_picture.h"
 
 #include <cstdio>
 
@@ -12,13 +11,7 @@ using capture::ComPtr;
 
 int runCaptureSelfTest(const std::string& bitmapPath) {
   capture::ScreenCapturer capturer;
-  std::string error;
-  if (!capturer.init(0, error)) {
-    std::fprintf(stderr, "selftest: capture init FAILED: %s\n", error.c_str());
-    return 2;
-  }
-  std::fprintf(stderr, "selftest: capture %dx%d (origin %d,%d)\n", capturer.width, capturer.height, capturer.left,
-               capturer.top);
+  if (!initForSelfTest(capturer)) return 2;
   capture::CapturedFrame frame;
   if (!acquireForTest(capturer, frame, 250, [](const capture::CapturedFrame& f) { return f.texture != nullptr; })) {
     std::fprintf(stderr, "selftest: no frame acquired\n");
@@ -44,16 +37,10 @@ int runCaptureSelfTest(const std::string& bitmapPath) {
     return 5;
   }
   const auto* pixels = static_cast<const uint8_t*>(mapped.pData);
-  const double brightness = capture::meanBrightness(pixels, mapped.RowPitch, desc.Width, desc.Height, 4);
-  const bool real = brightness >= capture::kBlackThreshold;
-  std::fprintf(stderr, "selftest: average brightness = %.1f / 255  (%s)\n", brightness,
-               real ? "REAL IMAGE - capture works" : "BLACK - capture still broken");
-  if (writeBitmap24(bitmapPath, pixels, mapped.RowPitch, desc.Width, desc.Height)) {
-    std::fprintf(stderr, "selftest: wrote %s (%ux%u)\n", bitmapPath.c_str(), desc.Width, desc.Height);
-  }
+  const int code = reportSelfTestPicture(pixels, mapped.RowPitch, desc.Width, desc.Height, bitmapPath);
   capturer.context->Unmap(staging.Get(), 0);
   capturer.releaseFrame();
-  return real ? 0 : 10;
+  return code;
 }
 
 } // namespace dravnok::diagnostics
