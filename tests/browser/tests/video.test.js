@@ -52,9 +52,14 @@ test('Chromium decodes our H.264 track, recovers lost packets and asks for key f
   assert.ok(later.nackCount >= 1, `NACKs sent: ${JSON.stringify(later)}`);
   assert.ok(later.pliCount >= 1, `PLIs sent: ${JSON.stringify(later)}`);
   // Retransmissions filled every gap: nothing counts as lost, and every
-  // complete frame was decoded (no decode errors).
+  // complete frame is decoded (no decode errors). A busy machine's decoder
+  // may trail the receiver by a few frames at any one moment, so the gap
+  // must close, not be closed in one snapshot.
   assert.strictEqual(later.packetsLost, 0, JSON.stringify(later));
-  assert.ok(later.framesReceived - later.framesDecoded - later.framesDropped <= 3, JSON.stringify(later));
+  await until('the decoder to keep up with the received frames', async () => {
+    const s = await page.evaluate(() => window.rtcTest.videoStats());
+    return { ok: s.framesReceived - s.framesDecoded - s.framesDropped <= 3, value: s };
+  });
 
   // The picture: blue background, a 64x64 yellow square centred vertically
   // that moves to the right.
