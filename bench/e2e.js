@@ -164,13 +164,6 @@ async function measureSession(options, drawLogPath) {
       const value = await page.evaluate(() => window.benchProbe.lastValue());
       return { ok: value >= 0, value };
     });
-    if (process.env.DRAVNOK_BENCH_HINT)
-      await page.evaluate((hint) => {
-        for (const r of window.dravnokViewer.pc.getReceivers()) {
-          if ('jitterBufferTarget' in r) r.jitterBufferTarget = Number(hint);
-          if ('playoutDelayHint' in r) r.playoutDelayHint = Number(hint) / 1000;
-        }
-      }, process.env.DRAVNOK_BENCH_HINT);
     const pid = agent.helperPid();
     if (!pid) throw new Error('no helper pid in the agent log');
     await sleep(options.warmup * 1000);
