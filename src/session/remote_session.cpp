@@ -13,6 +13,7 @@
 #include "files/file_transfer_slot.h"
 #include "input/input_channel_handler.h"
 #include "input/input_injector.h"
+#include "session/elevated_relay.h"
 #include "session/monitor_list.h"
 #include "session/video_offer.h"
 #include "video/h264_encoder.h"
@@ -85,6 +86,7 @@ struct RemoteSession::Impl {
   files::FileTransferSlot fileTransfer;
   std::unique_ptr<capture::ScreenCapturer> capturer;
   std::unique_ptr<InputInjector> injector;
+  std::unique_ptr<relay::RelayClient> relay;
   std::unique_ptr<clipboard::ClipboardState> clipboardState;
   std::unique_ptr<clipboard::ClipboardWatcher> clipWatcher;
   InputChannelHandler inputHandler{inputHooks()};
@@ -261,6 +263,7 @@ InputChannelHooks RemoteSession::Impl::inputHooks() {
       log("warn", std::string("clipboard watcher: ") + e.what());
     }
   };
+  hooks.forwardToRelay = [this](const std::string& text) { return relay && relay->forward(text); };
   hooks.log = [this](const std::string& level, const std::string& message) { log(level, message); };
   hooks.sendNotice = [this](const std::string& notice) { sendOnInputChannel(notice, true); };
   hooks.reply = [this](const std::string& text) { sendOnInputChannel(text, false); };
@@ -303,6 +306,8 @@ void RemoteSession::Impl::switchMonitor(int32_t index) {
     return;
   const capture::MonitorInfo& monitor = capturer->monitors()[static_cast<size_t>(index)];
   if (injector) injector->setDisplay(monitor.width, monitor.height, monitor.left, monitor.top);
+  // The relay maps the viewer's fractions itself, so it has to follow too.
+  if (relay) relay->setDisplay(monitor.width, monitor.height, monitor.left, monitor.top);
   if (encoder) encoder->requestKeyframe(true);
   log("info", "monitor switch requested -> " + std::to_string(index));
   sendMonitorList();
@@ -341,7 +346,8 @@ void RemoteSession::start(const std::string& sessionId, bool viewOnly, const std
   const capture::MonitorInfo& monitor = s.capturer->monitors()[static_cast<size_t>(s.capturer->currentMonitor())];
   s.injector =
       std::make_unique<InputInjector>(viewOnly, monitor.width, monitor.height, monitor.left, monitor.top, parentPid);
-  if (!viewOnly) s.log("info", "input: no elevated relay (no elevated relay on this platform)");
+  s.relay = startElevatedRelay(viewOnly, parentPid, {monitor.width, monitor.height, monitor.left, monitor.top},
+                               s.callbacks.onLog);
   s.startVideo();
 }
 
@@ -403,6 +409,9 @@ void RemoteSession::Impl::stopLocked() {
   }
   encoder.reset();
   capturer.reset();
+  // Joins the relay's launch thread; closing the pipe ends the relay program.
+  if (relay) relay->stop();
+  relay.reset();
   injector.reset();
   clipWatcher.reset();
   clipboardState.reset();

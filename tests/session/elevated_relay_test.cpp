@@ -1,0 +1,65 @@
+#include "session/elevated_relay.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+using namespace dravnok;
+
+namespace {
+
+struct ElevatedRelay : ::testing::Test {
+  std::vector<std::string> logs;
+  int checks = 0;
+  SessionLogFn log = [this](const std::string& level, const std::string& message) {
+    logs.push_back(level + " " + message);
+  };
+  const RelayDisplay display{1920, 1080, -1920, 0};
+
+  ElevationCheck answer(bool allowed, std::string reason) {
+    return [this, allowed, reason](std::string& out) {
+      ++checks;
+      out = reason;
+      return allowed;
+    };
+  }
+};
+
+TEST_F(ElevatedRelay, ViewOnlySessionsNeitherAskNorLog) {
+  EXPECT_EQ(startElevatedRelay(true, 77, display, log, answer(true, "")), nullptr);
+  EXPECT_EQ(checks, 0);
+  EXPECT_TRUE(logs.empty());
+}
+
+TEST_F(ElevatedRelay, RefusalIsLoggedWithItsReasonAndGivesNoRelay) {
+  auto relay =
+      startElevatedRelay(false, 77, display, log,
+                         answer(false, "Windows would show a UAC prompt on the PC (ConsentPromptBehaviorAdmin=5)"));
+  EXPECT_EQ(relay, nullptr);
+  EXPECT_EQ(checks, 1);
+  EXPECT_EQ(logs, std::vector<std::string>{"info input: no elevated relay (Windows would show a UAC prompt on the PC "
+                                           "(ConsentPromptBehaviorAdmin=5))"});
+}
+
+TEST_F(ElevatedRelay, SilentElevationGivesAStartedRelayThatForwardsNothingUntilConnected) {
+  auto relay = startElevatedRelay(false, 77, display, log, answer(true, ""));
+  ASSERT_NE(relay, nullptr);
+  EXPECT_FALSE(relay->forward(R"({"type":"move","x":0.5,"y":0.5})"));
+  relay->setDisplay(1280, 720, 0, 0);
+  relay.reset(); // joins the launch thread, so its lines are all in
+  for (const auto& line : logs) EXPECT_EQ(line.find("no elevated relay ("), std::string::npos) << line;
+}
+
+TEST_F(ElevatedRelay, ThisMachineExplainsWhyThereIsNoRelay) {
+  // Linux has no relay; under Wine the token is a full administrator's.
+  EXPECT_EQ(startElevatedRelay(false, 77, display, log), nullptr);
+  ASSERT_EQ(logs.size(), 1u);
+#ifdef _WIN32
+  EXPECT_EQ(logs[0].rfind("info input: no elevated relay (", 0), 0u) << logs[0];
+#else
+  EXPECT_EQ(logs[0], "info input: no elevated relay (no elevated relay on this platform)");
+#endif
+}
+
+} // namespace
