@@ -178,7 +178,10 @@ export class FileBrowser {
       item.dataset.name = entry.n;
       item.title = entry.d ? 'Open folder' : 'Download';
       const name = document.createElement('span');
-      name.textContent = (entry.d ? '\u{1F4C1} ' : '\u{1F4C4} ') + entry.n;
+      // A trailing slash marks folders in any font; picture icons need an
+      // emoji font that many desktops lack.
+      name.textContent = entry.d ? `${entry.n}/` : entry.n;
+      item.classList.toggle('folder', !!entry.d);
       const size = document.createElement('span');
       size.className = 'size';
       size.textContent = entry.d ? '' : formatSize(entry.s);

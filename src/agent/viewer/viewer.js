@@ -22,6 +22,9 @@ class Viewer {
     this.figures = {};
     this.clipboard = new ClipboardSync((m) => this.sendInput(m), { text: $('clip-text'), image: $('clip-image') });
     this.inputReceived = [];
+    // Milliseconds on the page's clock: when the offer left, when the first
+    // picture was shown.
+    this.timings = {};
   }
 
   async connect(secret) {
@@ -56,13 +59,19 @@ class Viewer {
       });
     }
     this.pc.ontrack = (e) => {
-      $('video').srcObject = e.streams[0] || new MediaStream([e.track]);
+      const video = $('video');
+      video.srcObject = e.streams[0] || new MediaStream([e.track]);
       $('placeholder').hidden = true;
+      video.requestVideoFrameCallback?.(() => {
+        this.timings.firstFrame = performance.now();
+        console.log(`first picture ${Math.round(this.timings.firstFrame - this.timings.offer)} ms after the offer`);
+      });
     };
     this.pc.onicecandidate = (e) => this.post('ice', { candidate: e.candidate ? e.candidate.toJSON() : null });
     this.pc.onconnectionstatechange = () => this.setState(this.pc.connectionState, this.pc.connectionState);
 
     await this.pc.setLocalDescription(await this.pc.createOffer());
+    this.timings = { offer: performance.now() };
     await this.post('offer', { sdp: this.pc.localDescription.sdp });
     this.statsTimer = setInterval(() => this.updateFigures(), 1000);
     return true;
@@ -136,9 +145,13 @@ class Viewer {
     if (message.type === 'monitors') {
       this.monitors = message;
       const select = $('monitor');
+      // The list that answers a switch is sent before the capture has moved
+      // (it does at its next frame), so it still names the old monitor; the
+      // picker keeps showing the one asked for.
+      const shown = this.requestedMonitor ?? message.active;
       select.replaceChildren(...message.list.map((m) => {
         const option = new Option(`${m.i + 1}: ${m.w}\u00d7${m.h}${m.primary ? ' (main)' : ''}`, m.i);
-        option.selected = m.i === message.active;
+        option.selected = m.i === shown;
         return option;
       }));
       select.parentElement.hidden = this.mode !== 'control' || message.count < 2;
@@ -150,6 +163,7 @@ class Viewer {
   }
 
   selectMonitor(index) {
+    this.requestedMonitor = index;
     this.sendInput({ type: 'monitor', index });
   }
 
