@@ -9,6 +9,7 @@ const fs = require('node:fs');
 const os = require('node:os');
 const path = require('node:path');
 const net = require('node:net');
+const readline = require('node:readline');
 const { chromium } = require('playwright-core');
 const { CHROMIUM_FLAGS } = require('../harness');
 
@@ -51,6 +52,42 @@ async function startXvfb() {
     server.kill();
   }
   throw new Error('no Xvfb');
+}
+
+// Xorg with the dummy driver: monitor A at 0,0 and B at 1920,0, each
+// 1920x1080. The server lives as long as the helper script's standard input
+// stays open.
+async function startTwoMonitorDisplay() {
+  const script = path.resolve(__dirname, '../../lib/two_monitor_display.py');
+  const server = spawn('python3', [script, '--', 'sh', '-c', 'echo "$DISPLAY"; exec cat >/dev/null'],
+    { stdio: ['pipe', 'pipe', 'inherit'] });
+  const exited = new Promise((resolve) => server.on('exit', resolve));
+  const display = await new Promise((resolve, reject) => {
+    readline.createInterface({ input: server.stdout }).once('line', resolve);
+    server.once('exit', (code) => reject(new Error(`two-monitor display ended with ${code}`)));
+  });
+  return {
+    env: { ...process.env, DISPLAY: display.trim() },
+    server: { kill() { server.stdin.end(); return exited; } },
+  };
+}
+
+// Our test desktop (tests/browser/desktop): panels, a changing picture and a
+// window that reports the input it receives.
+async function startDesktop(env, args) {
+  const child = spawn(path.join(BUILD_DIR, 'tests/browser/x_test_desktop'), args, { env, stdio: ['pipe', 'pipe', 'inherit'] });
+  const events = [];
+  const lines = readline.createInterface({ input: child.stdout });
+  await new Promise((resolve, reject) => {
+    lines.on('line', (line) => {
+      const event = JSON.parse(line);
+      if (event.ready) resolve();
+      else events.push(event);
+    });
+    child.once('exit', (code) => reject(new Error(`x_test_desktop ended with ${code}`)));
+  });
+  const exited = new Promise((resolve) => child.on('exit', resolve));
+  return { events, async stop() { child.stdin.end(); await exited; } };
 }
 
 function bannerShown(env) {
@@ -99,17 +136,21 @@ async function openViewer(port, secret) {
   };
 }
 
-// A private desktop, an agent on it and a viewer page; torn down with the test.
-async function startSession(t, { mode = 'control', secret = 'test-secret', env = {} } = {}) {
-  const x = await startXvfb();
+// A private desktop (one 1280x720 monitor, or two of 1920x1080 side by side),
+// optionally our test windows on it, an agent and a viewer page; torn down
+// with the test.
+async function startSession(t, { mode = 'control', secret = 'test-secret', env = {}, twoMonitors = false, desktop } = {}) {
+  const x = twoMonitors ? await startTwoMonitorDisplay() : await startXvfb();
+  const windows = desktop ? await startDesktop(x.env, desktop) : null;
   const agent = await startAgent({ ...x.env, ...env }, mode);
   const viewer = await openViewer(agent.port, secret);
   t.after(async () => {
     await viewer.close();
     await agent.stop();
-    x.server.kill();
+    if (windows) await windows.stop();
+    await x.server.kill();
   });
-  return { x, agent, viewer };
+  return { x, agent, viewer, windows };
 }
 
 test('a controlling session: the page connects, gets the monitor list and moves the pointer', async (t) => {
@@ -230,4 +271,162 @@ test('files: a 64 MiB file downloads and another uploads byte-exact', async (t) 
   assert.strictEqual(sent.reply.received, 64 * 1024 * 1024 + 123);
   const written = fs.readFileSync(path.join(home, 'Downloads', 'up.bin'));
   assert.strictEqual(crypto.createHash('sha256').update(written).digest('hex'), sent.digest);
+});
+
+// The colour of one pixel of the decoded picture, in video pixels.
+function videoPixel(page, x, y) {
+  return page.evaluate(([px, py]) => {
+    const video = document.getElementById('video');
+    if (!video.videoWidth) return null;
+    const canvas = document.createElement('canvas');
+    canvas.width = video.videoWidth;
+    canvas.height = video.videoHeight;
+    const context = canvas.getContext('2d');
+    context.drawImage(video, 0, 0);
+    return Array.from(context.getImageData(px, py, 1, 1).data.slice(0, 3));
+  }, [x, y]);
+}
+
+const near = (rgb, hex, tolerance = 24) =>
+  !!rgb && [0, 1, 2].every((i) => Math.abs(rgb[i] - parseInt(hex.slice(2 * i, 2 * i + 2), 16)) < tolerance);
+
+async function videoStats(page) {
+  return page.evaluate(async () => {
+    let video = null;
+    (await window.dravnokViewer.pc.getStats()).forEach((s) => {
+      if (s.type === 'inbound-rtp' && s.kind === 'video') video = s;
+    });
+    return video && { time: performance.now(), frames: video.framesDecoded, bytes: video.bytesReceived };
+  });
+}
+
+test('two monitors: the picture, real and scripted input, a monitor switch, the log and the figures', async (t) => {
+  const RED = 'c83232', GREEN = '32c850';
+  const logFile = path.join(BUILD_DIR, 'src/host/remote-helper.log');
+  const logFrom = fs.existsSync(logFile) ? fs.statSync(logFile).size : 0;
+  // A home folder of its own for the files panel.
+  const home = fs.mkdtempSync(path.join(os.tmpdir(), 'dravnok-home-'));
+  t.after(() => fs.rmSync(home, { recursive: true, force: true }));
+  for (const folder of ['Documents', 'Downloads', 'Pictures']) fs.mkdirSync(path.join(home, folder));
+  fs.writeFileSync(path.join(home, 'notes.txt'), 'Printer on the second floor.\n');
+  fs.writeFileSync(path.join(home, 'invoice-2026-11.pdf'), Buffer.alloc(48213, 1));
+  // Monitor A: red, with the input window and a changing picture; B: green.
+  const { x, agent, viewer, windows } = await startSession(t, {
+    twoMonitors: true,
+    env: { HOME: home, XDG_CONFIG_HOME: home },
+    desktop: ['--panel', `0,0,1920,1080,${RED}`, '--panel', `1920,0,1920,1080,${GREEN}`,
+      '--events', '200,150,800,500', '--animate', '1100,150,600,400'],
+  });
+  const page = viewer.page;
+  const eventAfter = async (what, from, match) => until(what, async () => {
+    const found = windows.events.slice(from).find(match);
+    return { ok: !!found, value: windows.events.slice(-4) };
+  }, 10000);
+  const at = (e, rx, ry) => Math.abs(e.rx - rx) <= 2 && Math.abs(e.ry - ry) <= 2;
+
+  const monitors = await until('the monitor list', async () => {
+    const list = await page.evaluate(() => window.dravnokViewer.monitors);
+    return { ok: !!list, value: list };
+  });
+  assert.deepStrictEqual(monitors, {
+    type: 'monitors', clip: true, clipwatch: true, active: 0, count: 2,
+    list: [{ i: 0, w: 1920, h: 1080, primary: true }, { i: 1, w: 1920, h: 1080, primary: false }],
+  });
+  await until('monitor A in the picture', async () => {
+    const rgb = await videoPixel(page, 60, 60);
+    return { ok: near(rgb, RED), value: rgb };
+  }, 30000);
+  const timings = await until('the first picture', async () => {
+    const value = await page.evaluate(() => window.dravnokViewer.timings);
+    return { ok: value.firstFrame !== undefined, value };
+  });
+  console.log(`offer to first decoded frame: ${Math.round(timings.firstFrame - timings.offer)} ms`);
+
+  // A real click on the video lands at the same spot of the X screen.
+  const box = await page.evaluate(() => {
+    const r = document.getElementById('video').getBoundingClientRect();
+    const v = document.getElementById('video');
+    const scale = Math.min(r.width / v.videoWidth, r.height / v.videoHeight);
+    const w = v.videoWidth * scale, h = v.videoHeight * scale;
+    return { left: r.left + (r.width - w) / 2, top: r.top + (r.height - h) / 2, scale };
+  });
+  const client = (rx, ry) => [box.left + rx * box.scale, box.top + ry * box.scale];
+  let from = windows.events.length;
+  await page.mouse.click(...client(400, 300));
+  await eventAfter('the click at 400,300', from, (e) => e.e === 'down' && e.button === 1 && at(e, 400, 300));
+  await eventAfter('the release at 400,300', from, (e) => e.e === 'up' && e.button === 1 && at(e, 400, 300));
+
+  // Typing on the focused video reaches the window under the pointer.
+  from = windows.events.length;
+  await page.keyboard.type('ok');
+  await eventAfter('typed keys', from, (e) => e.e === 'keyup' && e.keysym === 'k');
+  assert.deepStrictEqual(windows.events.slice(from).filter((e) => e.e === 'keydown').map((e) => e.keysym), ['o', 'k']);
+
+  // Each kind of input message, at its place.
+  const send = (m) => page.evaluate((message) => window.dravnokViewer.sendInput(message), m);
+  const f = (rx, ry) => ({ x: rx / 1920, y: ry / 1080 });
+  from = windows.events.length;
+  await send({ type: 'move', ...f(500, 400) });
+  await eventAfter('the move', from, (e) => e.e === 'move' && at(e, 500, 400));
+  await send({ type: 'down', ...f(600, 420), button: 2 });
+  await send({ type: 'up', ...f(600, 420), button: 2 });
+  await eventAfter('the right release', from, (e) => e.e === 'up' && e.button === 3 && at(e, 600, 420));
+  assert.ok(windows.events.slice(from).some((e) => e.e === 'down' && e.button === 3 && at(e, 600, 420)));
+  await send({ type: 'scroll', ...f(650, 450), dx: 0, dy: 100 });
+  await eventAfter('a notch down', from, (e) => e.e === 'down' && e.button === 5 && at(e, 650, 450));
+  await send({ type: 'scroll', ...f(650, 450), dx: 100, dy: 0 });
+  await eventAfter('a notch right', from, (e) => e.e === 'down' && e.button === 7);
+  from = windows.events.length;
+  await send({ type: 'keydown', code: 'KeyA' });
+  await send({ type: 'keyup', code: 'KeyA' });
+  await eventAfter('the key A released', from, (e) => e.e === 'keyup' && e.keysym === 'a');
+  from = windows.events.length;
+  await send({ type: 'text', text: 'Grüße' });
+  await eventAfter('the typed text', from, (e) => e.e === 'keydown' && e.ch === 'e');
+  assert.strictEqual(windows.events.slice(from).filter((e) => e.e === 'keydown').map((e) => e.ch).join(''), 'Grüße');
+
+  // Frame rate and bitrate over 10 s of a changing screen.
+  const first = await videoStats(page);
+  await sleep(10000);
+  const last = await videoStats(page);
+  const seconds = (last.time - first.time) / 1000;
+  console.log(`over ${seconds.toFixed(1)} s: ${((last.frames - first.frames) / seconds).toFixed(1)} fps, ` +
+    `${Math.round(((last.bytes - first.bytes) * 8) / seconds / 1000)} kbit/s`);
+  if (process.env.DRAVNOK_VIEWER_SCREENSHOT) await page.screenshot({ path: process.env.DRAVNOK_VIEWER_SCREENSHOT });
+
+  // The picker shows monitor B: its picture, and input lands on it.
+  // The list that answers the switch is sent before the capture has moved,
+  // so the picker has to keep the choice itself.
+  const lists = () => page.evaluate(() => window.dravnokViewer.inputReceived.filter((m) => m.type === 'monitors').length);
+  const listsBefore = await lists();
+  await page.selectOption('#monitor', '1');
+  await until('the list answering the switch', async () => {
+    const n = await lists();
+    return { ok: n > listsBefore, value: n };
+  });
+  assert.strictEqual(await page.inputValue('#monitor'), '1');
+  await until('monitor B in the picture', async () => {
+    const rgb = await videoPixel(page, 60, 60);
+    return { ok: near(rgb, GREEN), value: rgb };
+  }, 20000);
+  await send({ type: 'move', x: 0.5, y: 0.5 });
+  await until('the pointer on B', async () => {
+    const p = pointer(x.env);
+    return { ok: Math.abs(p.x - 2880) <= 1 && Math.abs(p.y - 540) <= 1, value: p };
+  });
+  await page.mouse.move(...client(100, 100));
+  await until('a real move on B', async () => {
+    const p = pointer(x.env);
+    return { ok: Math.abs(p.x - 2020) <= 2 && Math.abs(p.y - 100) <= 2, value: p };
+  });
+
+  await page.click('#disconnect');
+  await until('the helper to end', async () => ({
+    ok: agent.log.some((line) => /remote-helper exited with code 0/.test(line)), value: agent.log.slice(-5),
+  }));
+  const log = fs.readFileSync(logFile).subarray(logFrom).toString('utf8');
+  for (const record of [/\[start\] sessionId=/, /\[sdp\] OFFER/, /\[sdp\] ANSWER/, /\[state\] peerConnection -> connected/,
+    /\[info\] cc: target=\d+kbps fps=\d+ .* \| \S/, /\[info\] monitor switch requested -> 1/]) {
+    assert.match(log, record);
+  }
 });
