@@ -12,6 +12,7 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/Xfixes.h>
+#include <X11/extensions/Xrandr.h>
 #include <X11/extensions/shape.h>
 #include <cairo-xlib.h>
 #include <poll.h>
@@ -68,9 +69,29 @@ std::optional<long> cardinalProperty(Display* display, Window root, const char* 
   return reinterpret_cast<const long*>(data)[0];
 }
 
+// The primary monitor (the one at the origin when none is marked), when
+// XRandR knows the monitors.
+std::optional<WorkArea> primaryMonitor(Display* display, Window root) {
+  int event = 0, error = 0;
+  if (!XRRQueryExtension(display, &event, &error)) return std::nullopt;
+  int count = 0;
+  XRRMonitorInfo* list = XRRGetMonitors(display, root, True, &count);
+  if (!list) return std::nullopt;
+  std::optional<WorkArea> primary, atOrigin;
+  for (int i = 0; i < count; ++i) {
+    const XRRMonitorInfo& m = list[i];
+    if (m.width <= 0 || m.height <= 0) continue;
+    const WorkArea area{m.x, m.y, m.x + m.width, m.y + m.height};
+    if (m.primary && !primary) primary = area;
+    if (m.x <= 0 && m.y <= 0 && m.x + m.width > 0 && m.y + m.height > 0 && !atOrigin) atOrigin = area;
+  }
+  XRRFreeMonitors(list);
+  return primary ? primary : atOrigin;
+}
+
 // The current desktop's work area, or the whole screen when the window
 // manager publishes none.
-WorkArea workArea(Display* display, int screen) {
+WorkArea desktopWorkArea(Display* display, int screen) {
   const Window root = RootWindow(display, screen);
   WorkArea whole{0, 0, DisplayWidth(display, screen), DisplayHeight(display, screen)};
   const long desktop = cardinalProperty(display, root, "_NET_CURRENT_DESKTOP", 0).value_or(0);
@@ -84,6 +105,19 @@ WorkArea workArea(Display* display, int screen) {
   if (values[2] <= 0 || values[3] <= 0) return whole;
   return {static_cast<int>(values[0]), static_cast<int>(values[1]), static_cast<int>(values[0] + values[2]),
           static_cast<int>(values[1] + values[3])};
+}
+
+// The current desktop's work area on the primary monitor. The window
+// manager's work area spans every monitor, so a banner centred in it could
+// straddle two of them; without one the primary monitor (or the whole
+// screen) is used.
+WorkArea workArea(Display* display, int screen) {
+  const WorkArea desktop = desktopWorkArea(display, screen);
+  const auto monitor = primaryMonitor(display, RootWindow(display, screen));
+  if (!monitor) return desktop;
+  const WorkArea cut{std::max(desktop.left, monitor->left), std::max(desktop.top, monitor->top),
+                     std::min(desktop.right, monitor->right), std::min(desktop.bottom, monitor->bottom)};
+  return cut.left < cut.right && cut.top < cut.bottom ? cut : *monitor;
 }
 
 // One mapped banner window and the X resources it holds.

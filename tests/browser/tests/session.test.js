@@ -99,6 +99,19 @@ function bannerShown(env) {
   }
 }
 
+// Position and size of the banner window, or null while there is none.
+function bannerGeometry(env) {
+  try {
+    const out = execFileSync('xdotool', ['search', '--onlyvisible', '--class', 'DravnokRemoteSessionBanner',
+      'getwindowgeometry', '%@'], { env }).toString();
+    const [, x, y] = out.match(/Position: (-?\d+),(-?\d+)/);
+    const [, w, h] = out.match(/Geometry: (\d+)x(\d+)/);
+    return { x: Number(x), y: Number(y), w: Number(w), h: Number(h) };
+  } catch {
+    return null;
+  }
+}
+
 function pointer(env) {
   const out = execFileSync('xdotool', ['getmouselocation'], { env }).toString();
   const [, x, y] = out.match(/x:(\d+) y:(\d+)/);
@@ -336,6 +349,14 @@ test('two monitors: the picture, real and scripted input, a monitor switch, the 
     const rgb = await videoPixel(page, 60, 60);
     return { ok: near(rgb, RED), value: rgb };
   }, 30000);
+  // The banner sits at the bottom centre of the primary monitor, not across
+  // the two.
+  const banner = await until('the banner', async () => {
+    const g = bannerGeometry(x.env);
+    return { ok: !!g, value: g };
+  });
+  assert.ok(Math.abs(banner.x + banner.w / 2 - 960) <= 1 && banner.y === 1080 - 78, JSON.stringify(banner));
+
   const timings = await until('the first picture', async () => {
     const value = await page.evaluate(() => window.dravnokViewer.timings);
     return { ok: value.firstFrame !== undefined, value };
