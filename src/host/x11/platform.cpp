@@ -1,13 +1,19 @@
 #include "host/platform.h"
 
 #include <climits>
+#include <csignal>
 #include <unistd.h>
 
 namespace dravnok::host {
 
 RuntimeStart startPlatformRuntime() { return RuntimeStart::Ok; }
 void stopPlatformRuntime() {}
-void prepareStandardStreams() {}
+void prepareStandardStreams() {
+  // An agent that dies leaves our standard output without a reader; the
+  // next event line must fail quietly, not kill the process before it has
+  // closed the session.
+  std::signal(SIGPIPE, SIG_IGN);
+}
 
 std::vector<std::string> commandLineArguments(int argc, char** argv) {
   return std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc);

@@ -60,6 +60,12 @@
       await pc.setLocalDescription(offer);
       return pc.localDescription.sdp;
     },
+    // A further offer on the same connection (renegotiation).
+    async reoffer() {
+      const offer = await state.pc.createOffer();
+      await state.pc.setLocalDescription(offer);
+      return state.pc.localDescription.sdp;
+    },
     async setAnswer(sdp) {
       await state.pc.setRemoteDescription({ type: 'answer', sdp });
     },

@@ -1,0 +1,185 @@
+'use strict';
+// Drives remote-helper the way the agent does (JSON lines on its standard
+// input and output) against a page in Chromium, on a private X desktop.
+const { spawn, execFileSync } = require('node:child_process');
+const fs = require('node:fs');
+const path = require('node:path');
+const readline = require('node:readline');
+const { EventLog } = require('./harness');
+
+const BUILD_DIR = process.env.DRAVNOK_BUILD_DIR || path.resolve(__dirname, '../../build/linux');
+const HELPER = process.env.DRAVNOK_HELPER || path.join(BUILD_DIR, 'src/host/remote-helper');
+const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
+
+async function until(what, probe, timeoutMs = 20000) {
+  const end = Date.now() + timeoutMs;
+  let last;
+  while (Date.now() < end) {
+    last = await probe();
+    if (last && last.ok) return last.value;
+    await sleep(200);
+  }
+  throw new Error(`timed out waiting for ${what}; last: ${JSON.stringify(last && last.value)}`);
+}
+
+// Xvfb on the first free display from 200 up; `wrap` puts it inside a
+// network namespace when the caller needs that.
+async function startXvfb(size = '1280x720x24', wrap = []) {
+  for (let display = 200; display < 260; display++) {
+    if (fs.existsSync(`/tmp/.X${display}-lock`)) continue;
+    const argv = [...wrap, 'Xvfb', `:${display}`, '-screen', '0', size, '-nolisten', 'tcp'];
+    const server = spawn(argv[0], argv.slice(1), { stdio: 'ignore' });
+    const env = { ...process.env, DISPLAY: `:${display}` };
+    for (let i = 0; i < 50; i++) {
+      try {
+        execFileSync('xdpyinfo', [], { env, stdio: 'ignore' });
+        const exited = new Promise((resolve) => server.on('exit', resolve));
+        return {
+          env,
+          display,
+          async stop() {
+            server.kill('SIGTERM');
+            await exited;
+          },
+        };
+      } catch {
+        await sleep(100);
+      }
+    }
+    server.kill('SIGKILL');
+  }
+  throw new Error('no free X display');
+}
+
+// Changes the whole screen's colour every `periodMs`, so that the helper
+// always has new frames to send.
+function startPainter(env, periodMs = 100) {
+  const { execFile } = require('node:child_process');
+  let step = 0;
+  let busy = false;
+  const timer = setInterval(() => {
+    if (busy) return;
+    busy = true;
+    step = (step + 1) % 64;
+    const colour = `#${(step * 4).toString(16).padStart(2, '0')}50c8`;
+    execFile('xsetroot', ['-solid', colour], { env }, () => (busy = false));
+  }, periodMs);
+  return { stop: () => clearInterval(timer) };
+}
+
+// remote-helper as a child; every event line lands in `log`.
+function startHelper(env, wrap = []) {
+  const argv = [...wrap, HELPER];
+  const started = Date.now();
+  const child = spawn(argv[0], argv.slice(1), { env, stdio: ['pipe', 'pipe', 'pipe'] });
+  const log = new EventLog();
+  let stderr = '';
+  child.stderr.on('data', (d) => (stderr += d));
+  child.stdin.on('error', () => {}); // a helper that is gone refuses input
+  readline.createInterface({ input: child.stdout }).on('line', (line) => {
+    let event;
+    try {
+      event = JSON.parse(line);
+    } catch {
+      event = { evt: 'garbage', line };
+    }
+    event.at = Date.now() - started;
+    if (process.env.DRAVNOK_BROWSER_LOG && event.evt !== 'ice') console.log('[helper]', line.slice(0, 200));
+    log.push(event);
+  });
+  const exited = new Promise((resolve) =>
+    child.on('exit', (code, signal) => resolve({ code, signal, at: Date.now() })),
+  );
+  return {
+    child,
+    log,
+    exited,
+    stderr: () => stderr,
+    send(command) {
+      if (!child.stdin.destroyed) child.stdin.write(typeof command === 'string' ? command : JSON.stringify(command) + '\n');
+    },
+    waitFor(predicate, timeoutMs, what) {
+      return log.waitFor(predicate, timeoutMs, what);
+    },
+    logged(pattern) {
+      return log.events.some((e) => e.evt === 'log' && pattern.test(e.msg));
+    },
+    threads() {
+      try {
+        return fs.readdirSync(`/proc/${child.pid}/task`).length;
+      } catch {
+        return 0;
+      }
+    },
+    // Resolves with the exit and how long it took after `since`; kills the
+    // helper and reports a hang when it takes longer than `limitMs`.
+    async exitWithin(limitMs, since = Date.now()) {
+      const timer = setTimeout(() => child.kill('SIGKILL'), limitMs);
+      const result = await exited;
+      clearTimeout(timer);
+      return { ...result, ms: result.at - since, hung: result.signal === 'SIGKILL' };
+    },
+    async kill() {
+      if (child.exitCode === null && child.signalCode === null) child.kill('SIGKILL');
+      await exited;
+    },
+  };
+}
+
+// The page's offer to the helper, its answer back, and candidates both ways
+// for as long as the page lives. `pageState` is shared between connections
+// made on one page, because a page exposes its bridge function only once.
+async function connectViewer(page, helper, options = {}) {
+  if (!page.dravnokBridge) {
+    page.dravnokBridge = { helper: null };
+    const bridge = page.dravnokBridge;
+    await page.exposeFunction('toHost', (message) => {
+      if (message.type === 'candidate' && bridge.helper) {
+        bridge.helper.send({ cmd: 'ice', candidate: { candidate: message.candidate, sdpMid: message.mid } });
+      }
+    });
+  }
+  page.dravnokBridge.helper = helper;
+  const offer = await page.evaluate((o) => window.rtcTest.start(o), {
+    iceServers: options.iceServers || [],
+    iceTransportPolicy: options.iceTransportPolicy || 'all',
+    labels: options.labels || ['input', 'files'],
+    video: options.video !== false,
+  });
+  if (options.offerOnly) return offer;
+  await answerOffer(page, helper, offer);
+  let forwarded = 0;
+  const forward = () => {
+    const candidates = helper.log.events.filter((e) => e.evt === 'ice' && e.candidate);
+    for (; forwarded < candidates.length; forwarded++) {
+      const c = candidates[forwarded].candidate;
+      page.evaluate((x) => window.rtcTest.addCandidate(x.candidate, x.sdpMid), c).catch(() => {});
+    }
+  };
+  const push = helper.log.push.bind(helper.log);
+  helper.log.push = (event) => {
+    push(event);
+    if (event.evt === 'ice') forward();
+  };
+  forward();
+  return offer;
+}
+
+// Sends one offer and applies the answer that it brings.
+async function answerOffer(page, helper, offer) {
+  const before = helper.log.events.filter((e) => e.evt === 'answer').length;
+  helper.send({ cmd: 'offer', sdp: offer });
+  await until('the answer', async () => ({
+    ok: helper.log.events.filter((e) => e.evt === 'answer').length > before,
+    value: helper.log.events.slice(-4),
+  }), 10000);
+  const answer = helper.log.events.filter((e) => e.evt === 'answer')[before];
+  await page.evaluate((sdp) => window.rtcTest.setAnswer(sdp), answer.sdp);
+  return answer;
+}
+
+function videoStats(page) {
+  return page.evaluate(() => window.rtcTest.videoStats());
+}
+
+module.exports = { BUILD_DIR, HELPER, sleep, until, startXvfb, startPainter, startHelper, connectViewer, answerOffer, videoStats };

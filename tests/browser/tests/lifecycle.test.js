@@ -1,0 +1,185 @@
+'use strict';
+// remote-helper through the ends of a session that the agent and the viewer
+// can cause at any moment: stop or end of input in each phase of start, the
+// agent gone, the tab closed, offers out of order, a second start. Every
+// end must be an exit with code 0 within a few seconds.
+const test = require('node:test');
+const assert = require('node:assert');
+const path = require('node:path');
+const { launchBrowser } = require('../harness');
+const { sleep, until, startXvfb, startPainter, startHelper, connectViewer, answerOffer, videoStats } = require('../helper-driver');
+
+const SHUTDOWN_LIMIT_MS = 5000;
+const START = { cmd: 'start', sessionId: 'life', mode: 'control', viewerName: 'Ann' };
+
+let x;
+let browser;
+let painter;
+test.before(async () => {
+  x = await startXvfb();
+  painter = startPainter(x.env);
+  browser = await launchBrowser();
+});
+test.after(async () => {
+  if (painter) painter.stop();
+  if (browser) await browser.close();
+  if (x) await x.stop();
+});
+
+async function newPage() {
+  const page = await browser.context.newPage();
+  await page.goto('about:blank');
+  await page.addScriptTag({ path: path.join(__dirname, '..', 'pages', 'peer-page.js') });
+  return page;
+}
+
+async function decoding(page, frames, timeoutMs = 20000) {
+  return until(`${frames} decoded frames`, async () => {
+    const s = await videoStats(page);
+    return { ok: !!s && s.framesDecoded >= frames, value: s };
+  }, timeoutMs);
+}
+
+// How the agent ends a session: a stop line, its end of input, or its death
+// (input and output both gone, so the helper's next event line has no reader).
+function endSession(helper, how) {
+  if (how === 'stop') helper.send({ cmd: 'stop' });
+  else if (how === 'eof') helper.child.stdin.end();
+  else if (how === 'agent killed') {
+    helper.child.stdin.destroy();
+    helper.child.stdout.destroy();
+  }
+}
+
+const PHASES = [
+  { phase: 'before start', how: 'stop', reach: async () => {} },
+  { phase: 'before start', how: 'eof', reach: async () => {} },
+  { phase: 'right behind start', how: 'stop', reach: async (h) => h.send(START) },
+  { phase: 'right behind start', how: 'agent killed', reach: async (h) => h.send(START) },
+  {
+    phase: 'after the offer is answered, before the connection',
+    how: 'stop',
+    reach: async (h, page) => {
+      h.send(START);
+      await connectViewer(page, h);
+    },
+  },
+  {
+    phase: 'once connected',
+    how: 'eof',
+    reach: async (h, page) => {
+      h.send(START);
+      await connectViewer(page, h);
+      await h.waitFor((e) => e.evt === 'state' && e.value === 'connected', 15000, 'connected');
+    },
+  },
+  {
+    phase: 'with video flowing',
+    how: 'stop',
+    reach: async (h, page) => {
+      h.send(START);
+      await connectViewer(page, h);
+      await decoding(page, 30);
+    },
+  },
+  {
+    phase: 'with video flowing',
+    how: 'agent killed',
+    reach: async (h, page) => {
+      h.send(START);
+      await connectViewer(page, h);
+      await decoding(page, 30);
+    },
+  },
+];
+
+test('stop, end of input or the agent gone in each phase of start: exit 0 within the limit', { timeout: 180000 }, async (t) => {
+  const figures = [];
+  for (const { phase, how, reach } of PHASES) {
+    const page = await newPage();
+    const helper = startHelper(x.env);
+    try {
+      await reach(helper, page);
+      const since = Date.now();
+      endSession(helper, how);
+      const exit = await helper.exitWithin(SHUTDOWN_LIMIT_MS * 3, since);
+      figures.push(`${how} ${phase}: exit ${exit.code ?? exit.signal} after ${exit.ms} ms`);
+      assert.strictEqual(exit.hung, false, `${how} ${phase}: the helper hung`);
+      assert.deepStrictEqual([exit.code, exit.signal], [0, null], `${how} ${phase}: ${helper.stderr()}`);
+      assert.ok(exit.ms < SHUTDOWN_LIMIT_MS, `${how} ${phase}: shutdown took ${exit.ms} ms`);
+    } finally {
+      await helper.kill();
+      await page.close();
+    }
+  }
+  for (const line of figures) t.diagnostic(line);
+});
+
+test('the tab closed mid-session: the helper reports the end and exits on the next line', { timeout: 90000 }, async (t) => {
+  const page = await newPage();
+  const helper = startHelper(x.env);
+  t.after(() => helper.kill());
+  helper.send(START);
+  await connectViewer(page, helper);
+  await decoding(page, 30);
+  const closedAt = Date.now();
+  await page.close();
+  // A tab that goes away says goodbye in DTLS; consent checks catch it
+  // otherwise, later.
+  const end = await helper.waitFor((e) => e.evt === 'state' && (e.value === 'closed' || e.value === 'failed'), 45000,
+    'the state closed or failed');
+  const noticed = Date.now() - closedAt;
+  // The session has ended, but the loop only sees that after a line.
+  await sleep(300);
+  assert.strictEqual(helper.child.exitCode, null, 'the helper waits for the next line');
+  const since = Date.now();
+  helper.send({ cmd: 'ice' });
+  const exit = await helper.exitWithin(SHUTDOWN_LIMIT_MS * 3, since);
+  t.diagnostic(`state ${end.value} ${noticed} ms after the tab closed; exit ${exit.code} ${exit.ms} ms after the next line`);
+  assert.deepStrictEqual([exit.code, exit.signal, exit.hung], [0, null, false], helper.stderr());
+  assert.ok(exit.ms < SHUTDOWN_LIMIT_MS, `shutdown took ${exit.ms} ms`);
+});
+
+test('an offer before start, a second start and a renegotiation offer leave one working session', { timeout: 90000 }, async (t) => {
+  const page = await newPage();
+  const helper = startHelper(x.env);
+  t.after(() => helper.kill());
+
+  // The offer before start is refused, so the same offer sent after start
+  // is the session's first.
+  const offer = await connectViewer(page, helper, { offerOnly: true });
+  helper.send({ cmd: 'offer', sdp: offer });
+  await helper.waitFor((e) => e.evt === 'log' && e.msg === 'offer received before start', 5000, 'the refusal');
+  helper.send(START);
+  await helper.waitFor((e) => e.evt === 'log' && /^H\.264 encoder/.test(e.msg), 10000, 'the encoder');
+  await connectViewer(page, helper);
+  const first = await decoding(page, 30);
+  assert.strictEqual(helper.log.events.filter((e) => e.evt === 'answer').length, 1);
+  await until('the monitor list on "input"', async () => ({
+    ok: (await page.evaluate(() => window.rtcTest.receivedCount('input'))) >= 1, value: null }));
+
+  // A second start is ignored: no second capturer, encoder or thread set.
+  const threads = helper.threads();
+  helper.send({ ...START, sessionId: 'again', mode: 'view-only' });
+  await sleep(1500);
+  assert.strictEqual(helper.log.events.filter((e) => e.evt === 'log' && /^capture /.test(e.msg)).length, 1);
+  assert.ok(helper.threads() <= threads, `threads ${threads} -> ${helper.threads()}`);
+
+  // A renegotiation offer on the same connection: one more answer, the same
+  // track, the channels go on.
+  const reoffer = await page.evaluate(() => window.rtcTest.reoffer());
+  await answerOffer(page, helper, reoffer);
+  const later = await decoding(page, first.framesDecoded + 60);
+  assert.strictEqual(helper.log.events.filter((e) => e.evt === 'log' && /^offer video:/.test(e.msg)).length, 1);
+  const errors = helper.log.events.filter((e) => e.evt === 'log' && e.level === 'error');
+  assert.deepStrictEqual(errors.map((e) => e.msg), ['offer received before start']);
+  assert.strictEqual(await page.evaluate(() => window.rtcTest.connectionState()), 'connected');
+  t.diagnostic(`threads ${threads} -> ${helper.threads()}; frames ${first.framesDecoded} -> ${later.framesDecoded}`);
+
+  const since = Date.now();
+  helper.send({ cmd: 'stop' });
+  const exit = await helper.exitWithin(SHUTDOWN_LIMIT_MS * 3, since);
+  assert.deepStrictEqual([exit.code, exit.signal, exit.hung], [0, null, false], helper.stderr());
+  assert.ok(exit.ms < SHUTDOWN_LIMIT_MS, `shutdown took ${exit.ms} ms`);
+  await page.close();
+});
