@@ -127,7 +127,8 @@
       });
       if (!inbound) return null;
       const pick = ['framesDecoded', 'framesReceived', 'framesDropped', 'frameWidth', 'frameHeight', 'nackCount',
-        'pliCount', 'firCount', 'packetsLost', 'packetsReceived', 'keyFramesDecoded'];
+        'pliCount', 'firCount', 'packetsLost', 'packetsReceived', 'keyFramesDecoded', 'bytesReceived', 'freezeCount',
+        'totalFreezesDuration'];
       return Object.fromEntries(pick.map((k) => [k, inbound[k] ?? 0]));
     },
     // Draws the current frame and finds the pixels close to `colour`: their
