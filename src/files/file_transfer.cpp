@@ -32,10 +32,14 @@ FileTransfer::FileTransfer(std::shared_ptr<FilesChannel> channel, std::shared_pt
 
 FileTransfer::~FileTransfer() { stop(); }
 
+// File names need not be valid UTF-8 on every file system; replace rather
+// than throw.
+std::string FileTransfer::serialize(const json& message) {
+  return message.dump(-1, ' ', false, json::error_handler_t::replace);
+}
+
 void FileTransfer::send(const json& message) {
-  // File names need not be valid UTF-8 on every file system; replace rather
-  // than throw.
-  std::string text = message.dump(-1, ' ', false, json::error_handler_t::replace);
+  std::string text = serialize(message);
   try {
     channel_->sendText(text);
   } catch (const std::exception&) {
@@ -98,6 +102,12 @@ void FileTransfer::handleList(const std::string& path) {
   }
 
   namespace fs = std::filesystem;
+  json reply = {{"t", "ls-res"}, {"path", path}, {"up", parentForListing(path, fileSystem_->style())}};
+  // A reply longer than the peer accepts would be lost whole, so a big
+  // folder is cut short by size as well as by count.
+  const size_t sizeLimit = channel_->maxMessageSize();
+  reply["entries"] = json::array();
+  size_t replySize = serialize(reply).size();
   std::error_code ec;
   fs::directory_iterator it(toFsPath(path), fs::directory_options::skip_permission_denied, ec);
   for (; !ec && it != fs::directory_iterator() && entries.size() < kListingLimit; it.increment(ec)) {
@@ -110,19 +120,21 @@ void FileTransfer::handleList(const std::string& path) {
       uintmax_t read = entry.file_size(sizeError);
       if (!sizeError) size = read;
     }
-    entries.push_back({{"n", toUtf8(entry.path().filename())},
-                       {"d", directory},
-                       {"s", size},
-                       {"m", fileSystem_->modifiedMs(toUtf8(entry.path()))}});
+    json item = {{"n", toUtf8(entry.path().filename())},
+                 {"d", directory},
+                 {"s", size},
+                 {"m", fileSystem_->modifiedMs(toUtf8(entry.path()))}};
+    size_t itemSize = serialize(item).size() + (entries.empty() ? 0 : 1); // and its comma
+    if (replySize + itemSize > sizeLimit) break;
+    replySize += itemSize;
+    entries.push_back(std::move(item));
   }
   if (ec) {
     sendError("cannot open " + path);
     return;
   }
-  send({{"t", "ls-res"},
-        {"path", path},
-        {"up", parentForListing(path, fileSystem_->style())},
-        {"entries", std::move(entries)}});
+  reply["entries"] = std::move(entries);
+  send(reply);
 }
 
 void FileTransfer::handleGet(const std::string& path) {

@@ -48,6 +48,7 @@ public:
   bool downloadRunning() const { return downloadRunning_; }
 
 private:
+  static std::string serialize(const nlohmann::json& message);
   void send(const nlohmann::json& message);
   void sendError(const std::string& text);
   std::string downloadsFolder();

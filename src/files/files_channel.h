@@ -18,6 +18,8 @@ public:
   // Bytes queued for sending; 0 once the channel has gone away.
   virtual uint64_t bufferedAmount() const = 0;
   virtual bool isOpen() const = 0;
+  // The largest message the peer accepts; a longer one would be lost whole.
+  virtual size_t maxMessageSize() const { return SIZE_MAX; }
 };
 
 } // namespace dravnok::files

@@ -1,6 +1,7 @@
 #pragma once
 // Adapts a data channel (anything shaped like rtc::Channel: send of a text or
-// binary variant, send of bytes, bufferedAmount, isOpen) to FilesChannel. It
+// binary variant, send of bytes, bufferedAmount, isOpen, maxMessageSize) to
+// FilesChannel. It
 // holds the channel weakly, so the file transfer object never keeps a closed
 // channel alive, and swallows the channel's send errors.
 #include "files/files_channel.h"
@@ -40,6 +41,11 @@ public:
   bool isOpen() const override {
     auto channel = channel_.lock();
     return channel && channel->isOpen();
+  }
+
+  size_t maxMessageSize() const override {
+    auto channel = channel_.lock();
+    return channel ? channel->maxMessageSize() : SIZE_MAX;
   }
 
 private:

@@ -22,6 +22,7 @@ struct RtcLikeChannel {
   bool send(const std::byte*, size_t) { return send(Bytes{}); }
   size_t bufferedAmount() const { return buffered; }
   bool isOpen() const { return open; }
+  size_t maxMessageSize() const { return 262144; }
   void onOpen(std::function<void()> handler) { opened = std::move(handler); }
   void onClosed(std::function<void()> handler) { closed = std::move(handler); }
   void onMessage(std::function<void(Bytes)> binary, std::function<void(std::string)> text) {

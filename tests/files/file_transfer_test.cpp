@@ -60,6 +60,29 @@ TEST_F(FileTransferTest, ListingDescribesEntriesAndStopsAt5000) {
   EXPECT_EQ(channel->last()["entries"].size(), 5000u);
 }
 
+// A reply over the peer's message size would never arrive: the listing is
+// cut to what fits instead.
+TEST_F(FileTransferTest, ListingFitsTheLargestMessageThePeerTakes) {
+  fs::create_directories(temp.path() / "many");
+  for (int i = 0; i < 300; ++i) std::ofstream(temp.path() / "many" / ("entry-" + std::to_string(i)));
+  for (size_t limit : {size_t(4096), size_t(4097), size_t(9000)}) {
+    channel->maxMessage = limit;
+    request({{"t", "ls"}, {"path", temp.wire("many")}});
+    json reply = channel->last();
+    ASSERT_EQ(reply["t"], "ls-res") << limit;
+    size_t size = reply.dump().size();
+    size_t count = reply["entries"].size();
+    EXPECT_LE(size, limit);
+    EXPECT_GT(count, 0u);
+    EXPECT_LT(count, 300u);
+    // Cut at the limit, not well before it: no entry here is 60 bytes long.
+    EXPECT_GT(size + 60, limit);
+  }
+  channel->maxMessage = SIZE_MAX;
+  request({{"t", "ls"}, {"path", temp.wire("many")}});
+  EXPECT_EQ(channel->last()["entries"].size(), 300u);
+}
+
 TEST_F(FileTransferTest, DriveListHoldsRootsOnly) {
   request({{"t", "ls"}, {"path", ""}});
   json reply = channel->last();

@@ -38,6 +38,7 @@ public:
   }
   uint64_t bufferedAmount() const override { return buffered; }
   bool isOpen() const override { return true; }
+  size_t maxMessageSize() const override { return maxMessage; }
 
   Sent sent() {
     std::lock_guard lock(mutex_);
@@ -59,6 +60,7 @@ public:
   }
 
   std::atomic<uint64_t> buffered{0};
+  std::atomic<size_t> maxMessage{SIZE_MAX};
 
 private:
   template <class F> void update(F f) {
