@@ -16,6 +16,8 @@ sanitizer_build() {
   cmake --build "$dir" --target $target --parallel 2
 }
 
+# Objects shared with other checkouts' sanitizer builds through ccache.
+export CCACHE_BASEDIR="$PWD" CCACHE_NOHASHDIR=1
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=0
 export LSAN_OPTIONS="suppressions=$PWD/scripts/sanitizers/lsan.supp:print_suppressions=0"
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
