@@ -22,17 +22,25 @@ async function until(what, probe, timeoutMs = 20000) {
   throw new Error(`timed out waiting for ${what}; last: ${JSON.stringify(last && last.value)}`);
 }
 
-// Xvfb on the first free display from 200 up; `wrap` puts it inside a
-// network namespace when the caller needs that.
+// Xvfb on a free display from a random start in 300-399 (other test runs
+// on the machine take displays too); `wrap` puts it inside a network
+// namespace when the caller needs that.
 async function startXvfb(size = '1280x720x24', wrap = []) {
-  for (let display = 200; display < 260; display++) {
+  const first = 300 + Math.floor(Math.random() * 100);
+  for (let n = 0; n < 100; n++) {
+    const display = 300 + ((first - 300 + n) % 100);
     if (fs.existsSync(`/tmp/.X${display}-lock`)) continue;
-    const argv = [...wrap, 'Xvfb', `:${display}`, '-screen', '0', size, '-nolisten', 'tcp'];
+    // -noreset: a server that resets whenever its last client leaves refuses
+    // connections meanwhile.
+    const argv = [...wrap, 'Xvfb', `:${display}`, '-screen', '0', size, '-nolisten', 'tcp', '-noreset'];
     const server = spawn(argv[0], argv.slice(1), { stdio: 'ignore' });
     const env = { ...process.env, DISPLAY: `:${display}` };
-    for (let i = 0; i < 50; i++) {
+    for (let i = 0; i < 50 && server.exitCode === null; i++) {
       try {
         execFileSync('xdpyinfo', [], { env, stdio: 'ignore' });
+        // Answered by our server, not one that won the display first.
+        await sleep(200);
+        if (server.exitCode !== null) break;
         const exited = new Promise((resolve) => server.on('exit', resolve));
         return {
           env,

@@ -3,6 +3,7 @@
 // a very large clipboard text, a folder of 100 000 entries and a 4 GiB
 // download. Prints what happened and the helper's memory; not a test.
 //   node tests/load/load.js [input|clipboard|folder|download ...]
+// DRAVNOK_LOAD_DOWNLOAD_MIB sets the download's size (4096 by default).
 const { execFileSync, spawn } = require('node:child_process');
 const fs = require('node:fs');
 const os = require('node:os');
@@ -203,7 +204,7 @@ const CASES = {
 
   // "get" of a sparse 4 GiB file, counted in the page.
   async download(x, browser) {
-    const size = 4 * 1024 * MiB;
+    const size = Number(process.env.DRAVNOK_LOAD_DOWNLOAD_MIB || 4096) * MiB;
     const file = path.join(os.tmpdir(), `dravnok-load-sparse-${process.pid}.bin`);
     fs.closeSync(fs.openSync(file, 'w'));
     fs.truncateSync(file, size);
@@ -217,6 +218,7 @@ const CASES = {
       await s.page.evaluate((p) => window.rtcTest.channel('files').send(JSON.stringify({ t: 'get', path: p })), file);
       let last = 0;
       let lastAt = Date.now();
+      let reported = Date.now();
       const result = await until('the download', async () => {
         const state = await s.page.evaluate(() => ({
           bytes: window.filesLoad.bytes,
@@ -227,13 +229,18 @@ const CASES = {
           last = state.bytes;
           lastAt = Date.now();
         }
+        if (Date.now() - reported >= 30000) {
+          reported = Date.now();
+          const rss = memory(s.pid).rss;
+          console.log(`   ${Math.round(state.bytes / MiB)} MiB after ${Math.round((reported - started) / 1000)} s, helper RSS ${rss} MiB`);
+        }
         if (Date.now() - lastAt > 30000) return { ok: true, value: { ...state, stalled: true } };
         return { ok: state.done || !!state.error, value: state };
       }, 1800000);
       clearInterval(timer);
       const seconds = (Date.now() - started) / 1000;
       return {
-        load: '"get" of a 4 GiB sparse file',
+        load: `"get" of a ${size / MiB} MiB sparse file`,
         received: result.bytes,
         complete: result.bytes === size && result.done,
         error: result.error || null,

@@ -9,7 +9,10 @@ const path = require('node:path');
 const { launchBrowser } = require('../harness');
 const { sleep, until, startXvfb, startPainter, startHelper, connectViewer, answerOffer, videoStats } = require('../helper-driver');
 
-const SHUTDOWN_LIMIT_MS = 5000;
+// Sanitizer builds of the helper are slower: DRAVNOK_SLOW stretches every
+// limit and wait by that factor.
+const SLOW = Number(process.env.DRAVNOK_SLOW) || 1;
+const SHUTDOWN_LIMIT_MS = 5000 * SLOW;
 const START = { cmd: 'start', sessionId: 'life', mode: 'control', viewerName: 'Ann' };
 
 let x;
@@ -33,11 +36,11 @@ async function newPage() {
   return page;
 }
 
-async function decoding(page, frames, timeoutMs = 20000) {
+async function decoding(page, frames) {
   return until(`${frames} decoded frames`, async () => {
     const s = await videoStats(page);
     return { ok: !!s && s.framesDecoded >= frames, value: s };
-  }, timeoutMs);
+  }, 20000 * SLOW);
 }
 
 // How the agent ends a session: a stop line, its end of input, or its death
@@ -70,7 +73,7 @@ const PHASES = [
     reach: async (h, page) => {
       h.send(START);
       await connectViewer(page, h);
-      await h.waitFor((e) => e.evt === 'state' && e.value === 'connected', 15000, 'connected');
+      await h.waitFor((e) => e.evt === 'state' && e.value === 'connected', 15000 * SLOW, 'connected');
     },
   },
   {
@@ -93,7 +96,7 @@ const PHASES = [
   },
 ];
 
-test('stop, end of input or the agent gone in each phase of start: exit 0 within the limit', { timeout: 180000 }, async (t) => {
+test('stop, end of input or the agent gone in each phase of start: exit 0 within the limit', { timeout: 180000 * SLOW }, async (t) => {
   const figures = [];
   for (const { phase, how, reach } of PHASES) {
     const page = await newPage();
@@ -115,7 +118,7 @@ test('stop, end of input or the agent gone in each phase of start: exit 0 within
   for (const line of figures) t.diagnostic(line);
 });
 
-test('the tab closed mid-session: the helper reports the end and exits on the next line', { timeout: 90000 }, async (t) => {
+test('the tab closed mid-session: the helper reports the end and exits on the next line', { timeout: 90000 * SLOW }, async (t) => {
   const page = await newPage();
   const helper = startHelper(x.env);
   t.after(() => helper.kill());
@@ -126,7 +129,7 @@ test('the tab closed mid-session: the helper reports the end and exits on the ne
   await page.close();
   // A tab that goes away says goodbye in DTLS; consent checks catch it
   // otherwise, later.
-  const end = await helper.waitFor((e) => e.evt === 'state' && (e.value === 'closed' || e.value === 'failed'), 45000,
+  const end = await helper.waitFor((e) => e.evt === 'state' && (e.value === 'closed' || e.value === 'failed'), 45000 * SLOW,
     'the state closed or failed');
   const noticed = Date.now() - closedAt;
   // The session has ended, but the loop only sees that after a line.
@@ -140,7 +143,7 @@ test('the tab closed mid-session: the helper reports the end and exits on the ne
   assert.ok(exit.ms < SHUTDOWN_LIMIT_MS, `shutdown took ${exit.ms} ms`);
 });
 
-test('an offer before start, a second start and a renegotiation offer leave one working session', { timeout: 90000 }, async (t) => {
+test('an offer before start, a second start and a renegotiation offer leave one working session', { timeout: 90000 * SLOW }, async (t) => {
   const page = await newPage();
   const helper = startHelper(x.env);
   t.after(() => helper.kill());
@@ -151,7 +154,7 @@ test('an offer before start, a second start and a renegotiation offer leave one 
   helper.send({ cmd: 'offer', sdp: offer });
   await helper.waitFor((e) => e.evt === 'log' && e.msg === 'offer received before start', 5000, 'the refusal');
   helper.send(START);
-  await helper.waitFor((e) => e.evt === 'log' && /^H\.264 encoder/.test(e.msg), 10000, 'the encoder');
+  await helper.waitFor((e) => e.evt === 'log' && /^H\.264 encoder/.test(e.msg), 10000 * SLOW, 'the encoder');
   await connectViewer(page, helper);
   const first = await decoding(page, 30);
   assert.strictEqual(helper.log.events.filter((e) => e.evt === 'answer').length, 1);
