@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Network faults between remote-helper and Chromium in two network
-# namespaces (veth + tc netem): a 2 Mbit/s bottleneck, 5 % loss with delay,
+# namespaces joined through a user-space bridge (this kernel has no netem):
+# a 2 Mbit/s bottleneck, 5 % loss with delay,
 # a 5 s cut, and a TURN-only path. Slow (about 3 minutes); prints figures.
-#   sudo tests/netfault/run.sh [bottleneck|loss|cut|turn ...]
+#   tests/netfault/run.sh (as root) [bottleneck|loss|cut|turn ...]
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 [ "$(id -u)" = 0 ] || { echo "run as root (ip netns, tc)" >&2; exit 2; }
