@@ -1,7 +1,8 @@
 #pragma once
 // Turns the viewer's input events into desktop input on the shared monitor.
-// One per session in remote-helper, one in the elevated relay. It also holds
-// the clipboard write state, which the clipboard code reads and writes.
+// One per session in remote-helper, one in the elevated relay. Its
+// clipboard messages go to the hooks that the clipboard code supplies (the
+// write state lives beside it, in the clipboard library).
 #include "input/input_backend.h"
 
 #include <atomic>
@@ -71,13 +72,6 @@ public:
 
   void setClipboardHooks(ClipboardHooks hooks) { clipboardHooks_ = std::move(hooks); }
   const ClipboardHooks& clipboardHooks() const { return clipboardHooks_; }
-
-  // Clipboard write state: image chunks being reassembled and the clipboard
-  // sequence number of this program's own last write.
-  std::string pendingImage;
-  int32_t pendingTotal = 0;
-  int32_t pendingCount = 0;
-  std::atomic<uint32_t> ownClipboardSequence{0};
 
 private:
   bool allowed();

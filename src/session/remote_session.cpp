@@ -55,6 +55,7 @@ struct RemoteSession::Impl {
   void sendMonitorList();
   void switchMonitor(int32_t index);
   bool startCapture();
+  void startClipboard();
   bool startVideo();
   void sendFrame(const uint8_t* data, size_t length, bool keyFrame, int64_t timestamp);
   void stopLocked();
@@ -328,6 +329,22 @@ bool RemoteSession::Impl::startCapture() {
   return true;
 }
 
+// The injector's clipboard messages write through the session's clipboard
+// state, and the watcher waits, stopped, for the viewer's "clipwatch".
+void RemoteSession::Impl::startClipboard() {
+  clipboardState = std::make_unique<clipboard::ClipboardState>(viewOnly);
+  injector->setClipboardHooks(clipboard::makeClipboardHooks(*clipboardState));
+  clipboard::ClipboardWatcherLinks links;
+  links.ready = [this] {
+    std::lock_guard lock(channelMutex);
+    return injector && inputChannel;
+  };
+  links.ownSequence = [state = clipboardState.get()] { return state->settledOwnSequence(); };
+  links.send = [this](const std::string& text) { sendOnInputChannel(text, true); };
+  links.log = [this](const std::string& level, const std::string& message) { log(level, message); };
+  clipWatcher = std::make_unique<clipboard::ClipboardWatcher>(std::move(links));
+}
+
 RemoteSession::RemoteSession(HostCallbacks callbacks) : impl_(std::make_unique<Impl>(std::move(callbacks))) {}
 
 RemoteSession::~RemoteSession() { stop(); }
@@ -348,6 +365,7 @@ void RemoteSession::start(const std::string& sessionId, bool viewOnly, const std
       std::make_unique<InputInjector>(viewOnly, monitor.width, monitor.height, monitor.left, monitor.top, parentPid);
   s.relay = startElevatedRelay(viewOnly, parentPid, {monitor.width, monitor.height, monitor.left, monitor.top},
                                s.callbacks.onLog);
+  s.startClipboard();
   s.startVideo();
 }
 

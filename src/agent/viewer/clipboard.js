@@ -28,6 +28,7 @@ export class ClipboardSync {
     this.expected = 0;
     this.lastText = null;
     this.lastImage = null;
+    this.imageUrl = null;
   }
 
   sendText(text) {
@@ -88,7 +89,11 @@ export class ClipboardSync {
         const bytes = Uint8Array.from(atob(data), (c) => c.charCodeAt(0));
         this.lastImage = bytes;
         const blob = new Blob([bytes], { type: 'image/png' });
-        this.ui.image.src = URL.createObjectURL(blob);
+        // With automatic sync every change brings a new image: let the
+        // previous one go.
+        if (this.imageUrl) URL.revokeObjectURL(this.imageUrl);
+        this.imageUrl = URL.createObjectURL(blob);
+        this.ui.image.src = this.imageUrl;
         this.ui.image.hidden = false;
         if (window.ClipboardItem) {
           navigator.clipboard?.write([new ClipboardItem({ 'image/png': blob })]).catch(() => {});

@@ -141,7 +141,9 @@ class Viewer {
     } catch {
       return;
     }
+    // The latest messages only: image chunks would pile up over a long session.
     this.inputReceived.push(message);
+    if (this.inputReceived.length > 500) this.inputReceived.splice(0, this.inputReceived.length - 500);
     if (message.type === 'monitors') {
       this.monitors = message;
       const select = $('monitor');

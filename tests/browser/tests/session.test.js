@@ -451,3 +451,124 @@ test('two monitors: the picture, real and scripted input, a monitor switch, the 
     assert.match(log, record);
   }
 });
+
+function readXClipboard(env, target) {
+  return execFileSync('xclip', ['-selection', 'clipboard', '-t', target, '-o'], { env, stdio: ['ignore', 'pipe', 'ignore'] });
+}
+
+// xclip stays behind to serve what it placed; it ends when another client
+// takes the clipboard or the X server goes away.
+function writeXClipboard(env, target, bytes) {
+  execFileSync('xclip', ['-selection', 'clipboard', '-t', target, '-i'], { env, input: bytes, stdio: ['pipe', 'ignore', 'ignore'] });
+}
+
+// Page helpers: random opaque pixels as a PNG (random pixels do not
+// compress, so 320 x 320 gives about 300 KB), and the pixels of a PNG.
+const PAGE_PNG_HELPERS = `
+  window.randomPng = async (width, height) => {
+    const pixels = new Uint8ClampedArray(width * height * 4);
+    for (let i = 0; i < pixels.length; i += 65536) crypto.getRandomValues(pixels.subarray(i, Math.min(pixels.length, i + 65536)));
+    for (let i = 3; i < pixels.length; i += 4) pixels[i] = 255;
+    const canvas = new OffscreenCanvas(width, height);
+    canvas.getContext('2d').putImageData(new ImageData(pixels, width, height), 0, 0);
+    return new Uint8Array(await (await canvas.convertToBlob({ type: 'image/png' })).arrayBuffer());
+  };
+  window.pngPixelDigest = async (bytes) => {
+    const bitmap = await createImageBitmap(new Blob([bytes], { type: 'image/png' }),
+      { premultiplyAlpha: 'none', colorSpaceConversion: 'none' });
+    const canvas = new OffscreenCanvas(bitmap.width, bitmap.height);
+    const context = canvas.getContext('2d');
+    context.drawImage(bitmap, 0, 0);
+    const pixels = context.getImageData(0, 0, bitmap.width, bitmap.height).data;
+    const hash = await crypto.subtle.digest('SHA-256', pixels);
+    return bitmap.width + 'x' + bitmap.height + ':' + Array.from(new Uint8Array(hash), (b) => b.toString(16).padStart(2, '0')).join('');
+  };
+  window.fromBase64 = (text) => Uint8Array.from(atob(text), (c) => c.charCodeAt(0));
+`;
+
+test('clipboard: text and a 300 KB image cross both ways, clipget answers, the watcher pushes X changes', async (t) => {
+  const { x, agent, viewer } = await startSession(t);
+  const page = viewer.page;
+  await until('the monitor list', async () => {
+    const list = await page.evaluate(() => window.dravnokViewer.monitors);
+    return { ok: !!list, value: list };
+  });
+  await page.evaluate(PAGE_PNG_HELPERS);
+  const last = () => page.evaluate(() => {
+    const c = window.dravnokViewer.clipboard;
+    return { text: c.lastText, image: c.lastImage && btoa(String.fromCharCode(...c.lastImage.slice(0, 8))) };
+  });
+
+  // Viewer to desktop, with characters outside the Basic Multilingual Plane.
+  const sent = 'from the viewer \u{1F600} \u{1D11E} \u00e9';
+  await page.evaluate((text) => window.dravnokViewer.clipboard.sendText(text), sent);
+  await until('the text on the X clipboard', async () => {
+    let value = null;
+    try { value = readXClipboard(x.env, 'UTF8_STRING').toString('utf8'); } catch {}
+    return { ok: value === sent, value };
+  });
+
+  // clipget reads back what our own selection owner serves.
+  await page.evaluate(() => window.dravnokViewer.clipboard.request());
+  await until('the clipget answer', async () => {
+    const value = await last();
+    return { ok: value.text === sent, value };
+  });
+  await page.evaluate(() => { window.dravnokViewer.clipboard.lastText = null; });
+
+  // The watcher: what is there at switch-on and our own writes stay put.
+  await page.evaluate(() => window.dravnokViewer.clipboard.watch(true));
+  await until('the watcher', async () => ({ ok: agent.log.some((l) => /clipboard watcher started/.test(l)), value: agent.log.slice(-3) }));
+
+  const outgoing = await page.evaluate(async () => {
+    const png = await window.randomPng(320, 320);
+    window.dravnokViewer.clipboard.sendImage(png);
+    return { size: png.length, digest: await window.pngPixelDigest(png) };
+  });
+  assert.ok(outgoing.size > 280000, `the test image has ${outgoing.size} bytes`);
+  const onX = await until('the image on the X clipboard', async () => {
+    try {
+      return { ok: true, value: readXClipboard(x.env, 'image/png') };
+    } catch {
+      return { ok: false, value: null };
+    }
+  });
+  assert.strictEqual(await page.evaluate((b64) => window.pngPixelDigest(window.fromBase64(b64)), onX.toString('base64')),
+    outgoing.digest);
+
+  // Another client's text is pushed; ours never was.
+  assert.deepStrictEqual(await last(), { text: null, image: null });
+  const xText = 'from X \u{1F680} \u00fc';
+  writeXClipboard(x.env, 'UTF8_STRING', Buffer.from(xText, 'utf8'));
+  await until('the pushed text', async () => {
+    const value = await last();
+    return { ok: value.text === xText, value };
+  });
+
+  // Another client's image is pushed in chunks.
+  const incoming = await page.evaluate(async () => {
+    const png = await window.randomPng(320, 320);
+    let binary = '';
+    for (let i = 0; i < png.length; i += 0x8000) binary += String.fromCharCode(...png.subarray(i, i + 0x8000));
+    return { b64: btoa(binary), digest: await window.pngPixelDigest(png) };
+  });
+  await page.evaluate(() => { window.dravnokViewer.inputReceived.length = 0; });
+  writeXClipboard(x.env, 'image/png', Buffer.from(incoming.b64, 'base64'));
+  const received = await until('the pushed image', async () => {
+    const digest = await page.evaluate(() => {
+      const image = window.dravnokViewer.clipboard.lastImage;
+      return image ? window.pngPixelDigest(image) : null;
+    });
+    return { ok: !!digest, value: digest };
+  });
+  assert.strictEqual(received, incoming.digest);
+  const chunks = await page.evaluate(() => window.dravnokViewer.inputReceived
+    .filter((m) => m.type === 'clipimgdata').map((m) => ({ seq: m.seq, total: m.total, length: m.data.length })));
+  assert.ok(chunks.length > 20, `${chunks.length} chunks`);
+  chunks.forEach((c, i) => {
+    assert.strictEqual(c.seq, i);
+    assert.strictEqual(c.total, chunks.length);
+    assert.ok(c.length <= 16000 && (i === chunks.length - 1 || c.length === 16000), JSON.stringify(c));
+  });
+  assert.ok(agent.log.some((l) => /clipboard change pushed to viewer \(0b text, \d{6,}b png\)/.test(l)), agent.log.join('\n'));
+});
