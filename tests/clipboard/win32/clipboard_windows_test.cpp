@@ -188,8 +188,13 @@ TEST_F(WindowsClipboard, WatcherPushesOtherProgramsChangesOnly) {
   std::this_thread::sleep_for(300ms);
   watcher.setClipWatch(false);
   std::lock_guard lock(mutex);
-  EXPECT_EQ(sent, (std::vector<std::string>{R"({"text":"their change","type":"clipdata"})"}));
-  EXPECT_EQ(log, (std::vector<std::string>{"info clipboard watcher started",
-                                           "info clipboard change pushed to viewer (12b text, 0b png)",
-                                           "info clipboard watcher stopped"}));
+  // Another program's write may step the sequence number more than once
+  // (Wine's does), so its content may go out twice; ours never does.
+  ASSERT_FALSE(sent.empty());
+  for (const auto& message : sent) EXPECT_EQ(message, R"({"text":"their change","type":"clipdata"})");
+  ASSERT_EQ(log.size(), sent.size() + 2);
+  EXPECT_EQ(log.front(), "info clipboard watcher started");
+  EXPECT_EQ(log.back(), "info clipboard watcher stopped");
+  for (size_t i = 1; i + 1 < log.size(); ++i)
+    EXPECT_EQ(log[i], "info clipboard change pushed to viewer (12b text, 0b png)");
 }
