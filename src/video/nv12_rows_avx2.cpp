@@ -132,15 +132,19 @@ DRAVNOK_AVX2 inline void convertRows(const Columns& columns, const uint8_t* top,
     columns.prefetch(bottom, x, 2 * step);
     const __m256i t0 = columns.load(top, x, 2 * step), t1 = columns.load(top, x + 8, 2 * step + 1);
     const __m256i b0 = columns.load(bottom, x, 2 * step), b1 = columns.load(bottom, x + 8, 2 * step + 1);
-    const __m256i yt0 = luma8(k, t0), yt1 = luma8(k, t1), yb0 = luma8(k, b0), yb1 = luma8(k, b1);
-    const __m256i uv0 = chroma8(k, t0, b0), uv1 = chroma8(k, t1, b1);
-    const __m256i lowest = _mm256_min_epu16(_mm256_min_epu16(_mm256_min_epu16(yt0, yt1), _mm256_min_epu16(yb0, yb1)),
-                                            _mm256_min_epu16(uv0, uv1));
+    // Each quotient is folded into the halfway test and the output words as
+    // soon as it exists, which keeps the live registers few.
+    const __m256i yt0 = luma8(k, t0), yt1 = luma8(k, t1);
+    __m256i lowest = _mm256_min_epu16(yt0, yt1);
     // Words: top 0-3, 8-11 | 4-7, 12-15; bytes in 4-byte groups: top 0-3,
     // top 8-11, bottom 0-3, bottom 8-11 | top 4-7, top 12-15, bottom ...
     const __m256i yTop = _mm256_packus_epi32(_mm256_srli_epi32(yt0, 16), _mm256_srli_epi32(yt1, 16));
+    const __m256i yb0 = luma8(k, b0), yb1 = luma8(k, b1);
+    lowest = _mm256_min_epu16(lowest, _mm256_min_epu16(yb0, yb1));
     const __m256i yBottom = _mm256_packus_epi32(_mm256_srli_epi32(yb0, 16), _mm256_srli_epi32(yb1, 16));
     const __m256i luma = _mm256_permutevar8x32_epi32(_mm256_packus_epi16(yTop, yBottom), k.order);
+    const __m256i uv0 = chroma8(k, t0, b0), uv1 = chroma8(k, t1, b1);
+    lowest = _mm256_min_epu16(lowest, _mm256_min_epu16(uv0, uv1));
     const __m256i uvWords = _mm256_packus_epi32(_mm256_srli_epi32(uv0, 16), _mm256_srli_epi32(uv1, 16));
     const __m256i uv = _mm256_permutevar8x32_epi32(_mm256_packus_epi16(uvWords, uvWords), k.order);
     _mm_storeu_si128(reinterpret_cast<__m128i*>(lumaTop + x), _mm256_castsi256_si128(luma));
