@@ -87,17 +87,21 @@ DRAVNOK_AVX2 inline __m256i chroma8(const Constants& k, __m256i top, __m256i bot
 }
 
 // How far ahead of the current step the source rows are prefetched: the
-// hardware prefetcher alone leaves the loads waiting now and then.
-constexpr int kPrefetchBytes = 2048;
+// hardware prefetcher alone leaves the loads waiting now and then. The
+// address may lie beyond the picture (harmless for a prefetch), so it is
+// formed in integer arithmetic.
+constexpr uintptr_t kPrefetchBytes = 2048;
+
+DRAVNOK_AVX2 inline void prefetchAhead(const uint8_t* at) {
+  _mm_prefetch(reinterpret_cast<const char*>(reinterpret_cast<uintptr_t>(at) + kPrefetchBytes), _MM_HINT_T0);
+}
 
 // Whole 8-pixel loads of rows read as they are.
 struct DirectColumns {
   DRAVNOK_AVX2 __m256i load(const uint8_t* row, int x, int /*group*/) const {
     return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(row + 4 * x));
   }
-  DRAVNOK_AVX2 void prefetch(const uint8_t* row, int x, int /*group*/) const {
-    _mm_prefetch(reinterpret_cast<const char*>(row + 4 * x + kPrefetchBytes), _MM_HINT_T0);
-  }
+  DRAVNOK_AVX2 void prefetch(const uint8_t* row, int x, int /*group*/) const { prefetchAhead(row + 4 * x); }
 };
 
 // Scaled rows: each group of eight columns picks its pixels out of one or
@@ -116,9 +120,7 @@ template <bool TwoLoads> struct WindowColumns {
     return _mm256_castps_si256(
         _mm256_blendv_ps(_mm256_castsi256_ps(first), _mm256_castsi256_ps(second), _mm256_castsi256_ps(lane)));
   }
-  DRAVNOK_AVX2 void prefetch(const uint8_t* row, int /*x*/, int group) const {
-    _mm_prefetch(reinterpret_cast<const char*>(row + starts[group] + kPrefetchBytes), _MM_HINT_T0);
-  }
+  DRAVNOK_AVX2 void prefetch(const uint8_t* row, int /*x*/, int group) const { prefetchAhead(row + starts[group]); }
 };
 
 template <class Columns>
