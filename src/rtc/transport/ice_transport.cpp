@@ -13,6 +13,9 @@
 namespace rtc::impl {
 namespace {
 
+// Received datagrams queued for the loop's next pass, at most.
+constexpr size_t kMaxQueuedBytes = 4 * 1024 * 1024;
+
 // libnice wants numeric addresses for its servers.
 std::string resolve(const std::string& host, bool tcp) {
   addrinfo hints{};
@@ -43,6 +46,11 @@ void onReceive(NiceAgent*, guint, guint, guint len, gchar* buf, gpointer self) {
   static_cast<IceTransport*>(self)->onPacketReceived(reinterpret_cast<const uint8_t*>(buf), len);
 }
 
+gboolean onDrain(gpointer self) {
+  static_cast<IceTransport*>(self)->drainReceived();
+  return G_SOURCE_REMOVE;
+}
+
 gboolean onTimer(gpointer self) {
   static_cast<IceTransport*>(self)->handleTick();
   return G_SOURCE_CONTINUE;
@@ -57,8 +65,40 @@ void logFromGlib(const gchar* domain, GLogLevelFlags level, const gchar* message
 
 } // namespace
 
+// libnice reads its socket until it is empty before it returns to the loop.
+// Were each datagram decrypted and handled inside that read, a sender faster
+// than our handling would keep the loop there for good: no timer would fire,
+// consent checks would go unanswered and ICE would fail in the middle of a
+// transfer. So reading only queues; the queue is handled in the loop's next
+// pass, beside the timers.
 void IceTransport::onPacketReceived(const uint8_t* data, size_t size) {
-  if (callbacks_.onPacket) callbacks_.onPacket(data, size);
+  if (stopping_ || size == 0) return;
+  // A peer that outruns us far beyond any congestion window loses datagrams,
+  // as it would on a full network path.
+  if (received_.size() + size > kMaxQueuedBytes) return;
+  received_.insert(received_.end(), data, data + size);
+  receivedSizes_.push_back(uint32_t(size));
+  if (drainScheduled_) return;
+  drainScheduled_ = true;
+  GSource* source = g_idle_source_new();
+  g_source_set_priority(source, G_PRIORITY_DEFAULT);
+  g_source_set_callback(source, onDrain, this, nullptr);
+  g_source_attach(source, context_);
+  g_source_unref(source);
+}
+
+void IceTransport::drainReceived() {
+  drainScheduled_ = false;
+  std::swap(received_, draining_);
+  std::swap(receivedSizes_, drainingSizes_);
+  size_t offset = 0;
+  for (uint32_t size : drainingSizes_) {
+    if (stopping_) break;
+    if (callbacks_.onPacket) callbacks_.onPacket(draining_.data() + offset, size);
+    offset += size;
+  }
+  draining_.clear();
+  drainingSizes_.clear();
 }
 
 IceTransport::IceTransport(const Configuration& config, bool controlling, Callbacks callbacks)
@@ -146,6 +186,8 @@ IceTransport::IceTransport(const Configuration& config, bool controlling, Callba
 IceTransport::~IceTransport() { stop(); }
 
 void IceTransport::stop() {
+  // Queued datagrams are dropped, also by the final drain of the context below.
+  stopping_ = true;
   if (thread_.joinable()) {
     g_main_loop_quit(loop_);
     thread_.join();

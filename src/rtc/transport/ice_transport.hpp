@@ -10,6 +10,7 @@
 #include <shared_mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 typedef struct _NiceAgent NiceAgent;
 typedef struct _GMainContext GMainContext;
@@ -58,6 +59,7 @@ public:
   void handleNewCandidate(void* candidate);
   void handleTick();
   void onPacketReceived(const uint8_t* data, size_t size);
+  void drainReceived();
 
 private:
   void setState(State state);
@@ -76,6 +78,14 @@ private:
   // Shared by callers of the agent, exclusive while it is released.
   mutable std::shared_mutex agentMutex_;
   bool stopped_ = false;
+  // Datagrams read by libnice wait here until the loop's next pass handles
+  // them (loop thread only, apart from `stopping_`).
+  std::atomic<bool> stopping_{false};
+  std::vector<uint8_t> received_;
+  std::vector<uint32_t> receivedSizes_;
+  std::vector<uint8_t> draining_;
+  std::vector<uint32_t> drainingSizes_;
+  bool drainScheduled_ = false;
   bool gathering_ = false;
   bool remoteCredentialsSet_ = false;
   bool remoteDone_ = false;
