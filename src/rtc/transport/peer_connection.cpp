@@ -41,6 +41,11 @@ std::shared_ptr<SrtpSession> keySrtp(const DtlsTransport& dtls) {
   return session;
 }
 
+binary toBinary(const std::vector<uint8_t>& bytes) {
+  const auto* begin = reinterpret_cast<const byte*>(bytes.data());
+  return binary(begin, begin + bytes.size());
+}
+
 bool isSctpProtocol(const string& protocol) { return protocol.find("SCTP") != string::npos; }
 
 Description::Role answerRoleFor(Description::Role offered) {
@@ -524,7 +529,7 @@ void PeerConnection::onDtlsConnected() {
       callbacks.onState = [weak](SctpTransport::State s) {
         if (auto self = weak.lock()) self->onSctpState(s);
       };
-      callbacks.onMessage = [weak](uint16_t stream, uint32_t ppid, std::vector<uint8_t> data) {
+      callbacks.onMessage = [weak](uint16_t stream, uint32_t ppid, binary data) {
         if (auto self = weak.lock()) self->onSctpMessage(stream, ppid, std::move(data));
       };
       callbacks.onSent = [weak](uint16_t stream, size_t size) {
@@ -579,7 +584,7 @@ void PeerConnection::openLocalChannel(const shared_ptr<DataChannel>& channel) {
                                                  : dcep::Reliable;
   open.channelType = uint8_t(base | (reliability.unordered ? 0x80 : 0));
   open.reliabilityParameter = reliability.maxRetransmits.value_or(reliability.maxPacketLifeTime.value_or(0));
-  if (sctp->send(stream, SctpTransport::PpidControl, dcep::encodeOpen(open), {})) {
+  if (sctp->send(stream, SctpTransport::PpidControl, toBinary(dcep::encodeOpen(open)), {})) {
     // Messages may follow the OPEN at once; they stay ordered until the ACK.
     channel->setOpen();
     post([channel] { channel->triggerOpen(); });
@@ -606,7 +611,7 @@ void PeerConnection::onSctpState(SctpTransport::State state) {
   }
 }
 
-void PeerConnection::onSctpMessage(uint16_t stream, uint32_t ppid, std::vector<uint8_t> data) {
+void PeerConnection::onSctpMessage(uint16_t stream, uint32_t ppid, binary data) {
   shared_ptr<DataChannel> channel;
   std::shared_ptr<SctpTransport> sctp;
   {
@@ -617,11 +622,12 @@ void PeerConnection::onSctpMessage(uint16_t stream, uint32_t ppid, std::vector<u
   }
   if (ppid == SctpTransport::PpidControl) {
     if (data.empty()) return;
-    if (data[0] == dcep::Ack) {
+    if (std::to_integer<uint8_t>(data[0]) == dcep::Ack) {
       if (channel) channel->setAcknowledged();
       return;
     }
-    auto open = dcep::decodeOpen(data);
+    const auto* bytes = reinterpret_cast<const uint8_t*>(data.data());
+    auto open = dcep::decodeOpen(std::vector<uint8_t>(bytes, bytes + data.size()));
     if (!open) {
       log(LogLevel::Warning, "ignoring a malformed data channel open message");
       return;
@@ -643,7 +649,7 @@ void PeerConnection::onSctpMessage(uint16_t stream, uint32_t ppid, std::vector<u
       if (closed_) return;
       channels_[stream] = channel;
     }
-    if (sctp) sctp->send(stream, SctpTransport::PpidControl, dcep::encodeAck(), {});
+    if (sctp) sctp->send(stream, SctpTransport::PpidControl, toBinary(dcep::encodeAck()), {});
     channel->setOpen();
     channel->setAcknowledged();
     post([weak = weak_from_this(), channel] {
@@ -664,18 +670,15 @@ void PeerConnection::onSctpMessage(uint16_t stream, uint32_t ppid, std::vector<u
   switch (ppid) {
   case SctpTransport::PpidString:
   case SctpTransport::PpidStringPartial:
-    message = string(data.begin(), data.end());
+    message = string(reinterpret_cast<const char*>(data.data()), data.size());
     break;
   case SctpTransport::PpidStringEmpty:
     message = string();
     break;
   case SctpTransport::PpidBinary:
-  case SctpTransport::PpidBinaryPartial: {
-    binary bytes(data.size());
-    if (!data.empty()) std::memcpy(bytes.data(), data.data(), data.size());
-    message = std::move(bytes);
+  case SctpTransport::PpidBinaryPartial:
+    message = std::move(data);
     break;
-  }
   case SctpTransport::PpidBinaryEmpty:
     message = binary();
     break;
@@ -781,23 +784,28 @@ bool PeerConnection::sendChannelMessage(uint16_t stream, message_ptr message, bo
     sctp = sctp_;
   }
   if (!sctp) return false;
-  bool text = message->type == Message::String;
+  const bool text = message->type == Message::String;
+  const size_t size = message->size();
   uint32_t ppid;
-  std::vector<uint8_t> data;
-  if (message->empty()) {
+  binary data;
+  if (size == 0) {
     // SCTP cannot carry an empty message; one byte with its own identifier stands for it.
     ppid = text ? SctpTransport::PpidStringEmpty : SctpTransport::PpidBinaryEmpty;
-    data.assign(1, 0);
+    data.assign(1, byte{0});
   } else {
     ppid = text ? SctpTransport::PpidString : SctpTransport::PpidBinary;
-    data.resize(message->size());
-    std::memcpy(data.data(), message->data(), message->size());
+    // A message nobody else holds gives up its bytes instead of copying them.
+    if (message.use_count() == 1) {
+      data = std::move(static_cast<binary&>(*message));
+    } else {
+      data.assign(message->begin(), message->end());
+    }
   }
   auto reliability = channel->reliability();
   SctpTransport::Reliability sctpReliability{unordered, reliability.maxRetransmits, reliability.maxPacketLifeTime};
-  channel->addBuffered(message->size());
+  channel->addBuffered(size);
   if (!sctp->send(stream, ppid, std::move(data), sctpReliability)) {
-    channel->removeBuffered(message->size());
+    channel->removeBuffered(size);
     return false;
   }
   return true;

@@ -12,6 +12,8 @@
 #include <set>
 #include <vector>
 
+#include "rtc/common.hpp"
+
 struct socket;
 
 namespace rtc::impl {
@@ -41,7 +43,7 @@ public:
     std::function<bool(const uint8_t* data, size_t size)> sendPacket; // to DTLS
     std::function<void(std::function<void()>)> runOnLoop;             // the ICE thread
     std::function<void(State)> onState;
-    std::function<void(uint16_t stream, uint32_t ppid, std::vector<uint8_t> data)> onMessage;
+    std::function<void(uint16_t stream, uint32_t ppid, binary data)> onMessage;
     std::function<void(uint16_t stream, size_t size)> onSent;
     std::function<void(uint16_t stream)> onIncomingReset;
   };
@@ -65,7 +67,7 @@ public:
   bool start();
   void receivePacket(const uint8_t* data, size_t size);
   // Queues one whole message; false once the association is gone.
-  bool send(uint16_t stream, uint32_t ppid, std::vector<uint8_t> data, Reliability reliability);
+  bool send(uint16_t stream, uint32_t ppid, binary data, Reliability reliability);
   void resetStream(uint16_t stream);
   // Aborts the association and closes the socket.
   void close();
@@ -88,11 +90,11 @@ private:
   struct Outgoing {
     uint16_t stream;
     uint32_t ppid;
-    std::vector<uint8_t> data;
+    binary data;
     Reliability reliability;
   };
   struct Incoming {
-    std::vector<uint8_t> data;
+    binary data;
     uint16_t stream;
     uint32_t ppid;
     int flags;
@@ -117,7 +119,7 @@ private:
   std::mutex inboxMutex_;
   std::vector<Incoming> inbox_;
   std::atomic<bool> processScheduled_{false};
-  std::map<uint16_t, std::vector<uint8_t>> partial_; // loop thread only
+  std::map<uint16_t, binary> partial_; // loop thread only
 };
 
 } // namespace rtc::impl
