@@ -8,6 +8,7 @@
 #include <netdb.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <stdexcept>
 
 namespace rtc::impl {
@@ -15,6 +16,8 @@ namespace {
 
 // Received datagrams queued for the loop's next pass, at most.
 constexpr size_t kMaxQueuedBytes = 4 * 1024 * 1024;
+// Datagrams handled in one pass of the loop before its timers get a turn.
+constexpr size_t kDatagramsPerPass = 128;
 
 // libnice wants numeric addresses for its servers.
 std::string resolve(const std::string& host, bool tcp) {
@@ -47,8 +50,7 @@ void onReceive(NiceAgent*, guint, guint, guint len, gchar* buf, gpointer self) {
 }
 
 gboolean onDrain(gpointer self) {
-  static_cast<IceTransport*>(self)->drainReceived();
-  return G_SOURCE_REMOVE;
+  return static_cast<IceTransport*>(self)->drainReceived() ? G_SOURCE_CONTINUE : G_SOURCE_REMOVE;
 }
 
 gboolean onTimer(gpointer self) {
@@ -69,8 +71,8 @@ void logFromGlib(const gchar* domain, GLogLevelFlags level, const gchar* message
 // Were each datagram decrypted and handled inside that read, a sender faster
 // than our handling would keep the loop there for good: no timer would fire,
 // consent checks would go unanswered and ICE would fail in the middle of a
-// transfer. So reading only queues; the queue is handled in the loop's next
-// pass, beside the timers.
+// transfer. So reading only queues, and the queue is handled a bounded batch
+// per pass of the loop, between its timers.
 void IceTransport::onPacketReceived(const uint8_t* data, size_t size) {
   if (stopping_ || size == 0) return;
   // A peer that outruns us far beyond any congestion window loses datagrams,
@@ -87,18 +89,24 @@ void IceTransport::onPacketReceived(const uint8_t* data, size_t size) {
   g_source_unref(source);
 }
 
-void IceTransport::drainReceived() {
-  drainScheduled_ = false;
-  std::swap(received_, draining_);
-  std::swap(receivedSizes_, drainingSizes_);
-  size_t offset = 0;
-  for (uint32_t size : drainingSizes_) {
-    if (stopping_) break;
-    if (callbacks_.onPacket) callbacks_.onPacket(draining_.data() + offset, size);
-    offset += size;
+bool IceTransport::drainReceived() {
+  if (drainNext_ == drainingSizes_.size()) {
+    draining_.clear();
+    drainingSizes_.clear();
+    drainNext_ = 0;
+    drainOffset_ = 0;
+    std::swap(received_, draining_);
+    std::swap(receivedSizes_, drainingSizes_);
   }
-  draining_.clear();
-  drainingSizes_.clear();
+  const size_t end = std::min(drainingSizes_.size(), drainNext_ + kDatagramsPerPass);
+  for (; drainNext_ < end && !stopping_; ++drainNext_) {
+    const uint32_t size = drainingSizes_[drainNext_];
+    if (callbacks_.onPacket) callbacks_.onPacket(draining_.data() + drainOffset_, size);
+    drainOffset_ += size;
+  }
+  const bool more = !stopping_ && (drainNext_ < drainingSizes_.size() || !receivedSizes_.empty());
+  if (!more) drainScheduled_ = false;
+  return more;
 }
 
 IceTransport::IceTransport(const Configuration& config, bool controlling, Callbacks callbacks)

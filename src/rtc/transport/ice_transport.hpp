@@ -59,7 +59,8 @@ public:
   void handleNewCandidate(void* candidate);
   void handleTick();
   void onPacketReceived(const uint8_t* data, size_t size);
-  void drainReceived();
+  // Handles one batch of queued datagrams; true while more are waiting.
+  bool drainReceived();
 
 private:
   void setState(State state);
@@ -85,6 +86,8 @@ private:
   std::vector<uint32_t> receivedSizes_;
   std::vector<uint8_t> draining_;
   std::vector<uint32_t> drainingSizes_;
+  size_t drainNext_ = 0;
+  size_t drainOffset_ = 0;
   bool drainScheduled_ = false;
   bool gathering_ = false;
   bool remoteCredentialsSet_ = false;
