@@ -30,7 +30,7 @@ int runOnce(size_t totalBytes, size_t messageSize) {
   bool finished = false;
   steady_clock::time_point finishedAt;
   pair.answerer->onDataChannel([&](std::shared_ptr<rtc::DataChannel> dc) {
-    dc->onMessage([&, dc](rtc::message_variant m) {
+    dc->onMessage([&](rtc::message_variant m) {
       size_t total = received += std::get<rtc::binary>(m).size();
       if (total >= totalBytes)
         done.update([&] {
