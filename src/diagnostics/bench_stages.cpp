@@ -1,5 +1,7 @@
 #include "diagnostics/bench_stages.h"
 
+#include "diagnostics/bench_setup.h"
+
 #include "capture/screen_capturer.h"
 
 #include <algorithm>
@@ -11,11 +13,7 @@ namespace dravnok::diagnostics {
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-double msSince(Clock::time_point start) {
-  return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-}
+using Clock = BenchClock;
 
 // A page of text-like marks over the captured picture, moved up by `rows`:
 // content with real detail whatever the screen shows.

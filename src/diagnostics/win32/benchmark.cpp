@@ -1,4 +1,5 @@
 #include "capture/screen_capturer.h"
+#include "diagnostics/bench_setup.h"
 #include "diagnostics/bench_stages.h"
 #include "diagnostics/modes.h"
 #include "video/conversion_settings.h"
@@ -8,21 +9,14 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
-#include <thread>
 #include <vector>
 
 namespace dravnok::diagnostics {
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
 using capture::ComPtr;
-
-double msSince(Clock::time_point start) {
-  return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-}
 
 double processCpuSeconds() {
   FILETIME created{}, exited{}, kernel{}, user{};
@@ -31,13 +25,6 @@ double processCpuSeconds() {
     return static_cast<double>((static_cast<uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime) / 1e7;
   };
   return seconds(kernel) + seconds(user);
-}
-
-int failWith(const char* line, const std::string& detail, const char* key, int code) {
-  std::fprintf(stderr, line, detail.c_str());
-  std::printf("{\"b\":0,\"err\":\"%s\"}\n", key);
-  std::fflush(stdout);
-  return code;
 }
 
 // A frame's pixels on the CPU: screen copies as they are, desktop textures
@@ -115,41 +102,17 @@ int runBenchmark(int count) {
   figures.seed = n;
   {
     capture::ScreenCapturer capturer;
-    std::string error;
-    if (!capturer.init(1920, error)) return failWith("bench: capture init FAILED: %s\n", error, "capture init", 2);
-    figures.screenCopies = capturer.gdiMode();
-    figures.displayWidth = capturer.width;
-    figures.displayHeight = capturer.height;
-    std::fprintf(stderr, "bench: display %dx%d, encode %dx%d, path %s\n", capturer.width, capturer.height,
-                 capturer.encodeWidth, capturer.encodeHeight, figures.screenCopies ? "GDI" : "Desktop Duplication");
     video::H264Encoder encoder;
-    bool hardware = false;
-    if (!encoder.init({capturer.encodeWidth, capturer.encodeHeight, 30, 0}, hardware, error))
-      return failWith("bench: encoder init FAILED: %s\n", error, "encoder init", 4);
-    figures.encodeWidth = encoder.encodeWidth();
-    figures.encodeHeight = encoder.encodeHeight();
-
-    // Every attempt is forced to deliver, so this is the cost of one screen
-    // read.
+    if (const int code = openBench(capturer, encoder, figures)) return code;
     capture::CapturedFrame frame;
-    int acquired = 0;
-    for (int attempt = 0; attempt < 80 && acquired < n; ++attempt) {
-      capturer.releaseFrame();
-      capturer.setNeedFreshFrame();
-      const auto start = Clock::now();
-      capturer.acquireFrame(frame, 100);
-      if (frame.valid && (frame.texture || frame.pixels)) {
-        figures.acquireMs += msSince(start);
-        ++acquired;
-      } else {
-        std::this_thread::sleep_for(std::chrono::milliseconds(40));
-      }
-    }
-    if (acquired == 0) return failWith("bench: no frame acquired%s\n", "", "no frame", 3);
-    figures.acquireMs /= acquired;
+    if (const int code = timeAcquisitions(capturer, frame, n, figures, [](const capture::CapturedFrame& f) {
+          return f.texture != nullptr || f.pixels != nullptr;
+        }))
+      return code;
 
+    std::string error;
     BenchMap mapping(capturer);
-    const auto readStart = Clock::now();
+    const auto readStart = BenchClock::now();
     if (!mapping.map(frame, error)) {
       capturer.releaseFrame();
       std::fprintf(stderr, "bench: map FAILED: %s\n", error.c_str());
