@@ -12,15 +12,13 @@ const { spawn, execFileSync } = require('node:child_process');
 const fs = require('node:fs');
 const os = require('node:os');
 const path = require('node:path');
-const net = require('node:net');
 
 const ROOT = path.resolve(__dirname, '..');
 const BUILD_DIR = process.env.DRAVNOK_BUILD_DIR || path.join(ROOT, 'build/linux');
 const { chromium } = require(path.join(ROOT, 'tests/browser/node_modules/playwright-core'));
-const { CHROMIUM_FLAGS } = require(path.join(ROOT, 'tests/browser/harness.js'));
+const { CHROMIUM_FLAGS, sleep, until, freePort } = require(path.join(ROOT, 'tests/browser/harness.js'));
 
 const CLOCK_TICKS = Number(execFileSync('getconf', ['CLK_TCK']).toString().trim()) || 100;
-const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
 const verbose = !!process.env.DRAVNOK_BENCH_VERBOSE;
 const say = (...args) => console.error('[bench]', ...args);
 
@@ -56,26 +54,6 @@ function percentile(sorted, p) {
   const low = Math.floor(rank);
   const high = Math.ceil(rank);
   return sorted[low] + (sorted[high] - sorted[low]) * (rank - low);
-}
-
-async function until(what, probe, timeoutMs = 30000) {
-  const end = Date.now() + timeoutMs;
-  let last;
-  while (Date.now() < end) {
-    last = await probe();
-    if (last && last.ok) return last.value;
-    await sleep(200);
-  }
-  throw new Error(`timed out waiting for ${what}; last: ${JSON.stringify(last && last.value)}`);
-}
-
-function freePort() {
-  return new Promise((resolve) => {
-    const server = net.createServer().listen(0, '127.0.0.1', () => {
-      const { port } = server.address();
-      server.close(() => resolve(port));
-    });
-  });
 }
 
 function startContent(mode, logPath) {
@@ -159,11 +137,11 @@ async function measureSession(options, drawLogPath) {
     await until('the connection', async () => {
       const state = await page.textContent('#state');
       return { ok: state === 'connected', value: state };
-    });
+    }, 30000);
     await until('the frame counter in the video', async () => {
       const value = await page.evaluate(() => window.benchProbe.lastValue());
       return { ok: value >= 0, value };
-    });
+    }, 30000);
     const pid = agent.helperPid();
     if (!pid) throw new Error('no helper pid in the agent log');
     await sleep(options.warmup * 1000);

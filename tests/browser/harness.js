@@ -146,6 +146,21 @@ async function connect(page, peer, options = {}) {
   forward();
 }
 
+const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
+
+// Polls `probe` (which answers {ok, value}) every 200 ms; returns the value
+// once ok, or throws naming `what` and the last value seen.
+async function until(what, probe, timeoutMs = 20000) {
+  const end = Date.now() + timeoutMs;
+  let last;
+  while (Date.now() < end) {
+    last = await probe();
+    if (last && last.ok) return last.value;
+    await sleep(200);
+  }
+  throw new Error(`timed out waiting for ${what}; last: ${JSON.stringify(last && last.value)}`);
+}
+
 function freePort() {
   return new Promise((resolve, reject) => {
     const server = net.createServer();
@@ -228,4 +243,4 @@ async function startTurn() {
   };
 }
 
-module.exports = { launchBrowser, startPeer, connect, startTurn, EventLog, CHROMIUM_FLAGS };
+module.exports = { launchBrowser, startPeer, connect, startTurn, EventLog, CHROMIUM_FLAGS, sleep, until, freePort };

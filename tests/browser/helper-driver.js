@@ -5,22 +5,10 @@ const { spawn, execFileSync } = require('node:child_process');
 const fs = require('node:fs');
 const path = require('node:path');
 const readline = require('node:readline');
-const { EventLog } = require('./harness');
+const { EventLog, sleep, until } = require('./harness');
 
 const BUILD_DIR = process.env.DRAVNOK_BUILD_DIR || path.resolve(__dirname, '../../build/linux');
 const HELPER = process.env.DRAVNOK_HELPER || path.join(BUILD_DIR, 'src/host/remote-helper');
-const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
-
-async function until(what, probe, timeoutMs = 20000) {
-  const end = Date.now() + timeoutMs;
-  let last;
-  while (Date.now() < end) {
-    last = await probe();
-    if (last && last.ok) return last.value;
-    await sleep(200);
-  }
-  throw new Error(`timed out waiting for ${what}; last: ${JSON.stringify(last && last.value)}`);
-}
 
 // Xvfb on a free display from a random start in 300-399 (other test runs
 // on the machine take displays too); `wrap` puts it inside a network

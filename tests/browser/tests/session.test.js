@@ -8,33 +8,11 @@ const { spawn, execFileSync } = require('node:child_process');
 const fs = require('node:fs');
 const os = require('node:os');
 const path = require('node:path');
-const net = require('node:net');
 const readline = require('node:readline');
 const { chromium } = require('playwright-core');
-const { CHROMIUM_FLAGS } = require('../harness');
+const { CHROMIUM_FLAGS, sleep, until, freePort } = require('../harness');
 
 const BUILD_DIR = process.env.DRAVNOK_BUILD_DIR || path.resolve(__dirname, '../../../build/linux');
-const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
-
-async function until(what, probe, timeoutMs = 20000) {
-  const end = Date.now() + timeoutMs;
-  let last;
-  while (Date.now() < end) {
-    last = await probe();
-    if (last && last.ok) return last.value;
-    await sleep(200);
-  }
-  throw new Error(`timed out waiting for ${what}; last: ${JSON.stringify(last && last.value)}`);
-}
-
-function freePort() {
-  return new Promise((resolve) => {
-    const server = net.createServer().listen(0, '127.0.0.1', () => {
-      const { port } = server.address();
-      server.close(() => resolve(port));
-    });
-  });
-}
 
 async function startXvfb() {
   for (let display = 160; display < 200; display++) {

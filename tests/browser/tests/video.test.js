@@ -3,23 +3,10 @@
 // asks for lost packets with NACKs (answered) and for a key frame with a PLI.
 const test = require('node:test');
 const assert = require('node:assert');
-const { launchBrowser, startPeer, connect } = require('../harness');
+const { launchBrowser, startPeer, connect, sleep, until } = require('../harness');
 
 const BACKGROUND = [20, 40, 200];
 const SQUARE = [230, 200, 30];
-
-const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
-
-async function until(what, probe, timeoutMs = 20000) {
-  const end = Date.now() + timeoutMs;
-  let last;
-  while (Date.now() < end) {
-    last = await probe();
-    if (last.ok) return last.value;
-    await sleep(200);
-  }
-  throw new Error(`timed out waiting for ${what}; last: ${JSON.stringify(last && last.value)}`);
-}
 
 test('Chromium decodes our H.264 track, recovers lost packets and asks for key frames', async (t) => {
   const browser = await launchBrowser();
