@@ -1,25 +1,8 @@
 #include "video/decode_back.h"
 
-extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavutil/frame.h>
-}
-
-#include <memory>
+#include "video/x11/libav_handles.h"
 
 namespace dravnok::video {
-
-namespace {
-struct ContextFree {
-  void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
-};
-struct FrameFree {
-  void operator()(AVFrame* f) const { av_frame_free(&f); }
-};
-struct PacketFree {
-  void operator()(AVPacket* p) const { av_packet_free(&p); }
-};
-} // namespace
 
 bool decodeBack(std::span<const uint8_t> accessUnit, int width, int height, DecodedPicture& out, std::string& error) {
   out = {};
@@ -28,9 +11,9 @@ bool decodeBack(std::span<const uint8_t> accessUnit, int width, int height, Deco
     error = "no H.264 decoder in libavcodec";
     return false;
   }
-  std::unique_ptr<AVCodecContext, ContextFree> context(avcodec_alloc_context3(codec));
-  std::unique_ptr<AVFrame, FrameFree> frame(av_frame_alloc());
-  std::unique_ptr<AVPacket, PacketFree> packet(av_packet_alloc());
+  CodecContextPtr context(avcodec_alloc_context3(codec));
+  FramePtr frame(av_frame_alloc());
+  PacketPtr packet(av_packet_alloc());
   if (!context || !frame || !packet) {
     error = "decoder allocation failed";
     return false;

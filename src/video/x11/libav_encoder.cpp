@@ -4,6 +4,7 @@
 #include "video/annexb.h"
 #include "video/encoder_backend.h"
 #include "video/speed_preset.h"
+#include "video/x11/libav_handles.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -19,16 +20,6 @@ extern "C" {
 namespace dravnok::video {
 
 namespace {
-
-struct ContextFree {
-  void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
-};
-struct FrameFree {
-  void operator()(AVFrame* f) const { av_frame_free(&f); }
-};
-struct PacketFree {
-  void operator()(AVPacket* p) const { av_packet_free(&p); }
-};
 
 std::string averror(int code) {
   char text[AV_ERROR_MAX_STRING_SIZE] = {};
@@ -177,9 +168,9 @@ private:
     }
   }
 
-  std::unique_ptr<AVCodecContext, ContextFree> context;
-  std::unique_ptr<AVFrame, FrameFree> frame;
-  std::unique_ptr<AVPacket, PacketFree> packet;
+  CodecContextPtr context;
+  FramePtr frame;
+  PacketPtr packet;
   std::vector<uint8_t> unit;
   const char* preset = "";
   int32_t width = 0, height = 0, currentQuality = 92;
