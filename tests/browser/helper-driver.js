@@ -178,4 +178,22 @@ function videoStats(page) {
   return page.evaluate(() => window.rtcTest.videoStats());
 }
 
-module.exports = { BUILD_DIR, HELPER, sleep, until, startXvfb, startPainter, startHelper, connectViewer, answerOffer, videoStats };
+// Runs the named cases (all when none are named) one after the other and
+// prints each one's figures; answers whether every case ran through.
+async function runCases(cases, names, ...args) {
+  let ok = true;
+  for (const name of names.length ? names : Object.keys(cases)) {
+    const started = Date.now();
+    try {
+      const result = await cases[name](...args);
+      console.log(`== ${name} (${((Date.now() - started) / 1000).toFixed(0)} s)`);
+      console.log(JSON.stringify(result, null, 2));
+    } catch (e) {
+      ok = false;
+      console.log(`== ${name}: FAILED ${e.stack || e}`);
+    }
+  }
+  return ok;
+}
+
+module.exports = { runCases, BUILD_DIR, HELPER, sleep, until, startXvfb, startPainter, startHelper, connectViewer, answerOffer, videoStats };

@@ -11,7 +11,7 @@ const path = require('node:path');
 
 const browserDir = path.resolve(__dirname, '../browser');
 const { launchBrowser } = require(path.join(browserDir, 'harness'));
-const { sleep, until, startXvfb, startHelper, connectViewer } = require(path.join(browserDir, 'helper-driver'));
+const { runCases, sleep, until, startXvfb, startHelper, connectViewer } = require(path.join(browserDir, 'helper-driver'));
 
 const MiB = 1024 * 1024;
 
@@ -257,24 +257,13 @@ const CASES = {
 };
 
 async function main() {
-  const wanted = process.argv.slice(2).length ? process.argv.slice(2) : Object.keys(CASES);
   let x;
   let browser;
   let failed = false;
   try {
     x = await startXvfb();
     browser = await launchBrowser();
-    for (const name of wanted) {
-      const started = Date.now();
-      try {
-        const result = await CASES[name](x, browser);
-        console.log(`== ${name} (${((Date.now() - started) / 1000).toFixed(0)} s)`);
-        console.log(JSON.stringify(result, null, 2));
-      } catch (e) {
-        failed = true;
-        console.log(`== ${name}: FAILED ${e.stack || e}`);
-      }
-    }
+    failed = !(await runCases(CASES, process.argv.slice(2), x, browser));
   } finally {
     if (browser) await browser.close();
     if (x) await x.stop();

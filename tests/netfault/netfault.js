@@ -28,7 +28,7 @@ process.env.DRAVNOK_CHROMIUM = wrapper;
 
 const browserDir = path.resolve(__dirname, '../browser');
 const { launchBrowser } = require(path.join(browserDir, 'harness'));
-const { sleep, until, startXvfb, startHelper, connectViewer, videoStats } = require(path.join(browserDir, 'helper-driver'));
+const { runCases, sleep, until, startXvfb, startHelper, connectViewer, videoStats } = require(path.join(browserDir, 'helper-driver'));
 
 function run(...argv) {
   execFileSync(argv[0], argv.slice(1), { stdio: ['ignore', 'ignore', 'pipe'] });
@@ -285,7 +285,6 @@ const CASES = {
 };
 
 async function main() {
-  const wanted = process.argv.slice(2).length ? process.argv.slice(2) : Object.keys(CASES);
   let x;
   let picture;
   let browser;
@@ -300,17 +299,7 @@ async function main() {
     x = await startXvfb();
     picture = startPicture(x.env);
     browser = await launchBrowser();
-    for (const name of wanted) {
-      const started = Date.now();
-      try {
-        const result = await CASES[name](x, browser);
-        console.log(`== ${name} (${((Date.now() - started) / 1000).toFixed(0)} s)`);
-        console.log(JSON.stringify(result, null, 2));
-      } catch (e) {
-        failed = true;
-        console.log(`== ${name}: FAILED ${e.stack || e}`);
-      }
-    }
+    failed = !(await runCases(CASES, process.argv.slice(2), x, browser));
   } finally {
     if (browser) await browser.close();
     if (picture) picture.stop();
