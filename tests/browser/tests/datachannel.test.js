@@ -81,12 +81,7 @@ test('the same through a TURN relay, and the browser closing the connection', as
     });
     await waitConnected(browser.page, peer);
     assert.equal(await browser.page.evaluate(() => window.rtcTest.selectedCandidateType()), 'relay');
-    // Relayed addresses are on loopback only.
-    await peer.waitFor(
-      (e) => e.evt === 'candidate' && / 127\.0\.0\.1 \d+ typ relay /.test(e.candidate),
-      10000,
-      'our relayed candidate on loopback',
-    );
+    await peer.waitFor((e) => e.evt === 'candidate' && / typ relay /.test(e.candidate), 10000, 'our relayed candidate');
     await exchange(browser.page, peer);
 
     await browser.page.evaluate(() => window.rtcTest.closeConnection());
