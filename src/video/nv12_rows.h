@@ -9,7 +9,7 @@ namespace dravnok::video {
 
 struct ColumnWindows;
 
-enum class SimdLevel { Scalar, Sse2, Avx2 };
+enum class SimdLevel { Scalar, Sse2, Avx2, Avx512 };
 
 const char* simdLevelName(SimdLevel level);
 // The best level this CPU runs.
@@ -33,6 +33,8 @@ void convertRowPairSse2(const uint8_t* top, const uint8_t* bottom, int width, ui
                         uint8_t* chroma);
 void convertRowPairAvx2(const uint8_t* top, const uint8_t* bottom, int width, uint8_t* lumaTop, uint8_t* lumaBottom,
                         uint8_t* chroma);
+void convertRowPairAvx512(const uint8_t* top, const uint8_t* bottom, int width, uint8_t* lumaTop, uint8_t* lumaBottom,
+                          uint8_t* chroma);
 void convertMappedRowPairAvx2(const uint8_t* top, const uint8_t* bottom, const ColumnWindows& windows, int width,
                               uint8_t* lumaTop, uint8_t* lumaBottom, uint8_t* chroma);
 void gatherRowScalar(const uint8_t* row, const int32_t* columns, int width, uint8_t* out);
