@@ -7,10 +7,14 @@ import sys
 
 def main():
     bench = sys.argv[1]
-    extra = sys.argv[2:] or ["--benchmark_min_time=0.5", "--benchmark_repetitions=3",
-                             "--benchmark_report_aggregates_only=true"]
+    extra = sys.argv[2:] or ["--benchmark_min_time=0.5", "--benchmark_repetitions=5",
+                             "--benchmark_report_aggregates_only=true", "--benchmark_enable_random_interleaving=true"]
     run = subprocess.run([bench, "--benchmark_format=json", *extra], check=True, capture_output=True, text=True)
     rows = [b for b in json.loads(run.stdout)["benchmarks"] if b.get("aggregate_name", "median") == "median"]
+    # Interleaved runs come back in any order: group by source, then kind.
+    kinds = {"fast": 0, "legacy": 1, "libyuv": 2}
+    rows.sort(key=lambda b: (b["run_name"].split("/")[1], kinds.get(b["run_name"].split("/")[0], 3),
+                             b.get("threads", 1), b["run_name"]))
     print("| converter | source | threads | SIMD | ms per frame (wall) | ms per frame (CPU) | bit-exact with legacy |")
     print("|---|---|---|---|---|---|---|")
     for b in rows:
