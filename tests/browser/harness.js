@@ -25,20 +25,22 @@ const CHROMIUM_FLAGS = [
   '--disable-features=WebRtcHideLocalIpsWithMdns',
 ];
 
-// A fresh profile each time; removed when the browser closes.
-async function launchBrowser() {
+// A fresh profile each time; removed when the browser closes. Without a
+// `url` the page is blank with our test script (pages/peer-page.js).
+async function launchBrowser(url) {
   const profile = fs.mkdtempSync(path.join(os.tmpdir(), 'dravnok-chromium-'));
   const context = await chromium.launchPersistentContext(profile, {
     executablePath: CHROMIUM,
     headless: true,
     args: CHROMIUM_FLAGS,
+    viewport: { width: 1280, height: 800 },
   });
   const page = context.pages()[0] || (await context.newPage());
   page.on('console', (m) => {
     if (process.env.DRAVNOK_BROWSER_LOG) console.log('[page]', m.text());
   });
-  await page.goto('about:blank');
-  await page.addScriptTag({ path: path.join(__dirname, 'pages', 'peer-page.js') });
+  await page.goto(url || 'about:blank');
+  if (!url) await page.addScriptTag({ path: path.join(__dirname, 'pages', 'peer-page.js') });
   return {
     context,
     page,
@@ -114,36 +116,60 @@ function startPeer(iceArgs = [], program = 'rtc_browser_peer') {
   };
 }
 
-// Wires the page's peer connection to ours: offer, answer and candidates.
-async function connect(page, peer, options = {}) {
-  await page.exposeFunction('toHost', (message) => {
-    if (message.type === 'candidate') peer.send({ cmd: 'candidate', candidate: message.candidate, mid: message.mid });
-  });
-  peer.log.events.length = 0;
+// Wires the page's peer connection to one of ours: the offer, the answer and
+// candidates both ways for as long as the page lives. `how` says how that
+// peer takes a candidate and which of its events bring one. A page exposes
+// its bridge function only once, so later connections on it share it.
+async function wire(page, peer, options, how) {
+  if (!page.dravnokBridge) {
+    const bridge = (page.dravnokBridge = {});
+    await page.exposeFunction('toHost', (m) => {
+      if (m.type === 'candidate' && bridge.peer) bridge.peer.send(bridge.how.candidate(m));
+    });
+  }
+  Object.assign(page.dravnokBridge, { peer, how });
   const offer = await page.evaluate((o) => window.rtcTest.start(o), {
     iceServers: options.iceServers || [],
     iceTransportPolicy: options.iceTransportPolicy || 'all',
     labels: options.labels || ['input', 'files'],
     video: !!options.video,
   });
-  peer.send({ cmd: 'offer', sdp: offer });
-  const answer = await peer.waitFor((e) => e.evt === 'answer', 10000, 'the answer');
-  await page.evaluate((sdp) => window.rtcTest.setAnswer(sdp), answer.sdp);
-  // Candidates that come later go straight on.
+  if (options.offerOnly) return offer;
+  await answerOffer(page, peer, offer);
   let forwarded = 0;
   const forward = () => {
-    const candidates = peer.log.events.filter((e) => e.evt === 'candidate');
+    const candidates = peer.log.events.map(how.remote).filter(Boolean);
     for (; forwarded < candidates.length; forwarded++) {
       const c = candidates[forwarded];
       page.evaluate((x) => window.rtcTest.addCandidate(x.candidate, x.mid), c).catch(() => {});
     }
   };
-  const origPush = peer.log.push.bind(peer.log);
+  const push = peer.log.push.bind(peer.log);
   peer.log.push = (event) => {
-    origPush(event);
-    if (event.evt === 'candidate') forward();
+    push(event);
+    if (how.remote(event)) forward();
   };
   forward();
+  return offer;
+}
+
+// Sends one offer and applies the answer that it brings.
+async function answerOffer(page, peer, offer) {
+  const answers = () => peer.log.events.filter((e) => e.evt === 'answer');
+  const before = answers().length;
+  peer.send({ cmd: 'offer', sdp: offer });
+  await until('the answer', async () => ({ ok: answers().length > before, value: peer.log.events.slice(-4) }), 10000);
+  const answer = answers()[before];
+  await page.evaluate((sdp) => window.rtcTest.setAnswer(sdp), answer.sdp);
+  return answer;
+}
+
+// Our test peer program (tests/browser/peer) takes and gives candidates flat.
+function connect(page, peer, options = {}) {
+  return wire(page, peer, options, {
+    candidate: (m) => ({ cmd: 'candidate', candidate: m.candidate, mid: m.mid }),
+    remote: (e) => e.evt === 'candidate' && { candidate: e.candidate, mid: e.mid },
+  });
 }
 
 const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
@@ -241,4 +267,6 @@ async function startTurn() {
   };
 }
 
-module.exports = { launchBrowser, startPeer, connect, startTurn, EventLog, CHROMIUM_FLAGS, sleep, until, freePort };
+module.exports = {
+  launchBrowser, startPeer, connect, wire, answerOffer, startTurn, EventLog, CHROMIUM_FLAGS, sleep, until, freePort,
+};

@@ -5,7 +5,7 @@ const { spawn, execFileSync } = require('node:child_process');
 const fs = require('node:fs');
 const path = require('node:path');
 const readline = require('node:readline');
-const { EventLog, sleep, until } = require('./harness');
+const { EventLog, sleep, until, wire, answerOffer } = require('./harness');
 
 const BUILD_DIR = process.env.DRAVNOK_BUILD_DIR || path.resolve(__dirname, '../../build/linux');
 const HELPER = process.env.DRAVNOK_HELPER || path.join(BUILD_DIR, 'src/host/remote-helper');
@@ -61,6 +61,13 @@ function startPainter(env, periodMs = 100) {
     execFile('xsetroot', ['-solid', colour], { env }, () => (busy = false));
   }, periodMs);
   return { stop: () => clearInterval(timer) };
+}
+
+// Where the X pointer is.
+function pointer(env) {
+  const out = execFileSync('xdotool', ['getmouselocation'], { env }).toString();
+  const [, x, y] = out.match(/x:(\d+) y:(\d+)/);
+  return { x: Number(x), y: Number(y) };
 }
 
 // remote-helper as a child; every event line lands in `log`.
@@ -122,56 +129,40 @@ function startHelper(env, wrap = []) {
   };
 }
 
-// The page's offer to the helper, its answer back, and candidates both ways
-// for as long as the page lives. `pageState` is shared between connections
-// made on one page, because a page exposes its bridge function only once.
-async function connectViewer(page, helper, options = {}) {
-  if (!page.dravnokBridge) {
-    page.dravnokBridge = { helper: null };
-    const bridge = page.dravnokBridge;
-    await page.exposeFunction('toHost', (message) => {
-      if (message.type === 'candidate' && bridge.helper) {
-        bridge.helper.send({ cmd: 'ice', candidate: { candidate: message.candidate, sdpMid: message.mid } });
-      }
-    });
-  }
-  page.dravnokBridge.helper = helper;
-  const offer = await page.evaluate((o) => window.rtcTest.start(o), {
-    iceServers: options.iceServers || [],
-    iceTransportPolicy: options.iceTransportPolicy || 'all',
-    labels: options.labels || ['input', 'files'],
-    video: options.video !== false,
+// The page connected to the helper as the agent does it (video by default).
+function connectViewer(page, helper, options = {}) {
+  return wire(page, helper, { video: true, ...options }, {
+    candidate: (m) => ({ cmd: 'ice', candidate: { candidate: m.candidate, sdpMid: m.mid } }),
+    remote: (e) => e.evt === 'ice' && !!e.candidate && { candidate: e.candidate.candidate, mid: e.candidate.sdpMid },
   });
-  if (options.offerOnly) return offer;
-  await answerOffer(page, helper, offer);
-  let forwarded = 0;
-  const forward = () => {
-    const candidates = helper.log.events.filter((e) => e.evt === 'ice' && e.candidate);
-    for (; forwarded < candidates.length; forwarded++) {
-      const c = candidates[forwarded].candidate;
-      page.evaluate((x) => window.rtcTest.addCandidate(x.candidate, x.sdpMid), c).catch(() => {});
-    }
-  };
-  const push = helper.log.push.bind(helper.log);
-  helper.log.push = (event) => {
-    push(event);
-    if (event.evt === 'ice') forward();
-  };
-  forward();
-  return offer;
 }
 
-// Sends one offer and applies the answer that it brings.
-async function answerOffer(page, helper, offer) {
-  const before = helper.log.events.filter((e) => e.evt === 'answer').length;
-  helper.send({ cmd: 'offer', sdp: offer });
-  await until('the answer', async () => ({
-    ok: helper.log.events.filter((e) => e.evt === 'answer').length > before,
-    value: helper.log.events.slice(-4),
-  }), 10000);
-  const answer = helper.log.events.filter((e) => e.evt === 'answer')[before];
-  await page.evaluate((sdp) => window.rtcTest.setAnswer(sdp), answer.sdp);
-  return answer;
+// A page of `browser` with our test script (pages/peer-page.js).
+async function newTestPage(browser) {
+  const page = await browser.context.newPage();
+  await page.goto('about:blank');
+  await page.addScriptTag({ path: path.join(__dirname, 'pages', 'peer-page.js') });
+  return page;
+}
+
+// A helper started and offered to as the agent does it, with a page of its
+// own; `end` stops it and says how it ended.
+async function startSession(x, browser, { env = {}, wrap = [], start = {}, connect = {} } = {}) {
+  const page = await newTestPage(browser);
+  const helper = startHelper({ ...x.env, ...env }, wrap);
+  helper.send({ cmd: 'start', mode: 'control', ...start });
+  await connectViewer(page, helper, connect);
+  return {
+    page,
+    helper,
+    async end() {
+      const since = Date.now();
+      helper.send({ cmd: 'stop' });
+      const exit = await helper.exitWithin(15000, since);
+      await page.close().catch(() => {});
+      return `exit ${exit.code ?? exit.signal} after ${exit.ms} ms`;
+    },
+  };
 }
 
 function videoStats(page) {
@@ -196,4 +187,7 @@ async function runCases(cases, names, ...args) {
   return ok;
 }
 
-module.exports = { runCases, BUILD_DIR, HELPER, sleep, until, startXvfb, startPainter, startHelper, connectViewer, answerOffer, videoStats };
+module.exports = {
+  pointer, runCases, BUILD_DIR, HELPER, sleep, until, startXvfb, startPainter, startHelper, connectViewer, answerOffer,
+  videoStats, newTestPage, startSession,
+};

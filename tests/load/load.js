@@ -4,14 +4,14 @@
 // download. Prints what happened and the helper's memory; not a test.
 //   node tests/load/load.js [input|clipboard|folder|download ...]
 // DRAVNOK_LOAD_DOWNLOAD_MIB sets the download's size (4096 by default).
-const { execFileSync, spawn } = require('node:child_process');
+const { spawn } = require('node:child_process');
 const fs = require('node:fs');
 const os = require('node:os');
 const path = require('node:path');
 
 const browserDir = path.resolve(__dirname, '../browser');
 const { launchBrowser } = require(path.join(browserDir, 'harness'));
-const { runCases, sleep, until, startXvfb, startHelper, connectViewer } = require(path.join(browserDir, 'helper-driver'));
+const { pointer, runCases, sleep, until, startXvfb, startSession } = require(path.join(browserDir, 'helper-driver'));
 
 const MiB = 1024 * 1024;
 
@@ -36,28 +36,11 @@ function cpuSeconds(pid) {
 }
 
 async function session(x, browser, env) {
-  const page = await browser.context.newPage();
-  await page.goto('about:blank');
-  await page.addScriptTag({ path: path.join(browserDir, 'pages', 'peer-page.js') });
-  const helper = startHelper({ ...x.env, ...env });
-  helper.send({ cmd: 'start', sessionId: 'load', mode: 'control', viewerName: 'Load' });
-  await connectViewer(page, helper, { video: true });
+  const s = await startSession(x, browser, { env, start: { sessionId: 'load', viewerName: 'Load' } });
   await until('both channels', async () => ({
-    ok: await page.evaluate(() => window.rtcTest.opened('input') && window.rtcTest.opened('files')), value: null,
+    ok: await s.page.evaluate(() => window.rtcTest.opened('input') && window.rtcTest.opened('files')), value: null,
   }), 20000);
-  const pid = helper.child.pid;
-  return {
-    page,
-    helper,
-    pid,
-    async end() {
-      const since = Date.now();
-      helper.send({ cmd: 'stop' });
-      const exit = await helper.exitWithin(15000, since);
-      await page.close().catch(() => {});
-      return `exit ${exit.code ?? exit.signal} after ${exit.ms} ms`;
-    },
-  };
+  return { ...s, pid: s.helper.child.pid };
 }
 
 // Text messages on "files" go to a list in the page; binary ones are only
@@ -74,12 +57,6 @@ async function countFiles(page) {
       }
     };
   });
-}
-
-function pointer(env) {
-  const out = execFileSync('xdotool', ['getmouselocation'], { env }).toString();
-  const [, px, py] = out.match(/x:(\d+) y:(\d+)/);
-  return { x: Number(px), y: Number(py) };
 }
 
 const CASES = {

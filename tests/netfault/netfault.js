@@ -28,7 +28,7 @@ process.env.DRAVNOK_CHROMIUM = wrapper;
 
 const browserDir = path.resolve(__dirname, '../browser');
 const { launchBrowser } = require(path.join(browserDir, 'harness'));
-const { runCases, sleep, until, startXvfb, startHelper, connectViewer, videoStats } = require(path.join(browserDir, 'helper-driver'));
+const { runCases, sleep, until, startXvfb, startSession, videoStats } = require(path.join(browserDir, 'helper-driver'));
 
 function run(...argv) {
   execFileSync(argv[0], argv.slice(1), { stdio: ['ignore', 'ignore', 'pipe'] });
@@ -156,30 +156,16 @@ function summarise(samples) {
 }
 
 async function session(x, browser, iceServers = [], policy = 'all') {
-  const page = await browser.context.newPage();
-  await page.goto('about:blank');
-  await page.addScriptTag({ path: path.join(browserDir, 'pages', 'peer-page.js') });
-  const helper = startHelper(x.env, ['ip', 'netns', 'exec', NS_HELPER]);
-  helper.send({ cmd: 'start', sessionId: 'netfault', mode: 'control', viewerName: 'Net', iceServers });
-  await connectViewer(page, helper, {
-    iceTransportPolicy: policy,
-    iceServers: iceServers.map((s) => ({ urls: s.urls, username: s.username, credential: s.credential })),
+  const s = await startSession(x, browser, {
+    wrap: ['ip', 'netns', 'exec', NS_HELPER],
+    start: { sessionId: 'netfault', viewerName: 'Net', iceServers },
+    connect: { iceTransportPolicy: policy, iceServers: iceServers.map((v) => ({ urls: v.urls, username: v.username, credential: v.credential })) },
   });
   await until('decoded video', async () => {
-    const s = await videoStats(page);
-    return { ok: !!s && s.framesDecoded >= 30, value: s };
+    const v = await videoStats(s.page);
+    return { ok: !!v && v.framesDecoded >= 30, value: v };
   }, 30000);
-  return {
-    page,
-    helper,
-    async end() {
-      const since = Date.now();
-      helper.send({ cmd: 'stop' });
-      const exit = await helper.exitWithin(15000, since);
-      await page.close().catch(() => {});
-      return `exit ${exit.code ?? exit.signal} after ${exit.ms} ms`;
-    },
-  };
+  return s;
 }
 
 const CASES = {

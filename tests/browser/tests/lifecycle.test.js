@@ -5,9 +5,8 @@
 // end must be an exit with code 0 within a few seconds.
 const test = require('node:test');
 const assert = require('node:assert');
-const path = require('node:path');
 const { launchBrowser } = require('../harness');
-const { sleep, until, startXvfb, startPainter, startHelper, connectViewer, answerOffer, videoStats } = require('../helper-driver');
+const { sleep, until, startXvfb, startPainter, startHelper, connectViewer, answerOffer, videoStats, newTestPage } = require('../helper-driver');
 
 // Sanitizer builds of the helper are slower: DRAVNOK_SLOW stretches every
 // limit and wait by that factor.
@@ -29,13 +28,6 @@ test.after(async () => {
   if (x) await x.stop();
 });
 
-async function newPage() {
-  const page = await browser.context.newPage();
-  await page.goto('about:blank');
-  await page.addScriptTag({ path: path.join(__dirname, '..', 'pages', 'peer-page.js') });
-  return page;
-}
-
 async function decoding(page, frames) {
   return until(`${frames} decoded frames`, async () => {
     const s = await videoStats(page);
@@ -54,52 +46,36 @@ function endSession(helper, how) {
   }
 }
 
+// The steps that reach each phase.
+const none = async () => {};
+const started = async (h) => h.send(START);
+const answered = async (h, page) => {
+  h.send(START);
+  await connectViewer(page, h);
+};
+const connected = async (h, page) => {
+  await answered(h, page);
+  await h.waitFor((e) => e.evt === 'state' && e.value === 'connected', 15000 * SLOW, 'connected');
+};
+const flowing = async (h, page) => {
+  await answered(h, page);
+  await decoding(page, 30);
+};
 const PHASES = [
-  { phase: 'before start', how: 'stop', reach: async () => {} },
-  { phase: 'before start', how: 'eof', reach: async () => {} },
-  { phase: 'right behind start', how: 'stop', reach: async (h) => h.send(START) },
-  { phase: 'right behind start', how: 'agent killed', reach: async (h) => h.send(START) },
-  {
-    phase: 'after the offer is answered, before the connection',
-    how: 'stop',
-    reach: async (h, page) => {
-      h.send(START);
-      await connectViewer(page, h);
-    },
-  },
-  {
-    phase: 'once connected',
-    how: 'eof',
-    reach: async (h, page) => {
-      h.send(START);
-      await connectViewer(page, h);
-      await h.waitFor((e) => e.evt === 'state' && e.value === 'connected', 15000 * SLOW, 'connected');
-    },
-  },
-  {
-    phase: 'with video flowing',
-    how: 'stop',
-    reach: async (h, page) => {
-      h.send(START);
-      await connectViewer(page, h);
-      await decoding(page, 30);
-    },
-  },
-  {
-    phase: 'with video flowing',
-    how: 'agent killed',
-    reach: async (h, page) => {
-      h.send(START);
-      await connectViewer(page, h);
-      await decoding(page, 30);
-    },
-  },
+  { phase: 'before start', how: 'stop', reach: none },
+  { phase: 'before start', how: 'eof', reach: none },
+  { phase: 'right behind start', how: 'stop', reach: started },
+  { phase: 'right behind start', how: 'agent killed', reach: started },
+  { phase: 'after the offer is answered, before the connection', how: 'stop', reach: answered },
+  { phase: 'once connected', how: 'eof', reach: connected },
+  { phase: 'with video flowing', how: 'stop', reach: flowing },
+  { phase: 'with video flowing', how: 'agent killed', reach: flowing },
 ];
 
 test('stop, end of input or the agent gone in each phase of start: exit 0 within the limit', { timeout: 180000 * SLOW }, async (t) => {
   const figures = [];
   for (const { phase, how, reach } of PHASES) {
-    const page = await newPage();
+    const page = await newTestPage(browser);
     const helper = startHelper(x.env);
     try {
       await reach(helper, page);
@@ -119,12 +95,10 @@ test('stop, end of input or the agent gone in each phase of start: exit 0 within
 });
 
 test('the tab closed mid-session: the helper reports the end and exits on the next line', { timeout: 90000 * SLOW }, async (t) => {
-  const page = await newPage();
+  const page = await newTestPage(browser);
   const helper = startHelper(x.env);
   t.after(() => helper.kill());
-  helper.send(START);
-  await connectViewer(page, helper);
-  await decoding(page, 30);
+  await flowing(helper, page);
   const closedAt = Date.now();
   await page.close();
   // A tab that goes away says goodbye in DTLS; consent checks catch it
@@ -144,7 +118,7 @@ test('the tab closed mid-session: the helper reports the end and exits on the ne
 });
 
 test('an offer before start, a second start and a renegotiation offer leave one working session', { timeout: 90000 * SLOW }, async (t) => {
-  const page = await newPage();
+  const page = await newTestPage(browser);
   const helper = startHelper(x.env);
   t.after(() => helper.kill());
 

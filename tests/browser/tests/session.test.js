@@ -9,28 +9,10 @@ const fs = require('node:fs');
 const os = require('node:os');
 const path = require('node:path');
 const readline = require('node:readline');
-const { chromium } = require('playwright-core');
-const { CHROMIUM_FLAGS, sleep, until, freePort } = require('../harness');
+const { launchBrowser, sleep, until, freePort } = require('../harness');
+const { startXvfb, pointer } = require('../helper-driver');
 
 const BUILD_DIR = process.env.DRAVNOK_BUILD_DIR || path.resolve(__dirname, '../../../build/linux');
-
-async function startXvfb() {
-  for (let display = 160; display < 200; display++) {
-    if (fs.existsSync(`/tmp/.X${display}-lock`)) continue;
-    const server = spawn('Xvfb', [`:${display}`, '-screen', '0', '1280x720x24', '-nolisten', 'tcp'], { stdio: 'ignore' });
-    const env = { ...process.env, DISPLAY: `:${display}` };
-    for (let i = 0; i < 50; i++) {
-      try {
-        execFileSync('xdpyinfo', [], { env, stdio: 'ignore' });
-        return { server, env };
-      } catch {
-        await sleep(100);
-      }
-    }
-    server.kill();
-  }
-  throw new Error('no Xvfb');
-}
 
 // Xorg with the dummy driver: monitor A at 0,0 and B at 1920,0, each
 // 1920x1080. The server lives as long as the helper script's standard input
@@ -44,10 +26,7 @@ async function startTwoMonitorDisplay() {
     readline.createInterface({ input: server.stdout }).once('line', resolve);
     server.once('exit', (code) => reject(new Error(`two-monitor display ended with ${code}`)));
   });
-  return {
-    env: { ...process.env, DISPLAY: display.trim() },
-    server: { kill() { server.stdin.end(); return exited; } },
-  };
+  return { env: { ...process.env, DISPLAY: display.trim() }, stop() { server.stdin.end(); return exited; } };
 }
 
 // Our test desktop (tests/browser/desktop): panels, a changing picture and a
@@ -68,15 +47,6 @@ async function startDesktop(env, args) {
   return { events, async stop() { child.stdin.end(); await exited; } };
 }
 
-function bannerShown(env) {
-  try {
-    execFileSync('xdotool', ['search', '--onlyvisible', '--class', 'DravnokRemoteSessionBanner'], { env, stdio: 'ignore' });
-    return true;
-  } catch {
-    return false;
-  }
-}
-
 // Position and size of the banner window, or null while there is none.
 function bannerGeometry(env) {
   try {
@@ -88,12 +58,6 @@ function bannerGeometry(env) {
   } catch {
     return null;
   }
-}
-
-function pointer(env) {
-  const out = execFileSync('xdotool', ['getmouselocation'], { env }).toString();
-  const [, x, y] = out.match(/x:(\d+) y:(\d+)/);
-  return { x: Number(x), y: Number(y) };
 }
 
 async function startAgent(env, mode) {
@@ -108,93 +72,31 @@ async function startAgent(env, mode) {
   return { port, log, async stop() { agent.kill('SIGTERM'); await exited; } };
 }
 
-async function openViewer(port, secret) {
-  const profile = fs.mkdtempSync(path.join(os.tmpdir(), 'dravnok-viewer-'));
-  const context = await chromium.launchPersistentContext(profile, {
-    executablePath: process.env.DRAVNOK_CHROMIUM || '/usr/bin/chromium',
-    headless: true,
-    args: CHROMIUM_FLAGS,
-    viewport: { width: 1280, height: 800 },
-  });
-  const page = context.pages()[0] || (await context.newPage());
-  await page.goto(`http://127.0.0.1:${port}/#secret=${secret}`);
-  return {
-    page,
-    async close() {
-      await context.close().catch(() => {});
-      fs.rmSync(profile, { recursive: true, force: true });
-    },
-  };
-}
-
 // A private desktop (one 1280x720 monitor, or two of 1920x1080 side by side),
 // optionally our test windows on it, an agent and a viewer page; torn down
 // with the test.
 async function startSession(t, { mode = 'control', secret = 'test-secret', env = {}, twoMonitors = false, desktop } = {}) {
-  const x = twoMonitors ? await startTwoMonitorDisplay() : await startXvfb();
+  const x = twoMonitors ? await startTwoMonitorDisplay() : await startXvfb('1280x720x24');
   const windows = desktop ? await startDesktop(x.env, desktop) : null;
   const agent = await startAgent({ ...x.env, ...env }, mode);
-  const viewer = await openViewer(agent.port, secret);
+  const viewer = await launchBrowser(`http://127.0.0.1:${agent.port}/#secret=${secret}`);
   t.after(async () => {
     await viewer.close();
     await agent.stop();
     if (windows) await windows.stop();
-    await x.server.kill();
+    await x.stop();
   });
   return { x, agent, viewer, windows };
 }
 
-test('a controlling session: the page connects, gets the monitor list and moves the pointer', async (t) => {
-  const { x, agent, viewer } = await startSession(t);
-  const page = viewer.page;
-
-  await until('the connection', async () => {
-    const state = await page.textContent('#state');
-    return { ok: state === 'connected', value: state };
-  });
-  const monitors = await until('the monitor list', async () => {
+const monitorList = (page) =>
+  until('the monitor list', async () => {
     const list = await page.evaluate(() => window.dravnokViewer.monitors);
     return { ok: !!list, value: list };
   });
-  await until('the banner', async () => ({ ok: bannerShown(x.env), value: false }));
-  assert.deepStrictEqual(monitors, {
-    type: 'monitors', clip: true, clipwatch: true, active: 0, count: 1,
-    list: [{ i: 0, w: 1280, h: 720, primary: true }],
-  });
-
-  // The screen's colour reaches the page as decoded video.
-  execFileSync('xsetroot', ['-solid', '#1e50c8'], { env: x.env });
-  const pixel = await until('decoded video of the screen', async () => {
-    const p = await page.evaluate(() => {
-      const video = document.getElementById('video');
-      if (!video.videoWidth) return null;
-      const canvas = document.createElement('canvas');
-      canvas.width = video.videoWidth;
-      canvas.height = video.videoHeight;
-      const context = canvas.getContext('2d');
-      context.drawImage(video, 0, 0);
-      return { size: [video.videoWidth, video.videoHeight], rgb: Array.from(context.getImageData(20, 20, 1, 1).data.slice(0, 3)) };
-    });
-    const close = p && Math.abs(p.rgb[0] - 0x1e) < 24 && Math.abs(p.rgb[1] - 0x50) < 24 && Math.abs(p.rgb[2] - 0xc8) < 24;
-    return { ok: close, value: p };
-  }, 30000);
-  assert.deepStrictEqual(pixel.size, [1280, 720]);
-
-  await page.evaluate(() => window.dravnokViewer.sendInput({ type: 'move', x: 0.25, y: 0.5 }));
-  await until('the pointer to move', async () => {
-    const p = pointer(x.env);
-    return { ok: Math.abs(p.x - 320) <= 1 && Math.abs(p.y - 360) <= 1, value: p };
-  });
-
-  await page.click('#disconnect');
-  await until('the helper to end', async () => ({
-    ok: agent.log.some((line) => /remote-helper exited with code 0/.test(line)), value: agent.log.slice(-5),
-  }));
-  assert.strictEqual(bannerShown(x.env), false);
-});
 
 test('a wrong secret is refused and no helper starts', async (t) => {
-  const { x, agent, viewer } = await startSession(t, { secret: 'wrong' });
+  const { agent, viewer } = await startSession(t, { secret: 'wrong' });
   await until('the refusal', async () => {
     const state = await viewer.page.textContent('#state');
     return { ok: state === 'wrong secret', value: state };
@@ -205,10 +107,7 @@ test('a wrong secret is refused and no helper starts', async (t) => {
 test('a view-only session refuses files and injects nothing', async (t) => {
   const { x, agent, viewer } = await startSession(t, { mode: 'view-only' });
   const page = viewer.page;
-  await until('the monitor list', async () => {
-    const list = await page.evaluate(() => window.dravnokViewer.monitors);
-    return { ok: !!list, value: list };
-  });
+  await monitorList(page);
   assert.strictEqual(await page.isHidden('#sas'), true);
   assert.strictEqual(await page.isHidden('#side'), true);
   const before = pointer(x.env);
@@ -315,10 +214,7 @@ test('two monitors: the picture, real and scripted input, a monitor switch, the 
   }, 10000);
   const at = (e, rx, ry) => Math.abs(e.rx - rx) <= 2 && Math.abs(e.ry - ry) <= 2;
 
-  const monitors = await until('the monitor list', async () => {
-    const list = await page.evaluate(() => window.dravnokViewer.monitors);
-    return { ok: !!list, value: list };
-  });
+  const monitors = await monitorList(page);
   assert.deepStrictEqual(monitors, {
     type: 'monitors', clip: true, clipwatch: true, active: 0, count: 2,
     list: [{ i: 0, w: 1920, h: 1080, primary: true }, { i: 1, w: 1920, h: 1080, primary: false }],
@@ -327,6 +223,10 @@ test('two monitors: the picture, real and scripted input, a monitor switch, the 
     const rgb = await videoPixel(page, 60, 60);
     return { ok: near(rgb, RED), value: rgb };
   }, 30000);
+  assert.deepStrictEqual(await page.evaluate(() => {
+    const v = document.getElementById('video');
+    return [v.videoWidth, v.videoHeight];
+  }), [1920, 1080]);
   // The banner sits at the bottom centre of the primary monitor, not across
   // the two.
   const banner = await until('the banner', async () => {
@@ -423,6 +323,7 @@ test('two monitors: the picture, real and scripted input, a monitor switch, the 
   await until('the helper to end', async () => ({
     ok: agent.log.some((line) => /remote-helper exited with code 0/.test(line)), value: agent.log.slice(-5),
   }));
+  assert.strictEqual(bannerGeometry(x.env), null, 'the banner goes with the session');
   const log = fs.readFileSync(logFile).subarray(logFrom).toString('utf8');
   for (const record of [/\[start\] sessionId=/, /\[sdp\] OFFER/, /\[sdp\] ANSWER/, /\[state\] peerConnection -> connected/,
     /\[info\] cc: target=\d+kbps fps=\d+ .* \| \S/, /\[info\] monitor switch requested -> 1/]) {
@@ -469,10 +370,7 @@ const PAGE_PNG_HELPERS = `
 test('clipboard: text and a 300 KB image cross both ways, clipget answers, the watcher pushes X changes', async (t) => {
   const { x, agent, viewer } = await startSession(t);
   const page = viewer.page;
-  await until('the monitor list', async () => {
-    const list = await page.evaluate(() => window.dravnokViewer.monitors);
-    return { ok: !!list, value: list };
-  });
+  await monitorList(page);
   await page.evaluate(PAGE_PNG_HELPERS);
   const lastText = () => page.evaluate(() => window.dravnokViewer.clipboard.lastText);
 
