@@ -1,17 +1,13 @@
 #include "clipboard/base64.h"
 #include "clipboard/clipboard.h"
-#include "clipboard/clipboard_watcher.h"
-#include "clipboard/input_hooks.h"
+#include "clipboard/clipboard_sync.h"
 #include "clipboard/png_codec.h"
 #include "clipboard/x11/private_x_server.h"
-#include "input/input_messages.h"
 
 #include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
 
 #include <chrono>
 #include <fstream>
-#include <mutex>
 #include <thread>
 
 using namespace dravnok::clipboard;
@@ -78,22 +74,6 @@ const std::string kNonBmpText = "caf\xC3\xA9 \xF0\x9F\x98\x80 \xF0\x9D\x84\x9E e
 
 } // namespace
 
-TEST_F(X11Clipboard, TextWithCharactersBeyondTheBasicPlaneCrossesBothWays) {
-  ClipboardState state(false);
-  writeClipboardText(state, kNonBmpText);
-  EXPECT_NE(state.ownClipboardSequence.load(), 0u);
-  EXPECT_EQ(xclipGet("UTF8_STRING"), kNonBmpText);
-  EXPECT_EQ(readClipboardText(), kNonBmpText);
-
-  xclipPut("\xF0\x9F\x8E\x89 from xclip");
-  EXPECT_TRUE(eventually([] { return readClipboardText() == "\xF0\x9F\x8E\x89 from xclip"; }));
-
-  // An empty text is still placed.
-  writeClipboardText(state, "");
-  EXPECT_TRUE(eventually([] { return readClipboardText().empty(); }));
-  EXPECT_EQ(xclipGet("TARGETS").find("UTF8_STRING") != std::string::npos, true);
-}
-
 TEST_F(X11Clipboard, OurImageIsPastedByOtherClientsAndTextReplacesIt) {
   // Large enough to travel in increments.
   const BgraImage image = noise(700, 500);
@@ -115,13 +95,19 @@ TEST_F(X11Clipboard, OurImageIsPastedByOtherClientsAndTextReplacesIt) {
   EXPECT_TRUE(readBack->pixels == image.pixels);
   EXPECT_EQ(readClipboardText(), "");
 
-  writeClipboardText(state, "now text");
-  EXPECT_EQ(readClipboardText(), "now text");
+  writeClipboardText(state, kNonBmpText);
+  EXPECT_EQ(xclipGet("UTF8_STRING"), kNonBmpText);
+  EXPECT_EQ(readClipboardText(), kNonBmpText);
   EXPECT_EQ(readClipboardImagePng(), "");
 
   EXPECT_FALSE(writeClipboardPng(state, "not a png at all"));
   EXPECT_FALSE(writeClipboardPng(state, ""));
-  EXPECT_EQ(readClipboardText(), "now text");
+  EXPECT_EQ(readClipboardText(), kNonBmpText);
+
+  // An empty text is still placed.
+  writeClipboardText(state, "");
+  EXPECT_TRUE(eventually([] { return readClipboardText().empty(); }));
+  EXPECT_NE(xclipGet("TARGETS").find("UTF8_STRING"), std::string::npos);
 }
 
 TEST_F(X11Clipboard, ImagesOfOtherClientsAreReadAsPngOrBitmap) {
@@ -164,105 +150,4 @@ TEST_F(X11Clipboard, ViewOnlyWritesChangeNothing) {
   acceptImageChunk(state, 0, 1, base64Encode(encodePng(4, 4, image.pixels)));
   EXPECT_EQ(readClipboardText(), "theirs");
   EXPECT_EQ(state.ownClipboardSequence.load(), 0u);
-}
-
-TEST_F(X11Clipboard, WatcherPushesOtherClientsChangesOnly) {
-  xclipPut("present before");
-  ASSERT_TRUE(eventually([] { return readClipboardText() == "present before"; }));
-
-  ClipboardState state(false);
-  std::mutex mutex;
-  std::vector<nlohmann::json> sent;
-  std::vector<std::string> log;
-  auto sentCount = [&] {
-    std::lock_guard lock(mutex);
-    return sent.size();
-  };
-  ClipboardWatcher watcher({.ready = {},
-                            .ownSequence = [&] { return state.settledOwnSequence(); },
-                            .send =
-                                [&](const std::string& message) {
-                                  std::lock_guard lock(mutex);
-                                  sent.push_back(nlohmann::json::parse(message));
-                                },
-                            .log =
-                                [&](const std::string& level, const std::string& message) {
-                                  std::lock_guard lock(mutex);
-                                  log.push_back(level + " " + message);
-                                }});
-  watcher.setClipWatch(true);
-  watcher.setClipWatch(true); // already running: nothing
-  ASSERT_TRUE(eventually([&] {
-    std::lock_guard lock(mutex);
-    return !log.empty();
-  }));
-
-  writeClipboardText(state, "our own write");
-  ASSERT_TRUE(eventually([] { return readClipboardText() == "our own write"; }));
-  xclipPut("their change");
-  ASSERT_TRUE(eventually([&] { return sentCount() >= 1; }));
-  std::this_thread::sleep_for(300ms);
-  {
-    std::lock_guard lock(mutex);
-    ASSERT_EQ(sent.size(), 1u);
-    EXPECT_EQ(sent[0], (nlohmann::json{{"type", "clipdata"}, {"text", "their change"}}));
-    sent.clear();
-  }
-
-  // An image of another client goes out in chunks that reassemble.
-  const BgraImage image = noise(400, 300);
-  xclipPut(encodePng(image.width, image.height, image.pixels), "image/png");
-  ASSERT_TRUE(eventually([&] {
-    std::lock_guard lock(mutex);
-    return !sent.empty() && sent.back()["seq"] == sent.back()["total"].get<int>() - 1;
-  }));
-  std::string encoded;
-  {
-    std::lock_guard lock(mutex);
-    EXPECT_GT(sent.size(), 20u);
-    for (size_t i = 0; i < sent.size(); ++i) {
-      EXPECT_EQ(sent[i]["type"], "clipimgdata");
-      EXPECT_EQ(sent[i]["seq"], i);
-      encoded += sent[i]["data"].get<std::string>();
-    }
-  }
-  auto pushed = decodePng(base64Decode(encoded));
-  ASSERT_TRUE(pushed);
-  EXPECT_TRUE(pushed->pixels == image.pixels);
-
-  watcher.setClipWatch(false);
-  std::lock_guard lock(mutex);
-  ASSERT_GE(log.size(), 4u);
-  EXPECT_EQ(log.front(), "info clipboard watcher started");
-  EXPECT_EQ(log[1], "info clipboard change pushed to viewer (12b text, 0b png)");
-  EXPECT_EQ(log.back(), "info clipboard watcher stopped");
-}
-
-TEST_F(X11Clipboard, InputChannelMessagesReachTheClipboardAndClipgetAnswers) {
-  ClipboardState state(false);
-  dravnok::InputInjector injector(false, 640, 480, 0, 0, 0);
-  injector.setClipboardHooks(makeClipboardHooks(state));
-  std::vector<std::string> replies;
-  dravnok::ReplyFn reply = [&](const std::string& message) { replies.push_back(message); };
-
-  dravnok::dispatchInputMessage(injector, R"({"type":"clipboard","text":"via the channel"})", reply);
-  EXPECT_EQ(xclipGet("UTF8_STRING"), "via the channel");
-  dravnok::dispatchInputMessage(injector, R"({"type":"clipget"})", reply);
-  EXPECT_EQ(replies, (std::vector<std::string>{R"({"text":"via the channel","type":"clipdata"})"}));
-
-  const BgraImage image = noise(5, 4);
-  const std::string encoded = base64Encode(encodePng(image.width, image.height, image.pixels));
-  for (int i = 0; i < 2; ++i) {
-    nlohmann::json chunk{
-        {"type", "clipimg"}, {"seq", i}, {"total", 2}, {"data", encoded.substr(i * 40, i ? std::string::npos : 40)}};
-    dravnok::dispatchInputMessage(injector, chunk.dump(), reply);
-  }
-  auto pasted = decodePng(xclipGet("image/png"));
-  ASSERT_TRUE(pasted);
-  EXPECT_TRUE(pasted->pixels == image.pixels);
-
-  // The relay has no reply channel: clipget does nothing there.
-  replies.clear();
-  dravnok::dispatchInputMessage(injector, R"({"type":"clipget"})", dravnok::ReplyFn{});
-  EXPECT_TRUE(replies.empty());
 }
