@@ -47,6 +47,12 @@ protected:
     fb.receiverReports++;
   }
 
+  // One report, then the controller's next pass at the same time.
+  void step(int64_t atMs, uint32_t fraction, int64_t rttMs = -1) {
+    report(atMs, fraction, rttMs);
+    controller->update(atMs);
+  }
+
   void pictureLoss(uint32_t count) { controller->feedback().pictureLossCount += count; }
 
   // A pacer on its own clock, which drains whatever it gets at once.
@@ -72,11 +78,9 @@ protected:
   // From 1.75 Mbps up by 8 % a second; the seventh report (at kT0 + 7000) is
   // the first with 20 % headroom above the 30 fps step.
   void growTowardsThirtyFps() {
-    report(kT0, 26);
-    controller->update(kT0);
+    step(kT0, 26);
     for (int i = 1; i <= 7; ++i) {
-      report(kT0 + 1000 * i, 0);
-      controller->update(kT0 + 1000 * i);
+      step(kT0 + 1000 * i, 0);
     }
   }
 
@@ -141,85 +145,65 @@ TEST_F(RateControllerTest, AnOldRembIsNotLoggedAsTheFirst) {
 
 TEST_F(RateControllerTest, LossAboveTenPercentCutsBy07AtMostOncePerSecond) {
   make();
-  report(kT0, 26);
-  controller->update(kT0);
+  step(kT0, 26);
   EXPECT_EQ(target(), 1'750'000u);
   EXPECT_EQ(fps(), 20); // the frame rate falls in the same step
 
-  report(kT0 + 999, 26);
-  controller->update(kT0 + 999);
+  step(kT0 + 999, 26);
   EXPECT_EQ(target(), 1'750'000u);
 
-  report(kT0 + 1000, 26);
-  controller->update(kT0 + 1000);
+  step(kT0 + 1000, 26);
   EXPECT_NEAR(target(), 1'225'000, 1);
 }
 
 TEST_F(RateControllerTest, CleanReportsGrowByTheirSpacingCappedAtTwoSeconds) {
   make({3'200'000, 2'500'000, 250'000, 1920, 1080});
-  report(kT0, 0);
-  controller->update(kT0); // the first report gets two seconds' worth
+  step(kT0, 0); // the first report gets two seconds' worth
   EXPECT_NEAR(target(), 2'916'000, 1);
-  report(kT0 + 500, 5); // 1.95 % loss still counts as clean
-  controller->update(kT0 + 500);
+  step(kT0 + 500, 5); // 1.95 % loss still counts as clean
   EXPECT_NEAR(target(), 2'916'000 * std::sqrt(1.08), 1);
-  report(kT0 + 1500, 6); // 2.3 %: hold
-  controller->update(kT0 + 1500);
+  step(kT0 + 1500, 6); // 2.3 %: hold
   EXPECT_NEAR(target(), 2'916'000 * std::sqrt(1.08), 1);
-  report(kT0 + 20'000, 0);
-  controller->update(kT0 + 20'000);
+  step(kT0 + 20'000, 0);
   EXPECT_EQ(target(), 3'200'000u); // 1.1664x would pass the maximum
 }
 
 TEST_F(RateControllerTest, RttGrowthCutsBy085AfterTwoHighReports) {
   make();
-  report(kT0, 0, 50);
-  controller->update(kT0);
+  step(kT0, 0, 50);
   EXPECT_NEAR(target(), 2'916'000, 1);
-  report(kT0 + 1000, 0, 201); // above 50 + max(50, 100): first high report
-  controller->update(kT0 + 1000);
+  step(kT0 + 1000, 0, 201); // above 50 + max(50, 100): first high report
   EXPECT_NEAR(target(), 3'149'280, 1);
-  report(kT0 + 2000, 0, 201);
-  controller->update(kT0 + 2000);
+  step(kT0 + 2000, 0, 201);
   EXPECT_NEAR(target(), 3'149'280 * 0.85, 1);
-  report(kT0 + 3000, 0, 150); // not above 150: the count starts again
-  controller->update(kT0 + 3000);
-  report(kT0 + 4000, 0, 201);
-  controller->update(kT0 + 4000);
+  step(kT0 + 3000, 0, 150); // not above 150: the count starts again
+  step(kT0 + 4000, 0, 201);
   EXPECT_NEAR(target(), 3'149'280 * 0.85 * 1.08 * 1.08, 2);
 }
 
 TEST_F(RateControllerTest, TheMinimumRttIsRefreshedAfterThirtySeconds) {
   make();
-  report(kT0, 0, 50);
-  controller->update(kT0);
-  report(kT0 + 31'000, 0, 300); // the path changed; 300 is the new minimum
-  controller->update(kT0 + 31'000);
-  report(kT0 + 32'000, 0, 300);
-  controller->update(kT0 + 32'000);
+  step(kT0, 0, 50);
+  step(kT0 + 31'000, 0, 300); // the path changed; 300 is the new minimum
+  step(kT0 + 32'000, 0, 300);
   EXPECT_NEAR(target(), 2'916'000 * 1.1664 * 1.08, 2);
 }
 
 TEST_F(RateControllerTest, PictureLossStormCutsOnlyAfterTheStartAndWithinTwoSeconds) {
   make();
-  report(kT0, 0);
-  controller->update(kT0);
+  step(kT0, 0);
   pictureLoss(2); // a decoder starting up: no storm yet
-  report(kT0 + 1000, 0);
-  controller->update(kT0 + 1000);
+  step(kT0 + 1000, 0);
   EXPECT_NEAR(target(), 3'149'280, 1);
 
   pictureLoss(2);
-  report(kT0 + 3500, 0);
-  controller->update(kT0 + 3500);
+  step(kT0 + 3500, 0);
   EXPECT_NEAR(target(), 3'149'280 * 0.85, 1);
 
   pictureLoss(1);
-  report(kT0 + 6000, 0);
-  controller->update(kT0 + 6000);
+  step(kT0 + 6000, 0);
   pictureLoss(1); // 2100 ms after the last: a new window
-  report(kT0 + 8100, 0);
-  controller->update(kT0 + 8100);
+  step(kT0 + 8100, 0);
   EXPECT_NEAR(target(), 3'149'280 * 0.85 * 1.1664 * 1.1664, 2);
 }
 
@@ -227,18 +211,15 @@ TEST_F(RateControllerTest, NacksAboveOneInTenPacketsCutBy085) {
   make();
   attachPacer();
   traffic(100);
-  report(kT0, 0);
-  controller->update(kT0); // application-limited: no growth
+  step(kT0, 0); // application-limited: no growth
   EXPECT_EQ(target(), 2'500'000u);
   traffic(100);
   controller->feedback().nackCount += 11;
-  report(kT0 + 1000, 0);
-  controller->update(kT0 + 1000);
+  step(kT0 + 1000, 0);
   EXPECT_NEAR(target(), 2'125'000, 1);
   traffic(100);
   controller->feedback().nackCount += 10;
-  report(kT0 + 2000, 0);
-  controller->update(kT0 + 2000);
+  step(kT0 + 2000, 0);
   EXPECT_NEAR(target(), 2'125'000, 1);
 }
 
@@ -328,11 +309,9 @@ TEST_F(RateControllerTest, ADipBelowTheHeadroomRestartsTheFrameRateWait) {
   make();
   growTowardsThirtyFps();
   pictureLoss(2);
-  report(kT0 + 8000, 0);
-  controller->update(kT0 + 8000); // storm: 0.85x, below 1.2 x the 30 fps step
+  step(kT0 + 8000, 0); // storm: 0.85x, below 1.2 x the 30 fps step
   for (int i = 9; i <= 11; ++i) {
-    report(kT0 + 1000 * i, 0);
-    controller->update(kT0 + 1000 * i);
+    step(kT0 + 1000 * i, 0);
   }
   EXPECT_EQ(fps(), 20); // the first wait would have ended at kT0 + 10000
   controller->update(kT0 + 13'999);
@@ -345,8 +324,7 @@ TEST_F(RateControllerTest, FrameRateRisesOnlyOneStepAtATime) {
   make({8'000'000, 1'000'000, 250'000, 1920, 1080});
   EXPECT_EQ(fps(), 10);
   for (int i = 0; i <= 3; ++i) {
-    report(kT0 + 2000 * i, 0);
-    controller->update(kT0 + 2000 * i); // 1.1664x each; headroom for 15 from kT0 + 4000
+    step(kT0 + 2000 * i, 0); // 1.1664x each; headroom for 15 from kT0 + 4000
   }
   EXPECT_EQ(RateController::fpsFor(target(), 1920, 1080), 20);
   controller->update(kT0 + 7000);
@@ -394,8 +372,7 @@ TEST_F(RateControllerTest, PeriodicLineEveryFiveSecondsWithTheStatisticsAppended
   fb.rembAtMs = kT0 - 10'000; // too old for the first-REMB line
   fb.nackCount = std::numeric_limits<uint32_t>::max();
   pictureLoss(7);
-  report(kT0 + 5000, 26, 9999);
-  controller->update(kT0 + 5000);
+  step(kT0 + 5000, 26, 9999);
   ASSERT_EQ(lines.size(), 2u);
   const std::string& line = lines[1];
   const size_t bar = line.find(" | ");
