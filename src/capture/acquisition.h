@@ -209,4 +209,21 @@ private:
   std::atomic<int> pendingMonitor{-1};
 };
 
+// What a platform's capturer offers its callers about monitors and
+// acquisition, the same everywhere; the platform supplies the backend.
+template <class Frame> class AcquiringCapturer : protected CaptureBackend<Frame> {
+public:
+  void releaseFrame() { acquisition.releaseFrame(); }
+  bool requestMonitor(int index) { return acquisition.requestMonitor(index); }
+
+  const std::vector<MonitorInfo>& monitors() const { return acquisition.monitors; }
+  int currentMonitor() const { return acquisition.currentMonitor; }
+  bool gdiMode() const { return acquisition.gdiMode; }
+  void setSkipUnchangedGdiFrames(bool skip) { acquisition.skipUnchangedGdiFrames = skip; }
+  void setNeedFreshFrame() { acquisition.needFreshFrame = true; }
+
+protected:
+  Acquisition<Frame> acquisition{*this};
+};
+
 } // namespace dravnok::capture

@@ -35,7 +35,7 @@ struct CapturedFrame {
 
 int64_t timestampFrequency();
 
-class ScreenCapturer final : private CaptureBackend<CapturedFrame> {
+class ScreenCapturer final : public AcquiringCapturer<CapturedFrame> {
 public:
   ScreenCapturer() = default;
   ~ScreenCapturer() override;
@@ -46,15 +46,7 @@ public:
   // and fixes the encode size. `maxDimension` 0 keeps the monitor's size.
   bool init(uint32_t maxDimension, std::string& error);
   void acquireFrame(CapturedFrame& out, int timeoutMs);
-  void releaseFrame() { acquisition.releaseFrame(); }
-  bool requestMonitor(int index) { return acquisition.requestMonitor(index); }
-
-  const std::vector<MonitorInfo>& monitors() const { return acquisition.monitors; }
-  int currentMonitor() const { return acquisition.currentMonitor; }
-  bool gdiMode() const { return acquisition.gdiMode; }
-  void setSkipUnchangedGdiFrames(bool skip) { acquisition.skipUnchangedGdiFrames = skip; }
   void setUploadGdiFrames(bool upload) { uploadGdiFrames = upload; }
-  void setNeedFreshFrame() { acquisition.needFreshFrame = true; }
 
   bool createDevice(std::string& error);
   bool openPrimaryDuplication(std::string& error);
@@ -87,7 +79,6 @@ private:
   void computeEncodeSize();
   void releaseGdiObjects();
 
-  Acquisition<CapturedFrame> acquisition{*this};
   uint32_t maxDimension = 0;
   bool encodeSizeFixed = false;
   bool uploadGdiFrames = true;

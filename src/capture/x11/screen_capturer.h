@@ -33,7 +33,7 @@ struct CapturedFrame {
 
 int64_t timestampFrequency();
 
-class ScreenCapturer final : private CaptureBackend<CapturedFrame> {
+class ScreenCapturer final : public AcquiringCapturer<CapturedFrame> {
 public:
   ScreenCapturer();
   ~ScreenCapturer() override;
@@ -44,16 +44,8 @@ public:
   // primary one. `maxDimension` 0 keeps the monitor's size.
   bool init(uint32_t maxDimension, std::string& error);
   void acquireFrame(CapturedFrame& out, int timeoutMs);
-  void releaseFrame() { acquisition.releaseFrame(); }
-  bool requestMonitor(int index) { return acquisition.requestMonitor(index); }
-
-  const std::vector<MonitorInfo>& monitors() const { return acquisition.monitors; }
-  int currentMonitor() const { return acquisition.currentMonitor; }
-  bool gdiMode() const { return acquisition.gdiMode; }
-  void setSkipUnchangedGdiFrames(bool skip) { acquisition.skipUnchangedGdiFrames = skip; }
   // Images are CPU rows on this platform; kept for the callers' settings.
   void setUploadGdiFrames(bool upload) { uploadGdiFrames = upload; }
-  void setNeedFreshFrame() { acquisition.needFreshFrame = true; }
 
   int32_t width = 0, height = 0, left = 0, top = 0;
   int32_t encodeWidth = 0, encodeHeight = 0;
@@ -71,7 +63,6 @@ private:
   bool captureScreenCopy(CapturedFrame& out, bool skipUnchanged) override;
   void setCaptureRectangle(const MonitorInfo& monitor) override;
 
-  Acquisition<CapturedFrame> acquisition{*this};
   std::unique_ptr<x11::DisplayHandle> display;
   // Two copies of the screen taken in turn: the newest is compared with the
   // one before it in place, and either can be handed out without copying.
