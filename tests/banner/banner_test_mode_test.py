@@ -3,37 +3,17 @@
 import os
 import re
 import shutil
-import struct
 import tempfile
 import unittest
 
 import helper_program
+from bitmap import read_bmp
 
 TIMEOUT = 120
 
 CARD = (0x18, 0x1A, 0x20)
 DOT = (0x4C, 0x9A, 0xF5)
 NOT_YET = re.compile(r"^--selftest: not available yet$", re.M)
-
-
-def read_bmp(path):
-    """(width, height, pixel(x, y) -> (r, g, b)) of a 24-bit bottom-up BMP."""
-    with open(path, "rb") as f:
-        data = f.read()
-    if data[:2] != b"BM":
-        raise ValueError("not a bitmap")
-    offset = struct.unpack_from("<I", data, 10)[0]
-    width, height, _, bits = struct.unpack_from("<iiHH", data, 18)
-    if bits != 24 or height <= 0:
-        raise ValueError("unexpected bitmap format")
-    stride = (3 * width + 3) & ~3
-
-    def pixel(x, y):
-        at = offset + (height - 1 - y) * stride + 3 * x
-        b, g, r = data[at:at + 3]
-        return (r, g, b)
-
-    return width, height, pixel
 
 
 def near(a, b, tolerance):

@@ -8,13 +8,13 @@ test stage provides, read through GDI (Wine has no desktop duplication).
 import os
 import re
 import shutil
-import struct
 import subprocess
 import sys
 import tempfile
 import unittest
 
 import helper_program
+from bitmap import read_bmp
 
 
 TIMEOUT = 120
@@ -43,23 +43,6 @@ def paint_root(env, workdir, pattern=True):
     else:
         args = ["-solid", "#000000"]
     subprocess.run(["xsetroot", *args], env=env, check=True, timeout=30)
-
-
-def read_bmp(path):
-    with open(path, "rb") as f:
-        data = f.read()
-    assert data[:2] == b"BM", "not a bitmap"
-    size, offset, header, width, height, planes, bits = struct.unpack_from("<I4xIIiiHH", data, 2)
-    row_bytes = (3 * (width + 1)) & ~3
-    assert (size, offset, header, planes, bits) == (54 + row_bytes * height, 54, 40, 1, 24)
-    assert len(data) == size
-
-    def pixel(x, y):  # top-down coordinates, (R, G, B)
-        base = 54 + (height - 1 - y) * row_bytes + 3 * x
-        b, g, r = data[base:base + 3]
-        return (r, g, b)
-
-    return width, height, pixel
 
 
 def expected_pixel(x, y):
