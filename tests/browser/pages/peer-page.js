@@ -116,7 +116,6 @@
     },
     closeChannel: (label) => state.channels[label].close(),
     closeConnection: () => state.pc.close(),
-    bufferedAmount: (label) => state.channels[label].bufferedAmount,
     channel: (label) => state.channels[label],
     // Video from our side: its inbound statistics and what the page shows.
     async videoStats() {

@@ -14,6 +14,8 @@ extern "C" {
 #include <libavutil/opt.h>
 }
 
+#include "session/video_offer.h"
+
 #include <rtc/rtc.hpp>
 
 #include <nlohmann/json.hpp>
@@ -21,10 +23,7 @@ extern "C" {
 #include <atomic>
 #include <chrono>
 #include <iostream>
-#include <map>
 #include <mutex>
-#include <optional>
-#include <sstream>
 #include <thread>
 #include <vector>
 
@@ -43,48 +42,6 @@ std::mutex outMutex;
 void emit(const json& event) {
   std::lock_guard lock(outMutex);
   std::cout << event.dump() << std::endl;
-}
-
-struct Offered {
-  std::string mid;
-  int payloadType = -1;
-};
-
-// The video section's mid and an H.264 payload type in packetization mode 1
-// (constrained baseline 42e01f preferred).
-std::optional<Offered> findH264(const std::string& sdp) {
-  std::istringstream lines(sdp);
-  std::string line;
-  bool inVideo = false;
-  Offered offered;
-  std::vector<int> h264;
-  std::map<int, std::string> fmtp;
-  while (std::getline(lines, line)) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (line.rfind("m=", 0) == 0) {
-      if (inVideo) break;
-      inVideo = line.rfind("m=video", 0) == 0;
-    } else if (inVideo && line.rfind("a=mid:", 0) == 0) {
-      offered.mid = line.substr(6);
-    } else if (inVideo && line.rfind("a=rtpmap:", 0) == 0 && line.find(" H264/90000") != std::string::npos) {
-      h264.push_back(std::stoi(line.substr(9)));
-    } else if (inVideo && line.rfind("a=fmtp:", 0) == 0) {
-      fmtp[std::stoi(line.substr(7))] = line;
-    }
-  }
-  int fallback = -1;
-  for (int pt : h264) {
-    const auto& params = fmtp[pt];
-    if (params.find("packetization-mode=1") == std::string::npos) continue;
-    if (params.find("profile-level-id=42e01f") != std::string::npos) {
-      offered.payloadType = pt;
-      break;
-    }
-    if (fallback < 0) fallback = pt;
-  }
-  if (offered.payloadType < 0) offered.payloadType = fallback;
-  if (offered.payloadType < 0 || offered.mid.empty()) return std::nullopt;
-  return offered;
 }
 
 // At the network end of the chain: drops chosen RTP packets on their first
@@ -279,15 +236,15 @@ int main() {
         withholdFirstKey = command.value("withholdFirstKeyframe", false);
       } else if (cmd == "offer" && !track) {
         const std::string sdp = command.value("sdp", "");
-        const auto offered = findH264(sdp);
-        if (!offered) throw std::runtime_error("the offer has no usable H.264");
-        rtc::Description::Video video(offered->mid, rtc::Description::Direction::SendOnly);
-        video.addH264Codec(offered->payloadType,
+        dravnok::VideoOfferInfo offered;
+        if (!dravnok::scanVideoOffer(sdp, offered)) throw std::runtime_error("the offer has no usable H.264");
+        rtc::Description::Video video(offered.mid, rtc::Description::Direction::SendOnly);
+        video.addH264Codec(offered.payloadType,
                            "profile-level-id=42e01f;packetization-mode=1;level-asymmetry-allowed=1");
         video.addSSRC(VideoSsrc, "dravnok-remote");
         track = pc->addTrack(video);
         auto config = std::make_shared<rtc::RtpPacketizationConfig>(
-            VideoSsrc, "dravnok-remote", static_cast<uint8_t>(offered->payloadType), rtc::H264RtpPacketizer::ClockRate);
+            VideoSsrc, "dravnok-remote", static_cast<uint8_t>(offered.payloadType), rtc::H264RtpPacketizer::ClockRate);
         auto packetizer =
             std::make_shared<rtc::H264RtpPacketizer>(rtc::NalUnit::Separator::LongStartSequence, config, 1220);
         auto reporter = std::make_shared<rtc::RtcpSrReporter>(config);
