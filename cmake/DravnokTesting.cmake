@@ -51,3 +51,13 @@ function(dravnok_script_test name script)
   set_tests_properties(${name} PROPERTIES LABELS program
                        ENVIRONMENT "PYTHONPATH=${PROJECT_SOURCE_DIR}/tests/lib")
 endfunction()
+
+# A script test of remote-helper: the script gets the program, and in a cross
+# build the emulator that runs it, as tests/lib/helper_program.py reads them.
+function(dravnok_helper_script_test name script)
+  set(_emulator "")
+  if(CMAKE_CROSSCOMPILING_EMULATOR)
+    set(_emulator --emulator ${CMAKE_CROSSCOMPILING_EMULATOR})
+  endif()
+  dravnok_script_test(${name} ${CMAKE_CURRENT_SOURCE_DIR}/${script} --helper $<TARGET_FILE:remote-helper> ${_emulator})
+endfunction()
