@@ -46,6 +46,24 @@ bool cursorNear(int x, int y) {
   return false;
 }
 
+// A client that takes the relay's own process for the pipe's client, once
+// the relay has connected.
+struct TrustingClient : ::testing::Test {
+  LogLines log;
+  uint32_t relayPid = 0;
+  RelayClient client{log.fn(), {[this](void*, uint32_t relay, uint32_t& pid) {
+                       relayPid = relay;
+                       pid = relay;
+                       return true;
+                     }}};
+
+  void SetUp() override {
+    client.start(0, 640, 400, 0, 0);
+    ASSERT_TRUE(log.waitFor(1));
+    ASSERT_TRUE(client.connected()) << log.snapshot().front();
+  }
+};
+
 TEST(RelayClient, RefusesAPipeClientWhoseProcessCannotBeTold) {
   // The system's answer here may be "no process": that is no proof the relay
   // opened the pipe.
@@ -81,17 +99,7 @@ TEST(RelayClient, SystemsOwnClientCheckAcceptsTheRelayOrRefusesIt) {
   EXPECT_EQ(log.snapshot().size(), 1u);
 }
 
-TEST(RelayClient, RelayInjectsWhatIsForwardedAndItsExitIsNoticed) {
-  LogLines log;
-  uint32_t relayPid = 0;
-  RelayClient client(log.fn(), {[&relayPid](void*, uint32_t relay, uint32_t& pid) {
-                       relayPid = relay;
-                       pid = relay;
-                       return true;
-                     }});
-  client.start(0, 640, 400, 0, 0);
-  ASSERT_TRUE(log.waitFor(1));
-  ASSERT_TRUE(client.connected()) << log.snapshot().front();
+TEST_F(TrustingClient, RelayInjectsWhatIsForwardedAndItsExitIsNoticed) {
   EXPECT_EQ(log.snapshot().front(), "[info] input: elevated relay ready (pid " + std::to_string(relayPid) +
                                         ") — windows that run as administrator can be controlled");
 
@@ -120,17 +128,7 @@ TEST(RelayClient, RelayInjectsWhatIsForwardedAndItsExitIsNoticed) {
                                       "administrator windows cannot be controlled"}));
 }
 
-TEST(RelayClient, StopEndsTheRelay) {
-  LogLines log;
-  uint32_t relayPid = 0;
-  RelayClient client(log.fn(), {[&relayPid](void*, uint32_t relay, uint32_t& pid) {
-                       relayPid = relay;
-                       pid = relay;
-                       return true;
-                     }});
-  client.start(0, 640, 400, 0, 0);
-  ASSERT_TRUE(log.waitFor(1));
-  ASSERT_TRUE(client.connected());
+TEST_F(TrustingClient, StopEndsTheRelay) {
   HANDLE relay = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, relayPid);
   ASSERT_TRUE(relay);
   client.stop();
