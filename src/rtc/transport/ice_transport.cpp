@@ -18,6 +18,8 @@ namespace {
 constexpr size_t kMaxQueuedBytes = 4 * 1024 * 1024;
 // Datagrams handled in one pass of the loop before its timers get a turn.
 constexpr size_t kDatagramsPerPass = 128;
+// Datagrams held back before they leave together (one system call for all).
+constexpr size_t kHeldDatagrams = 64;
 
 // libnice wants numeric addresses for its servers.
 std::string resolve(const std::string& host, bool tcp) {
@@ -99,11 +101,13 @@ bool IceTransport::drainReceived() {
     std::swap(receivedSizes_, drainingSizes_);
   }
   const size_t end = std::min(drainingSizes_.size(), drainNext_ + kDatagramsPerPass);
+  holdSends();
   for (; drainNext_ < end && !stopping_; ++drainNext_) {
     const uint32_t size = drainingSizes_[drainNext_];
     if (callbacks_.onPacket) callbacks_.onPacket(draining_.data() + drainOffset_, size);
     drainOffset_ += size;
   }
+  sendHeld();
   const bool more = !stopping_ && (drainNext_ < drainingSizes_.size() || !receivedSizes_.empty());
   if (!more) drainScheduled_ = false;
   return more;
@@ -304,7 +308,49 @@ bool IceTransport::send(const uint8_t* data, size_t size) {
   // flight can come before our side has seen the pair complete.
   std::shared_lock lock(agentMutex_);
   if (stopped_) return false;
+  std::unique_lock held(heldMutex_);
+  if (holding_) {
+    // Other threads' datagrams queue behind the held ones: DTLS drops
+    // records that arrive too far out of order.
+    held_.insert(held_.end(), data, data + size);
+    heldSizes_.push_back(uint32_t(size));
+    if (heldSizes_.size() >= kHeldDatagrams) sendHeldLocked();
+    return true;
+  }
   return nice_agent_send(agent_, streamId_, 1, guint(size), reinterpret_cast<const gchar*>(data)) >= 0;
+}
+
+// Handling a batch of received datagrams answers many of them (SCTP
+// acknowledgements, the data they let go); sending each on its own costs a
+// system call apiece, which is what limits a bulk transfer.
+void IceTransport::holdSends() {
+  std::lock_guard held(heldMutex_);
+  holding_ = true;
+}
+
+void IceTransport::sendHeld() {
+  std::shared_lock lock(agentMutex_);
+  std::lock_guard held(heldMutex_);
+  holding_ = false;
+  if (!stopped_) sendHeldLocked();
+  held_.clear();
+  heldSizes_.clear();
+}
+
+void IceTransport::sendHeldLocked() {
+  if (heldSizes_.empty()) return;
+  std::vector<GOutputVector> vectors(heldSizes_.size());
+  std::vector<NiceOutputMessage> messages(heldSizes_.size());
+  size_t offset = 0;
+  for (size_t i = 0; i < heldSizes_.size(); ++i) {
+    vectors[i] = {held_.data() + offset, heldSizes_[i]};
+    messages[i] = {&vectors[i], 1};
+    offset += heldSizes_[i];
+  }
+  // What the socket cannot take now is lost like on any network path.
+  nice_agent_send_messages_nonblocking(agent_, streamId_, 1, messages.data(), guint(messages.size()), nullptr, nullptr);
+  held_.clear();
+  heldSizes_.clear();
 }
 
 void IceTransport::setState(State state) {

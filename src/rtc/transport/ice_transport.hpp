@@ -46,6 +46,8 @@ public:
   bool addRemoteCandidate(const std::string& candidateLine);
   void remoteGatheringDone();
 
+  // Thread-safe. While the loop handles received datagrams, what it sends in
+  // answer is held and leaves with the rest of that pass (see sendHeld).
   bool send(const uint8_t* data, size_t size);
   bool onLoopThread() const;
   // Runs `task` on the loop thread; dropped once the transport has stopped.
@@ -64,6 +66,9 @@ public:
 
 private:
   void setState(State state);
+  void holdSends();
+  void sendHeld();
+  void sendHeldLocked(); // under agentMutex_ (shared) and heldMutex_, agent not stopped
 
   Callbacks callbacks_;
   GMainContext* context_ = nullptr;
@@ -89,6 +94,11 @@ private:
   size_t drainNext_ = 0;
   size_t drainOffset_ = 0;
   bool drainScheduled_ = false;
+  // Datagrams held back during a pass of the loop, in the order sent.
+  std::mutex heldMutex_;
+  bool holding_ = false;
+  std::vector<uint8_t> held_;
+  std::vector<uint32_t> heldSizes_;
   bool gathering_ = false;
   bool remoteCredentialsSet_ = false;
   bool remoteDone_ = false;
