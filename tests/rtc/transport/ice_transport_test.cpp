@@ -93,3 +93,84 @@ TEST(IceTransport, TimersKeepRunningWhileABurstOfDatagramsIsHandled) {
   ASSERT_EQ(handled.load(), kBurst);
   EXPECT_GT(ticksDuringBurst.load(), 0);
 }
+
+// Answers sent while the loop handles received datagrams are held back and
+// leave together. None may be left behind when the traffic stops, and none
+// may overtake another: DTLS numbers its records as it sends them (under its
+// lock, from any thread) and drops those that arrive far out of order.
+TEST(IceTransport, AnswersAndOtherThreadsDatagramsAllLeaveInTheOrderSent) {
+  constexpr uint32_t kEach = 400;
+  std::atomic<IceTransport*> answererPtr{nullptr};
+  std::mutex sendMutex; // stands for DTLS's lock
+  uint32_t nextNumber = 0;
+  std::mutex mutex;
+  std::vector<uint32_t> arrivals; // record numbers as they arrived
+  std::condition_variable arrived;
+
+  auto numbered = [&](uint8_t kind) {
+    std::vector<uint8_t> d(600, 0x17); // looks like DTLS application data
+    d[1] = kind;
+    return d;
+  };
+  auto sendNumbered = [&](IceTransport& transport, std::vector<uint8_t> d) {
+    std::lock_guard lock(sendMutex);
+    for (int i = 0; i < 4; ++i) d[2 + i] = uint8_t(nextNumber >> (8 * i));
+    ++nextNumber;
+    transport.send(d.data(), d.size());
+  };
+
+  Side askerSide, answererSide;
+  auto answererCallbacks = answererSide.callbacks();
+  answererCallbacks.onPacket = [&](const uint8_t*, size_t) {
+    sendNumbered(*answererPtr.load(), numbered('A'));
+    std::this_thread::sleep_for(100us); // handling takes time: passes hold several answers
+  };
+  auto askerCallbacks = askerSide.callbacks();
+  askerCallbacks.onPacket = [&](const uint8_t* data, size_t size) {
+    if (size < 6) return;
+    uint32_t number = uint32_t(data[2]) | uint32_t(data[3]) << 8 | uint32_t(data[4]) << 16 | uint32_t(data[5]) << 24;
+    std::lock_guard lock(mutex);
+    arrivals.push_back(number);
+    arrived.notify_all();
+  };
+  IceTransport answerer(rtc::Configuration{}, false, answererCallbacks);
+  answererPtr = &answerer;
+  IceTransport asker(rtc::Configuration{}, true, askerCallbacks);
+  answerer.gather();
+  asker.gather();
+  ASSERT_TRUE(answererSide.waitFor([&] { return answererSide.gathered; }));
+  ASSERT_TRUE(askerSide.waitFor([&] { return askerSide.gathered; }));
+  introduce(answerer, asker, askerSide);
+  introduce(asker, answerer, answererSide);
+  ASSERT_TRUE(answererSide.waitFor([&] { return answererSide.connected; }));
+  ASSERT_TRUE(askerSide.waitFor([&] { return askerSide.connected; }));
+
+  auto question = numbered('Q');
+  // A single question is answered although nothing follows it.
+  asker.send(question.data(), question.size());
+  {
+    std::unique_lock lock(mutex);
+    ASSERT_TRUE(arrived.wait_for(lock, 5s, [&] { return arrivals.size() == 1; }));
+  }
+
+  std::thread other([&] {
+    for (uint32_t i = 0; i < kEach; ++i) {
+      sendNumbered(answerer, numbered('O'));
+      if (i % 40 == 0) std::this_thread::sleep_for(1ms);
+    }
+  });
+  for (uint32_t i = 0; i < kEach; ++i) {
+    asker.send(question.data(), question.size());
+    if (i % 40 == 0) std::this_thread::sleep_for(1ms);
+  }
+  other.join();
+  {
+    std::unique_lock lock(mutex);
+    arrived.wait_for(lock, 10s, [&] { return arrivals.size() == 2 * kEach + 1; });
+  }
+  asker.stop();
+  answerer.stop();
+  std::vector<uint32_t> expected(2 * kEach + 1);
+  for (uint32_t i = 0; i < expected.size(); ++i) expected[i] = i;
+  EXPECT_EQ(arrivals, expected);
+}
