@@ -238,8 +238,11 @@ void DtlsTransport::emit(const std::vector<Event>& events, const std::string& re
 bool DtlsTransport::send(const uint8_t* data, size_t size) {
   std::lock_guard lock(mutex_);
   if (!connected_ || finished_) return false;
+  // Nothing here asks OpenSSL why a write failed, so its error queue is
+  // emptied only after a failure, not before every record.
+  if (SSL_write(ssl_, data, int(size)) > 0) return true;
   ERR_clear_error();
-  return SSL_write(ssl_, data, int(size)) > 0;
+  return false;
 }
 
 void DtlsTransport::tick() {
