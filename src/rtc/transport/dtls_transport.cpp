@@ -201,6 +201,9 @@ void DtlsTransport::advanceLocked(std::vector<Event>& events, std::string& reaso
     int rc = SSL_read(ssl_, buffer, sizeof buffer);
     if (rc > 0) {
       data.emplace_back(buffer, buffer + rc);
+      // A datagram usually holds one record: when nothing is left, asking
+      // again would only fail with "want read", at the price of a record.
+      if (BIO_ctrl_pending(in_) == 0 && !SSL_has_pending(ssl_)) return;
       continue;
     }
     int error = SSL_get_error(ssl_, rc);
