@@ -92,6 +92,12 @@ void IceTransport::onPacketReceived(const uint8_t* data, size_t size) {
 }
 
 bool IceTransport::drainReceived() {
+  // stop() dispatches what is left on the context from its own thread, with
+  // the agent locked: nothing may be handled or sent then.
+  if (stopping_) {
+    drainScheduled_ = false;
+    return false;
+  }
   if (drainNext_ == drainingSizes_.size()) {
     draining_.clear();
     drainingSizes_.clear();
@@ -304,6 +310,9 @@ void IceTransport::remoteGatheringDone() {
 }
 
 bool IceTransport::send(const uint8_t* data, size_t size) {
+  // Also keeps a task left on the context, run by stop() with the agent
+  // locked, from locking it again.
+  if (stopping_) return false;
   // libnice refuses by itself while no pair is selected; a peer's first DTLS
   // flight can come before our side has seen the pair complete.
   std::shared_lock lock(agentMutex_);
