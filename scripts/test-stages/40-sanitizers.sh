@@ -34,4 +34,4 @@ ctest --test-dir build/asan -L . -LE '^program$' --output-on-failure -j2
 sanitizer_build build/tsan thread "congestion_tests video_tests files_tests clipboard_tests remote-helper" \
   -DDRAVNOK_RTC_BACKEND=own
 ctest --test-dir build/tsan -L '^(congestion|video|files|clipboard)$' --output-on-failure -j2
-python3 tests/session/session_threads_test.py --helper build/tsan/src/host/remote-helper
+PYTHONPATH=tests/lib python3 tests/session/session_threads_test.py --helper build/tsan/src/host/remote-helper

@@ -4,17 +4,16 @@ can: with and without an offer, by stop or by end of input, at once or after
 the workers have run a while. Every run must end with code 0, quickly, and
 with nothing from a sanitizer on standard error (the sanitizer build of the
 test stage runs this against its own remote-helper)."""
-import argparse
 import json
 import os
 import shutil
 import subprocess
-import sys
 import tempfile
 import time
 import unittest
 
-HELPER = None
+import helper_program
+
 SHUTDOWN_LIMIT = 10.0  # seconds; sanitizer builds are slow
 
 # An offer as a browser makes it: a receive-only H.264 video section and
@@ -63,8 +62,8 @@ class HelperRun:
 
     def __init__(self):
         self.dir = tempfile.mkdtemp(prefix="dravnok-threads-")
-        exe = os.path.join(self.dir, os.path.basename(HELPER))
-        shutil.copy2(HELPER, exe)
+        exe = os.path.join(self.dir, os.path.basename(helper_program.path))
+        shutil.copy2(helper_program.path, exe)
         self.stderr_path = os.path.join(self.dir, "stderr")
         self.stderr = open(self.stderr_path, "wb")
         self.process = subprocess.Popen([exe], stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=self.stderr,
@@ -125,14 +124,5 @@ class SessionThreadsTest(unittest.TestCase):
         self.assertEqual(sum(1 for e in events if e.get("evt") == "answer"), 2, events)
 
 
-def main():
-    global HELPER
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--helper", required=True)
-    args, rest = parser.parse_known_args()
-    HELPER = os.path.abspath(args.helper)
-    unittest.main(argv=[sys.argv[0], "-v", *rest])
-
-
 if __name__ == "__main__":
-    main()
+    helper_program.main()
