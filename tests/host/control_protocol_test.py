@@ -93,18 +93,6 @@ class ControlProtocol(HelperTest):
 
 
 class CommandLineModes(HelperTest):
-    NOT_YET = re.compile(r"^(--[a-z-]+): not available yet\n$")
-
-    def mode_of(self, *args):
-        """The option that ran, or None when the normal mode started."""
-        result = self.helper.run(args)
-        err = result.stderr.decode()
-        match = self.NOT_YET.match(err)
-        if match:
-            self.assertEqual(result.returncode, 2)
-            return match.group(1)
-        return None if result.returncode == 0 and err == "" else (result.returncode, err)
-
     def test_usage_lines_and_exit_codes(self):
         for args, usage in [(["--clip-selftest"], "usage: --clip-selftest <file.png>\n"),
                             (["--clip-readtest"], "usage: --clip-readtest <out.png>\n"),
@@ -114,17 +102,6 @@ class CommandLineModes(HelperTest):
             self.assertEqual(result.returncode, 2, args)
             self.assertEqual(result.stderr.decode(), usage)
             self.assertEqual(result.stdout, b"")
-
-    def test_first_matching_argument_decides(self):
-        cases = [(["--Probe"], None), (["--verbose"], None)]
-        for args, expected in cases:
-            self.assertEqual(self.mode_of(*args), expected, args)
-        for args, option in [(["--verbose", "--probe"], "--probe"), (["--selftest", "--probe"], "--selftest"),
-                             (["--bench", "0"], "--bench"), (["--selftest-cc"], "--selftest-cc")]:
-            got = self.mode_of(*args)
-            if got is None or isinstance(got, tuple):
-                continue  # the mode is built and ran for real: its own tests check it
-            self.assertEqual(got, option, args)
 
     def test_test_modes_never_write_the_log_file(self):
         self.helper.run(["--probe"])
