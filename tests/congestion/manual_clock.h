@@ -26,7 +26,6 @@ public:
     }
     if (done()) return;
     advanceTo(deadlineNs + lateNs_.exchange(0));
-    waits_.fetch_add(1);
     if (onWait_) onWait_(now_.load());
   }
 
@@ -36,7 +35,6 @@ public:
   void freeze() { frozen_.store(true); }
   // Called on the waiting thread after each wait; set before the worker runs.
   void onWait(std::function<void(int64_t nowNs)> hook) { onWait_ = std::move(hook); }
-  int waits() const { return waits_.load(); }
 
 private:
   void advanceTo(int64_t ns) {
@@ -49,7 +47,6 @@ private:
   std::atomic<int64_t> wall_{0};
   std::atomic<int64_t> lateNs_{0};
   std::atomic<bool> frozen_{false};
-  std::atomic<int> waits_{0};
   std::function<void(int64_t)> onWait_;
 };
 

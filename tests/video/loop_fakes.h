@@ -67,7 +67,6 @@ public:
   explicit RecordingEncoder(ManualClock& clock) : clock(clock) {}
   std::vector<EncodeCall> calls;
   int32_t quality = 92;
-  int qualityCalls = 0;
   // Bytes of the next delta frame; key frames are 4x that.
   std::function<size_t()> deltaBytes = [] { return size_t{1000}; };
 
@@ -78,7 +77,6 @@ public:
   }
   std::string describeSettings() override { return "fake"; }
   bool setQuality(int32_t q) override {
-    ++qualityCalls;
     quality = q;
     return true;
   }
