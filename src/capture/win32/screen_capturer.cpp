@@ -3,6 +3,7 @@
 #include "capture/encode_size.h"
 #include "capture/frame_brightness.h"
 #include "capture/win32/hresult_text.h"
+#include "capture/win32/texture_readback.h"
 
 #include <cstring>
 
@@ -190,21 +191,11 @@ bool ScreenCapturer::openDuplicationForMonitor() {
 }
 
 bool ScreenCapturer::isMostlyBlack(ID3D11Texture2D* texture) {
-  if (!texture || !device || !context) return false;
-  D3D11_TEXTURE2D_DESC desc{};
-  texture->GetDesc(&desc);
-  desc.Usage = D3D11_USAGE_STAGING;
-  desc.BindFlags = 0;
-  desc.CPUAccessFlags = D3D11_CPU_ACCESS_READ;
-  desc.MiscFlags = 0;
-  ComPtr<ID3D11Texture2D> staging;
-  if (FAILED(device->CreateTexture2D(&desc, nullptr, &staging))) return false;
-  context->CopyResource(staging.Get(), texture);
-  D3D11_MAPPED_SUBRESOURCE mapped{};
-  if (FAILED(context->Map(staging.Get(), 0, D3D11_MAP_READ, 0, &mapped))) return false;
-  const bool black =
-      capture::isMostlyBlack(static_cast<const uint8_t*>(mapped.pData), mapped.RowPitch, desc.Width, desc.Height);
-  context->Unmap(staging.Get(), 0);
+  bool black = false;
+  readTextureOnce(device.Get(), context.Get(), texture,
+                  [&](const uint8_t* rows, uint32_t pitch, uint32_t width, uint32_t height) {
+                    black = capture::isMostlyBlack(rows, pitch, width, height);
+                  });
   return black;
 }
 

@@ -1,6 +1,7 @@
 // Tries Desktop Duplication on every adapter and output, apart from the
 // capturer, and says what each one delivers.
 #include "capture/frame_brightness.h"
+#include "capture/win32/texture_readback.h"
 #include "diagnostics/modes.h"
 #include "diagnostics/probe_line.h"
 
@@ -19,20 +20,11 @@ using Microsoft::WRL::ComPtr;
 // The brightness of one duplicated frame (every 8th pixel of every 8th
 // row), or -1 when it could not be read back.
 double frameBrightness(ID3D11Device* device, ID3D11DeviceContext* context, ID3D11Texture2D* texture) {
-  D3D11_TEXTURE2D_DESC desc{};
-  texture->GetDesc(&desc);
-  desc.Usage = D3D11_USAGE_STAGING;
-  desc.BindFlags = 0;
-  desc.CPUAccessFlags = D3D11_CPU_ACCESS_READ;
-  desc.MiscFlags = 0;
-  ComPtr<ID3D11Texture2D> staging;
-  if (FAILED(device->CreateTexture2D(&desc, nullptr, &staging))) return -1.0;
-  context->CopyResource(staging.Get(), texture);
-  D3D11_MAPPED_SUBRESOURCE mapped{};
-  if (FAILED(context->Map(staging.Get(), 0, D3D11_MAP_READ, 0, &mapped))) return -1.0;
-  double brightness =
-      capture::meanBrightness(static_cast<const uint8_t*>(mapped.pData), mapped.RowPitch, desc.Width, desc.Height, 8);
-  context->Unmap(staging.Get(), 0);
+  double brightness = -1.0;
+  capture::readTextureOnce(device, context, texture,
+                           [&](const uint8_t* rows, uint32_t pitch, uint32_t width, uint32_t height) {
+                             brightness = capture::meanBrightness(rows, pitch, width, height, 8);
+                           });
   return brightness;
 }
 
