@@ -39,6 +39,15 @@ void convertMappedRowPairAvx2(const uint8_t* top, const uint8_t* bottom, const C
                               uint8_t* lumaTop, uint8_t* lumaBottom, uint8_t* chroma);
 void gatherRowScalar(const uint8_t* row, const int32_t* columns, int width, uint8_t* out);
 
+// For the vector converters, whose quotients hold the value in their upper
+// 16 bits and 0 in their lower 16 bits exactly on a halfway point: rewrites
+// the outputs of one step of `columns` columns that sit on a halfway point
+// with the double expressions. The quotients are in output order (chroma:
+// U, V, U, V ...); `top` and `bottom` are the step's pixels.
+void redoHalfwayPoints(const uint8_t* top, const uint8_t* bottom, int columns, const uint32_t* lumaTopQuotients,
+                       const uint32_t* lumaBottomQuotients, const uint32_t* chromaQuotients, uint8_t* lumaTop,
+                       uint8_t* lumaBottom, uint8_t* chroma);
+
 struct RowKernels {
   RowPairConverter convert;
   RowGatherer gather;

@@ -8,9 +8,9 @@
 // with halved coefficients (all of them are even).
 //
 // Division: in single precision, see fixed_quotient.h. The upper half of
-// each 32-bit result is the value; steps where a lower half is 0 hold a
-// halfway point and are redone by the scalar converter. Values are at
-// least 16, so an upper half is never 0.
+// each 32-bit result is the value; a lower half of 0 marks a halfway
+// point, whose output is then redone with the double expression. Values
+// are at least 16, so an upper half is never 0.
 //
 // Built for every CPU and chosen at run time, hence the function-level
 // target attributes.
@@ -64,6 +64,8 @@ DRAVNOK_AVX2 inline Constants makeConstants() {
   k.chromaOffset = _mm256_set1_epi32(kChromaOffset);
   return k;
 }
+
+DRAVNOK_AVX2 inline void store(void* at, __m256i value) { _mm256_storeu_si256(static_cast<__m256i*>(at), value); }
 
 DRAVNOK_AVX2 inline __m256i fixedQuotient(__m256i offsetNumerator, __m256 scale, __m256 bias) {
   return _mm256_cvtps_epi32(_mm256_fmadd_ps(_mm256_castsi256_ps(offsetNumerator), scale, bias));
@@ -153,12 +155,21 @@ DRAVNOK_AVX2 inline void convertRows(const Columns& columns, const uint8_t* top,
     _mm_storeu_si128(reinterpret_cast<__m128i*>(lumaBottom + x), _mm256_extracti128_si256(luma, 1));
     _mm_storeu_si128(reinterpret_cast<__m128i*>(chroma + x), _mm256_castsi256_si128(uv));
     if (_mm256_movemask_epi8(_mm256_cmpeq_epi16(lowest, _mm256_setzero_si256())) != 0) {
+      // Rare: the quotients are formed again rather than kept in registers.
       uint8_t pixels[2][64];
-      _mm256_storeu_si256(reinterpret_cast<__m256i*>(pixels[0]), t0);
-      _mm256_storeu_si256(reinterpret_cast<__m256i*>(pixels[0] + 32), t1);
-      _mm256_storeu_si256(reinterpret_cast<__m256i*>(pixels[1]), b0);
-      _mm256_storeu_si256(reinterpret_cast<__m256i*>(pixels[1] + 32), b1);
-      convertRowPairScalar(pixels[0], pixels[1], 16, lumaTop + x, lumaBottom + x, chroma + x);
+      uint32_t quotients[3][kColumnsPerStep];
+      store(pixels[0], t0);
+      store(pixels[0] + 32, t1);
+      store(pixels[1], b0);
+      store(pixels[1] + 32, b1);
+      store(quotients[0], luma8(k, t0));
+      store(quotients[0] + 8, luma8(k, t1));
+      store(quotients[1], luma8(k, b0));
+      store(quotients[1] + 8, luma8(k, b1));
+      store(quotients[2], chroma8(k, t0, b0));
+      store(quotients[2] + 8, chroma8(k, t1, b1));
+      redoHalfwayPoints(pixels[0], pixels[1], kColumnsPerStep, quotients[0], quotients[1], quotients[2], lumaTop + x,
+                        lumaBottom + x, chroma + x);
     }
   }
 }

@@ -11,6 +11,11 @@
 #include "video/fixed_quotient.h"
 #include "video/nv12_rows.h"
 
+// GCC 12's 512-bit intrinsics start from a deliberately undefined register
+// and then warn that it may be used uninitialized.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 #include <immintrin.h>
 
 #define DRAVNOK_AVX512 __attribute__((target("avx512f,avx512bw,avx512vbmi,avx512vnni")))
@@ -126,7 +131,16 @@ DRAVNOK_AVX512 void convertRowPairAvx512(const uint8_t* top, const uint8_t* bott
     lowest = lower(lowest, lower(uv0, uv1));
     store32(chroma + x, _mm512_permutex2var_epi8(uv0, k.upperBytes, uv1));
     if (_mm512_testn_epi16_mask(lowest, lowest) != 0) {
-      convertRowPairScalar(top + 4 * x, bottom + 4 * x, kColumns, lumaTop + x, lumaBottom + x, chroma + x);
+      // Rare: the quotients are formed again rather than kept in registers.
+      uint32_t quotients[3][kColumns];
+      _mm512_storeu_si512(quotients[0], luma16(k, t0));
+      _mm512_storeu_si512(quotients[0] + 16, luma16(k, t1));
+      _mm512_storeu_si512(quotients[1], luma16(k, b0));
+      _mm512_storeu_si512(quotients[1] + 16, luma16(k, b1));
+      _mm512_storeu_si512(quotients[2], chroma16(k, t0, b0));
+      _mm512_storeu_si512(quotients[2] + 16, chroma16(k, t1, b1));
+      redoHalfwayPoints(top + 4 * x, bottom + 4 * x, kColumns, quotients[0], quotients[1], quotients[2], lumaTop + x,
+                        lumaBottom + x, chroma + x);
     }
     if (x == width - kColumns) break;
   }

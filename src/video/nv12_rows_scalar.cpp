@@ -24,6 +24,26 @@ void convertRowPairScalar(const uint8_t* top, const uint8_t* bottom, int width, 
   }
 }
 
+void redoHalfwayPoints(const uint8_t* top, const uint8_t* bottom, int columns, const uint32_t* lumaTopQuotients,
+                       const uint32_t* lumaBottomQuotients, const uint32_t* chromaQuotients, uint8_t* lumaTop,
+                       uint8_t* lumaBottom, uint8_t* chroma) {
+  constexpr uint32_t kFraction = 0xFFFF;
+  for (int x = 0; x < columns; ++x) {
+    if ((lumaTopQuotients[x] & kFraction) == 0) lumaTop[x] = lumaByDouble(top[4 * x], top[4 * x + 1], top[4 * x + 2]);
+    if ((lumaBottomQuotients[x] & kFraction) == 0) {
+      lumaBottom[x] = lumaByDouble(bottom[4 * x], bottom[4 * x + 1], bottom[4 * x + 2]);
+    }
+    if ((chromaQuotients[x] & kFraction) != 0) continue;
+    const int left = 4 * (x & ~1);
+    uint32_t sums[3];
+    for (int channel = 0; channel < 3; ++channel) {
+      sums[channel] =
+          top[left + channel] + top[left + 4 + channel] + bottom[left + channel] + bottom[left + 4 + channel];
+    }
+    chroma[x] = (x & 1) ? chromaVByDouble(sums[0], sums[1], sums[2]) : chromaUByDouble(sums[0], sums[1], sums[2]);
+  }
+}
+
 void gatherRowScalar(const uint8_t* row, const int32_t* columns, int width, uint8_t* out) {
   for (int x = 0; x < width; ++x) std::memcpy(out + 4 * x, row + columns[x], 4);
 }
