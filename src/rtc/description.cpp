@@ -34,6 +34,28 @@ optional<Description::Direction> directionFrom(const string& key) {
   return nullopt;
 }
 
+// "<id>[/<direction>] <uri> [<attributes>]"; empty when the id is not one
+// that RFC 8285 allows (1 to 255) or the URI is missing: such a line is
+// then kept as an attribute like any unknown one.
+optional<Description::Entry::ExtMap> extMapFrom(const string& value) {
+  auto words = splitWords(value);
+  if (words.size() < 2) return nullopt;
+  Description::Entry::ExtMap map;
+  string& head = words[0];
+  if (size_t slash = head.find('/'); slash != string::npos) {
+    auto dir = directionFrom(head.substr(slash + 1));
+    if (!dir) return nullopt;
+    map.direction = *dir;
+    head.erase(slash);
+  }
+  auto id = impl::parseUnsigned(head);
+  if (!id || *id < 1 || *id > 255) return nullopt;
+  map.id = static_cast<int>(*id);
+  map.uri = words[1];
+  for (size_t i = 2; i < words.size(); ++i) map.attributes += (i > 2 ? " " : "") + words[i];
+  return map;
+}
+
 string randomSessionId() {
   std::random_device device;
   std::uniform_int_distribution<uint64_t> dist(1, (uint64_t(1) << 62));
@@ -50,6 +72,8 @@ Description::Entry::Entry(string type, string mid, Direction dir)
 void Description::Entry::parseAttribute(const string& key, const string& value, const string& line) {
   if (key == "mid") {
     mid_ = value;
+  } else if (auto map = key == "extmap" ? extMapFrom(value) : nullopt) {
+    extMaps_[map->id] = std::move(*map);
   } else if (auto dir = directionFrom(key)) {
     direction_ = *dir;
   } else {
@@ -65,6 +89,13 @@ string Description::Entry::formatLine() const {
 
 void Description::Entry::generateAttributes(std::vector<string>& lines) const {
   if (auto text = directionText(direction_); !text.empty()) lines.push_back("a=" + text);
+  for (const auto& [id, map] : extMaps_) {
+    string line = "a=extmap:" + std::to_string(id);
+    if (auto dir = directionText(map.direction); !dir.empty()) line += "/" + dir;
+    line += " " + map.uri;
+    if (!map.attributes.empty()) line += " " + map.attributes;
+    lines.push_back(std::move(line));
+  }
   for (const auto& a : attributes_) lines.push_back("a=" + a);
 }
 

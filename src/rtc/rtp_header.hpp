@@ -29,8 +29,25 @@ std::optional<RtpHeader> parseRtpHeader(std::span<const byte> packet);
 // when the padding count is 0 or larger than what follows the header.
 std::optional<size_t> rtpPayloadSize(std::span<const byte> packet, const RtpHeader& header);
 
-// Writes a 12-byte header without CSRCs or extension at `out`.
-void writeRtpHeader(byte* out, bool marker, uint8_t payloadType, uint16_t sequenceNumber, uint32_t timestamp,
-                    SSRC ssrc);
+// Writes a 12-byte header without CSRCs at `out`. With `extension` the X bit
+// is set: a header extension block must follow right after it.
+void writeRtpHeader(byte* out, bool marker, uint8_t payloadType, uint16_t sequenceNumber, uint32_t timestamp, SSRC ssrc,
+                    bool extension = false);
+
+// One element of a header extension block in the one-byte header form
+// (RFC 8285 section 4.2): id 1 to 14 and 1 to 16 data octets.
+struct ExtensionElement {
+  uint8_t id = 0;
+  std::span<const byte> data;
+};
+
+// Octets of the block that carries `elements`: the 4-octet block header, each
+// element's header and data, and zero padding to a multiple of 4. 0 for no
+// elements (no block at all).
+size_t oneByteExtensionSize(std::span<const ExtensionElement> elements);
+
+// Writes that block at `out`. Elements with an id or size the form cannot
+// carry are the caller's fault; they are left out rather than written wrong.
+void writeOneByteExtension(byte* out, std::span<const ExtensionElement> elements);
 
 } // namespace rtc::impl

@@ -36,12 +36,23 @@ void Track::close() { setClosed(); }
 size_t Track::maxMessageSize() const { return 1200; }
 
 void Track::setMediaHandler(shared_ptr<MediaHandler> handler) {
-  Description::Media description = this->description();
+  optional<Description::Media> description;
   {
     std::lock_guard lock(mutex_);
     handler_ = handler;
+    description = negotiated_.value_or(description_);
   }
-  for (auto h = handler; h; h = h->next()) h->media(description);
+  for (auto h = handler; h; h = h->next()) h->media(*description);
+}
+
+void Track::setNegotiated(Description::Media negotiated) {
+  shared_ptr<MediaHandler> handler;
+  {
+    std::lock_guard lock(mutex_);
+    negotiated_ = negotiated;
+    handler = handler_;
+  }
+  for (auto h = handler; h; h = h->next()) h->media(negotiated);
 }
 
 void Track::chainMediaHandler(shared_ptr<MediaHandler> handler) {

@@ -1,6 +1,7 @@
 #include "transport/peer_connection.hpp"
 
 #include "dcep.hpp"
+#include "header_extensions.hpp"
 #include "log.hpp"
 #include "packet_kind.hpp"
 
@@ -239,6 +240,7 @@ void PeerConnection::setLocalDescription(Description::Type type) {
 void PeerConnection::setLocalDescriptionLocked(Description::Type type) {
   Description description("");
   std::shared_ptr<IceTransport> ice;
+  std::vector<std::pair<shared_ptr<Track>, Description::Media>> negotiated;
   {
     std::lock_guard lock(mutex_);
     if (closed_) throw std::logic_error("the connection is closed");
@@ -264,8 +266,19 @@ void PeerConnection::setLocalDescriptionLocked(Description::Type type) {
     }
     local_ = description;
     ice = ice_;
-    if (type == Description::Type::Answer) startDtlsLocked();
+    if (type == Description::Type::Answer) {
+      startDtlsLocked();
+      for (int i = 0; i < description.mediaCount(); ++i) {
+        auto media = std::dynamic_pointer_cast<Description::Media>(description.entry(i));
+        if (!media) continue;
+        for (const auto& track : tracks_) {
+          if (track->mid() == media->mid()) negotiated.emplace_back(track, *media);
+        }
+      }
+    }
   }
+  // The handlers hear it outside the lock: they are the application's code.
+  for (auto& [track, media] : negotiated) track->setNegotiated(std::move(media));
   post([weak = weak_from_this(), description] {
     auto self = weak.lock();
     if (!self) return;
@@ -301,6 +314,7 @@ Description PeerConnection::buildAnswerLocked(const Description& offer) const {
         if (track->mid() != offered->mid()) continue;
         auto media = std::make_shared<Description::Media>(track->description());
         media->setProtocol(offered->protocol());
+        impl::answerExtMaps(*offered, *media);
         auto theirs = offered->direction();
         // A direction that the offer does not allow turns inactive.
         if (theirs == Description::Direction::SendOnly || theirs == Description::Direction::Inactive) {

@@ -21,6 +21,14 @@ public:
   // One m= section.
   class Entry {
   public:
+    // An RTP header extension mapping (RFC 8285): "a=extmap:<id>[/<direction>] <uri> [<attributes>]".
+    struct ExtMap {
+      int id = 0;
+      string uri;
+      string attributes;
+      Direction direction = Direction::Unknown;
+    };
+
     Entry(string type, string mid, Direction dir = Direction::Unknown);
     virtual ~Entry() = default;
 
@@ -38,6 +46,10 @@ public:
     // Attribute lines (without "a=") that the structured fields do not cover.
     const std::vector<string>& attributes() const { return attributes_; }
     void addAttribute(string attribute) { attributes_.push_back(std::move(attribute)); }
+    // Header extension mappings by id; adding one under a used id replaces it.
+    void addExtMap(ExtMap map) { extMaps_[map.id] = std::move(map); }
+    void removeExtMap(int id) { extMaps_.erase(id); }
+    const std::map<int, ExtMap>& extMaps() const { return extMaps_; }
 
     // The section's lines from "m=" on, each ending in `eol`. Transport
     // attributes (ICE credentials, fingerprint, setup) are added by the
@@ -57,6 +69,7 @@ public:
     bool removed_ = false;
     std::vector<string> formats_;
     std::vector<string> attributes_;
+    std::map<int, ExtMap> extMaps_;
   };
 
   // The data channel section (SCTP over DTLS).

@@ -40,6 +40,10 @@ public:
 
   // Used by the connection that carries the track.
   void attach(std::weak_ptr<impl::TrackSink> sink);
+  // The track's section as negotiated (our answer's): what the handlers are
+  // told from now on, so that they use what the peer agreed to (header
+  // extensions). `description()` stays what the track was made with.
+  void setNegotiated(Description::Media negotiated);
   void setOpen();
   bool setClosed();
   // An RTP or RTCP packet from the network, already decrypted.
@@ -52,6 +56,7 @@ private:
 
   mutable std::mutex mutex_;
   Description::Media description_;
+  optional<Description::Media> negotiated_;
   shared_ptr<MediaHandler> handler_;
   std::weak_ptr<impl::TrackSink> sink_;
   std::atomic<bool> open_{false};
