@@ -207,7 +207,16 @@ void IceTransport::stop() {
   // Queued datagrams are dropped, also by the final drain of the context below.
   stopping_ = true;
   if (thread_.joinable()) {
-    g_main_loop_quit(loop_);
+    // A quit that comes before the thread has entered g_main_loop_run is
+    // forgotten when it does, and the join would wait for ever; a source
+    // that quits from inside the loop works whenever the loop runs.
+    g_main_context_invoke(
+        context_,
+        [](gpointer loop) -> gboolean {
+          g_main_loop_quit(static_cast<GMainLoop*>(loop));
+          return G_SOURCE_REMOVE;
+        },
+        loop_);
     thread_.join();
   }
   std::unique_lock lock(agentMutex_);
