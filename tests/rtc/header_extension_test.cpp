@@ -75,7 +75,6 @@ TEST(HeaderExtensions, AnswerEchoesOfferedPlayoutDelayOnly) {
 TEST(HeaderExtensions, OneByteBlockIsFramedAndPadded) {
   using rtc::impl::ExtensionElement;
   const auto delay = rtc::impl::playoutDelayData(0, 0);
-  const auto threeOctets = bytes({1, 2, 3});
   const auto twoOctets = bytes({7, 8});
 
   // playout delay alone: one word, no padding needed.
@@ -90,21 +89,14 @@ TEST(HeaderExtensions, OneByteBlockIsFramedAndPadded) {
   rtc::impl::writeOneByteExtension(block.data(), two);
   EXPECT_EQ(block, bytes({0xBE, 0xDE, 0, 2, 0x52, 0, 0, 0, 0x91, 7, 8, 0}));
 
-  const ExtensionElement three[] = {{1, threeOctets}, {5, delay}, {9, twoOctets}};
-  block.assign(rtc::impl::oneByteExtensionSize(three), std::byte{0xEE});
-  rtc::impl::writeOneByteExtension(block.data(), three);
-  EXPECT_EQ(block, bytes({0xBE, 0xDE, 0, 3, 0x12, 1, 2, 3, 0x52, 0, 0, 0, 0x91, 7, 8, 0}));
-
   // Elements the form cannot carry are left out, not written wrong.
   const auto seventeen = filled(17, 1);
   const ExtensionElement unfit[] = {{0, delay}, {15, delay}, {3, seventeen}, {4, {}}};
   EXPECT_EQ(rtc::impl::oneByteExtensionSize(unfit), 0u);
 
-  // 12-bit fields in 10 ms units, clamped.
-  const auto small = rtc::impl::playoutDelayData(1, 2);
-  EXPECT_EQ(rtc::binary(small.begin(), small.end()), bytes({0x00, 0x10, 0x02}));
-  const auto clamped = rtc::impl::playoutDelayData(0xFFFF, 0x1000);
-  EXPECT_EQ(rtc::binary(clamped.begin(), clamped.end()), bytes({0xFF, 0xFF, 0xFF}));
+  // Minimum in the first 12 bits, maximum in the last; clamped.
+  const auto range = rtc::impl::playoutDelayData(1, 0x1000);
+  EXPECT_EQ(rtc::binary(range.begin(), range.end()), bytes({0x00, 0x1F, 0xFF}));
 }
 
 TEST(HeaderExtensions, PacketsAskForZeroPlayoutDelayOnceNegotiated) {
@@ -131,7 +123,6 @@ TEST(HeaderExtensions, PacketsAskForZeroPlayoutDelayOnceNegotiated) {
     ASSERT_TRUE(header);
     EXPECT_EQ(header->headerSize, 20u);
     EXPECT_EQ(rtc::impl::rtpPayloadSize(p, *header), p.size() - 20);
-    EXPECT_EQ(header->marker, i + 1 == stamped.size());
   }
 
   // A renegotiation without it stops the stamping.

@@ -42,6 +42,7 @@ Answered answer(const std::string& offer) {
   pc->setRemoteDescription(rtc::Description(offer, "offer"));
   std::unique_lock lock(mutex);
   cv.wait_for(lock, std::chrono::seconds(10), [&] { return !sdp.empty(); });
+  lock.unlock();
   pc->close();
   return {sdp, packetizer};
 }
