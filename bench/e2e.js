@@ -160,13 +160,19 @@ async function measureSession(options, drawLogPath) {
     const drawn = readDrawLog(drawLogPath);
     const latencies = [];
     const toReceive = [];
+    const afterReceive = [];
     for (const [value, [shownMs, receivedMs]] of probe.seen) {
       if (!drawn.has(value)) continue;
       latencies.push(shownMs - drawn.get(value));
-      if (Number.isFinite(receivedMs)) toReceive.push(receivedMs - drawn.get(value));
+      if (Number.isFinite(receivedMs)) {
+        toReceive.push(receivedMs - drawn.get(value));
+        afterReceive.push(shownMs - receivedMs);
+      }
     }
     latencies.sort((a, b) => a - b);
     toReceive.sort((a, b) => a - b);
+    afterReceive.sort((a, b) => a - b);
+    const decoded = Math.max(1, after.framesDecoded - before.framesDecoded);
     const seconds = (after.at - before.at) / 1000;
     const frames = after.framesReceived - before.framesReceived;
     const helperCpu = cpuAfter - cpuBefore;
@@ -177,7 +183,13 @@ async function measureSession(options, drawLogPath) {
       receiveP50: percentile(toReceive, 50),
       jitterBufferMs: (1000 * (after.jitterBufferDelay - before.jitterBufferDelay)) /
         Math.max(1, after.jitterBufferEmittedCount - before.jitterBufferEmittedCount),
-      decodeMs: (1000 * (after.totalDecodeTime - before.totalDecodeTime)) / Math.max(1, after.framesDecoded - before.framesDecoded),
+      // The browser's share: last packet in to display, and what getStats
+      // says about it (processing is first packet in to decoded).
+      afterReceiveP50: percentile(afterReceive, 50),
+      afterReceiveP95: percentile(afterReceive, 95),
+      decodeMs: (1000 * (after.totalDecodeTime - before.totalDecodeTime)) / decoded,
+      processingMs: (1000 * (after.totalProcessingDelay - before.totalProcessingDelay)) / decoded,
+      framesDropped: after.framesDropped - before.framesDropped,
       drawn: drawn.size,
       fps: (after.framesDecoded - before.framesDecoded) / seconds,
       kbps: ((after.bytesReceived - before.bytesReceived) * 8) / seconds / 1000,

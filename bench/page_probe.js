@@ -76,6 +76,7 @@
           jitterBufferDelay: report.jitterBufferDelay || 0,
           jitterBufferEmittedCount: report.jitterBufferEmittedCount || 0,
           totalDecodeTime: report.totalDecodeTime || 0,
+          totalProcessingDelay: report.totalProcessingDelay || 0,
           width: report.frameWidth || 0,
           height: report.frameHeight || 0,
         };
