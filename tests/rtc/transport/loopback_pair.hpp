@@ -55,6 +55,15 @@ struct LoopbackPair {
     answerer->onStateChange([this](rtc::PeerConnection::State s) { states.update([&] { answererState = s; }); });
   }
 
+  // The peers report their last state change while they close; `states`
+  // must still exist then, so they close before the members go.
+  ~LoopbackPair() {
+    if (offerer) offerer->close();
+    if (answerer) answerer->close();
+  }
+  LoopbackPair(const LoopbackPair&) = delete;
+  LoopbackPair& operator=(const LoopbackPair&) = delete;
+
   static void addWhenReady(const std::shared_ptr<rtc::PeerConnection>& pc, const rtc::Candidate& c) {
     for (int i = 0; i < 200 && !pc->remoteDescription(); ++i)
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
