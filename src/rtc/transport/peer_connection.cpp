@@ -501,11 +501,20 @@ void PeerConnection::onMedia(const uint8_t* data, size_t size) {
 
 void PeerConnection::onTick() {
   std::shared_ptr<DtlsTransport> dtls;
+  std::shared_ptr<SctpTransport> sctp;
   {
     std::lock_guard lock(mutex_);
     dtls = dtls_;
+    sctp = sctp_;
   }
   if (dtls) dtls->tick();
+  // What usrsctp's timers leave readable (an association that timed out) or
+  // writable (abandoned messages) is picked up here even when no packet
+  // comes any more.
+  if (sctp) {
+    sctp->readPending();
+    sctp->writable();
+  }
 }
 
 void PeerConnection::onDtlsConnected() {
@@ -543,8 +552,8 @@ void PeerConnection::onDtlsConnected() {
       callbacks.onState = [weak](SctpTransport::State s) {
         if (auto self = weak.lock()) self->onSctpState(s);
       };
-      callbacks.onMessage = [weak](uint16_t stream, uint32_t ppid, binary data) {
-        if (auto self = weak.lock()) self->onSctpMessage(stream, ppid, std::move(data));
+      callbacks.onMessage = [weak](uint16_t stream, uint32_t ppid, binary data, SctpTransport::Receipt receipt) {
+        if (auto self = weak.lock()) self->onSctpMessage(stream, ppid, std::move(data), std::move(receipt));
       };
       callbacks.onSent = [weak](uint16_t stream, size_t size) {
         if (auto self = weak.lock()) self->onSctpSent(stream, size);
@@ -625,7 +634,7 @@ void PeerConnection::onSctpState(SctpTransport::State state) {
   }
 }
 
-void PeerConnection::onSctpMessage(uint16_t stream, uint32_t ppid, binary data) {
+void PeerConnection::onSctpMessage(uint16_t stream, uint32_t ppid, binary data, SctpTransport::Receipt receipt) {
   shared_ptr<DataChannel> channel;
   std::shared_ptr<SctpTransport> sctp;
   {
@@ -699,7 +708,11 @@ void PeerConnection::onSctpMessage(uint16_t stream, uint32_t ppid, binary data) 
   default:
     return; // unknown payloads are not ours to interpret
   }
-  post([channel, message = std::move(message)]() mutable { channel->triggerMessage(std::move(message)); });
+  // The receipt goes once the application has had the message, which lets
+  // the transport read on.
+  post([channel, message = std::move(message), receipt = std::move(receipt)]() mutable {
+    channel->triggerMessage(std::move(message));
+  });
 }
 
 void PeerConnection::onSctpSent(uint16_t stream, size_t size) {

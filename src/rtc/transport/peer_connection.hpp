@@ -76,7 +76,7 @@ private:
   void onDtlsConnected();
   void onMedia(const uint8_t* data, size_t size);
   void onSctpState(SctpTransport::State state);
-  void onSctpMessage(uint16_t stream, uint32_t ppid, binary data);
+  void onSctpMessage(uint16_t stream, uint32_t ppid, binary data, SctpTransport::Receipt receipt);
   void onSctpSent(uint16_t stream, size_t size);
   void onIncomingReset(uint16_t stream);
 

@@ -47,6 +47,16 @@ Registry& registry() {
   return instance;
 }
 
+// Undelivered received bytes (with a share for each message's own upkeep) at
+// which reading from usrsctp stops, and below which it resumes.
+constexpr size_t kReadPauseAt = 4 * 1024 * 1024;
+constexpr size_t kReadResumeBelow = kReadPauseAt / 2;
+
+// While usrsctp handles a packet on this thread, its upcall only notes what
+// became readable or writable; that is taken care of right after.
+thread_local uintptr_t tlInputFor = 0;
+thread_local int tlInputEvents = 0;
+
 int onOutput(void* addr, void* buffer, size_t length, uint8_t, uint8_t) {
   auto transport = registry().find(reinterpret_cast<uintptr_t>(addr));
   if (!transport) return -1;
@@ -55,19 +65,21 @@ int onOutput(void* addr, void* buffer, size_t length, uint8_t, uint8_t) {
   return transport->outgoing(buffer, length);
 }
 
-int onReceive(struct socket*, union sctp_sockstore, void* data, size_t size, struct sctp_rcvinfo info, int flags,
-              void* ulp) {
-  auto transport = registry().find(reinterpret_cast<uintptr_t>(ulp));
-  if (transport && data) {
-    transport->received(data, size, info.rcv_sid, ntohl(info.rcv_ppid), flags);
+// Without a receive callback usrsctp keeps received data in the socket until
+// we read it, which is what lets its receive window throttle the peer. It
+// calls this after handling input or a timer; the transport is looked up by
+// number, as in onOutput.
+void onUpcall(struct socket* sock, void* arg, int) {
+  int events = usrsctp_get_events(sock);
+  if (events <= 0) return;
+  if (tlInputFor == reinterpret_cast<uintptr_t>(arg)) {
+    tlInputEvents |= events;
+    return;
   }
-  std::free(data);
-  return 1;
-}
-
-int onWritable(struct socket*, uint32_t, void* ulp) {
-  if (auto transport = registry().find(reinterpret_cast<uintptr_t>(ulp))) transport->writable();
-  return 0;
+  auto transport = registry().find(reinterpret_cast<uintptr_t>(arg));
+  if (!transport) return;
+  if (events & SCTP_EVENT_WRITE) transport->writable();
+  if (events & (SCTP_EVENT_READ | SCTP_EVENT_ERROR)) transport->readable();
 }
 
 // usrsctp without its own threads: one timer thread of ours drives it while
@@ -171,14 +183,14 @@ bool SctpTransport::start() {
   std::lock_guard lock(socketMutex_);
   auto* ulp = reinterpret_cast<void*>(id_);
   usrsctp_register_address(ulp);
-  // Tell us when the send buffer has room for a quarter of it again.
-  sock_ = usrsctp_socket(AF_CONN, SOCK_STREAM, IPPROTO_SCTP, onReceive, onWritable, 1024 * 1024, ulp);
+  sock_ = usrsctp_socket(AF_CONN, SOCK_STREAM, IPPROTO_SCTP, nullptr, nullptr, 0, nullptr);
   if (!sock_) {
     log(LogLevel::Error, "cannot create the SCTP socket: " + std::string(std::strerror(errno)));
     usrsctp_deregister_address(ulp);
     return false;
   }
   usrsctp_set_non_blocking(sock_, 1);
+  usrsctp_set_upcall(sock_, onUpcall, ulp);
 
   // Closing aborts at once: there is no one left to read a graceful ending.
   linger lingerOption{1, 0};
@@ -247,8 +259,14 @@ void SctpTransport::receivePacket(const uint8_t* data, size_t size) {
     std::lock_guard lock(socketMutex_);
     if (!sock_) return;
   }
+  tlInputFor = id_;
+  tlInputEvents = 0;
   usrsctp_conninput(reinterpret_cast<void*>(id_), data, size, 0);
-  processInbox();
+  tlInputFor = 0;
+  const int events = tlInputEvents;
+  if (events & (SCTP_EVENT_READ | SCTP_EVENT_ERROR)) readPending();
+  // Acknowledgements make room for what waits to be sent.
+  if ((events & SCTP_EVENT_WRITE) && backlog_.load()) flush();
 }
 
 int SctpTransport::outgoing(const void* data, size_t size) {
@@ -256,59 +274,84 @@ int SctpTransport::outgoing(const void* data, size_t size) {
   return -1;
 }
 
-// usrsctp calls this with its own locks held; the message is handled later
-// on the ICE thread, where sending (an acknowledgement) is safe.
-void SctpTransport::received(void* data, size_t size, uint16_t stream, uint32_t ppid, int flags) {
-  const auto* bytes = static_cast<const std::byte*>(data);
-  Incoming in{binary(bytes, bytes + size), stream, ppid, flags};
-  {
-    std::lock_guard lock(inboxMutex_);
-    inbox_.push_back(std::move(in));
-  }
-  scheduleProcess();
-}
+void SctpTransport::readable() { scheduleRead(); }
 
-void SctpTransport::scheduleProcess() {
-  if (processScheduled_.exchange(true)) return;
+void SctpTransport::scheduleRead() {
+  if (readScheduled_.exchange(true)) return;
   if (!callbacks_.runOnLoop) return;
   callbacks_.runOnLoop([weak = weak_from_this()] {
     if (auto self = weak.lock()) {
-      self->processScheduled_ = false;
-      self->processInbox();
+      self->readScheduled_ = false;
+      self->readPending();
     }
   });
 }
 
-void SctpTransport::processInbox() {
-  std::vector<Incoming> batch;
-  {
-    std::lock_guard lock(inboxMutex_);
-    batch.swap(inbox_);
+void SctpTransport::readPending() {
+  if (readBuffer_.empty()) readBuffer_.resize(256 * 1024);
+  for (;;) {
+    if (undelivered_.load() >= kReadPauseAt) {
+      // Released receipts resume reading once this is seen set; the second
+      // look covers a release that came in between.
+      readPaused_ = true;
+      if (undelivered_.load() >= kReadResumeBelow || !readPaused_.exchange(false)) return;
+    }
+    sctp_rcvinfo info{};
+    socklen_t infoLength = sizeof info;
+    unsigned infoType = SCTP_RECVV_NOINFO;
+    int flags = 0;
+    ssize_t n;
+    {
+      std::lock_guard lock(socketMutex_);
+      if (!sock_) return;
+      n = usrsctp_recvv(sock_, readBuffer_.data(), readBuffer_.size(), nullptr, nullptr, &info, &infoLength, &infoType,
+                        &flags);
+    }
+    if (n < 0) return; // nothing more for now (EWOULDBLOCK), or the socket is done
+    if (n == 0 && !(flags & MSG_NOTIFICATION)) {
+      // The association has ended; usrsctp reports how by a notification.
+      return;
+    }
+    uint16_t stream = infoType == SCTP_RECVV_RCVINFO ? info.rcv_sid : 0;
+    uint32_t ppid = infoType == SCTP_RECVV_RCVINFO ? ntohl(info.rcv_ppid) : 0;
+    handleRead(binary(readBuffer_.begin(), readBuffer_.begin() + n), stream, ppid, flags);
   }
-  for (auto& in : batch) {
-    if (in.flags & MSG_NOTIFICATION) {
-      handleNotification(reinterpret_cast<const uint8_t*>(in.data.data()), in.data.size());
-      continue;
-    }
-    auto& buffer = partial_[in.stream];
-    if (buffer.empty()) {
-      buffer = std::move(in.data);
-    } else {
-      buffer.insert(buffer.end(), in.data.begin(), in.data.end());
-    }
-    if (buffer.size() > maxMessageSize_ + 16) {
-      // A peer that ignores our size limit must not make us grow for ever.
-      log(LogLevel::Warning, "dropping an SCTP message larger than the limit");
-      buffer.clear();
-      buffer.shrink_to_fit();
-      continue;
-    }
-    if (in.flags & MSG_EOR) {
-      binary message = std::move(buffer);
-      partial_.erase(in.stream);
-      if (callbacks_.onMessage) callbacks_.onMessage(in.stream, in.ppid, std::move(message));
-    }
+}
+
+void SctpTransport::released(size_t size) {
+  size_t left = undelivered_.fetch_sub(size) - size;
+  if (left < kReadResumeBelow && readPaused_.exchange(false)) scheduleRead();
+}
+
+void SctpTransport::handleRead(binary data, uint16_t stream, uint32_t ppid, int flags) {
+  if (flags & MSG_NOTIFICATION) {
+    handleNotification(reinterpret_cast<const uint8_t*>(data.data()), data.size());
+    return;
   }
+  auto& buffer = partial_[stream];
+  if (buffer.empty()) {
+    buffer = std::move(data);
+  } else {
+    buffer.insert(buffer.end(), data.begin(), data.end());
+  }
+  if (buffer.size() > maxMessageSize_ + 16) {
+    // A peer that ignores our size limit must not make us grow for ever.
+    log(LogLevel::Warning, "dropping an SCTP message larger than the limit");
+    buffer.clear();
+    buffer.shrink_to_fit();
+    return;
+  }
+  if (!(flags & MSG_EOR)) return;
+  binary message = std::move(buffer);
+  partial_.erase(stream);
+  // Each message costs its bytes and some upkeep on the way to the
+  // application; a flood of tiny ones must be bounded too.
+  const size_t cost = message.size() + 64;
+  undelivered_ += cost;
+  Receipt receipt(nullptr, [weak = weak_from_this(), cost](void*) {
+    if (auto self = weak.lock()) self->released(cost);
+  });
+  if (callbacks_.onMessage) callbacks_.onMessage(stream, ppid, std::move(message), std::move(receipt));
 }
 
 void SctpTransport::handleNotification(const uint8_t* data, size_t size) {
@@ -365,6 +408,7 @@ bool SctpTransport::send(uint16_t stream, uint32_t ppid, binary data, Reliabilit
   {
     std::lock_guard lock(sendMutex_);
     queue_.push_back({stream, ppid, std::move(data), reliability});
+    backlog_ = true;
     if (queue_.size() == 1 && s == State::Connected) trySendLocked(sent);
   }
   if (callbacks_.onSent) {
@@ -374,7 +418,7 @@ bool SctpTransport::send(uint16_t stream, uint32_t ppid, binary data, Reliabilit
 }
 
 void SctpTransport::writable() {
-  if (flushScheduled_.exchange(true)) return;
+  if (!backlog_.load() || flushScheduled_.exchange(true)) return;
   if (!callbacks_.runOnLoop) return;
   callbacks_.runOnLoop([weak = weak_from_this()] {
     if (auto self = weak.lock()) {
@@ -446,6 +490,7 @@ void SctpTransport::trySendLocked(std::vector<std::pair<uint16_t, size_t>>& sent
     }
     it = pendingResets_.erase(it);
   }
+  backlog_ = !queue_.empty() || !pendingResets_.empty();
 }
 
 void SctpTransport::resetStream(uint16_t stream) {
@@ -453,6 +498,7 @@ void SctpTransport::resetStream(uint16_t stream) {
   {
     std::lock_guard lock(sendMutex_);
     pendingResets_.insert(stream);
+    backlog_ = true;
     if (state_.load() == State::Connected) trySendLocked(sent);
   }
   if (callbacks_.onSent) {

@@ -39,11 +39,17 @@ public:
     std::optional<unsigned> maxPacketLifeTime;
   };
 
+  // Travels with each received message until the application is done with
+  // it. While too many bytes are out, the transport stops reading and the
+  // peer's SCTP receive window closes, so a fast sender is slowed down
+  // instead of filling our memory.
+  using Receipt = std::shared_ptr<void>;
+
   struct Callbacks {
     std::function<bool(const uint8_t* data, size_t size)> sendPacket; // to DTLS
     std::function<void(std::function<void()>)> runOnLoop;             // the ICE thread
     std::function<void(State)> onState;
-    std::function<void(uint16_t stream, uint32_t ppid, binary data)> onMessage;
+    std::function<void(uint16_t stream, uint32_t ppid, binary data, Receipt receipt)> onMessage;
     std::function<void(uint16_t stream, size_t size)> onSent;
     std::function<void(uint16_t stream)> onIncomingReset;
   };
@@ -66,6 +72,9 @@ public:
   // resolves the collision).
   bool start();
   void receivePacket(const uint8_t* data, size_t size);
+  // Reads what usrsctp holds for us, unless too much is still undelivered
+  // (loop thread).
+  void readPending();
   // Queues one whole message; false once the association is gone.
   bool send(uint16_t stream, uint32_t ppid, binary data, Reliability reliability);
   void resetStream(uint16_t stream);
@@ -73,15 +82,19 @@ public:
   void close();
   State state() const { return state_.load(); }
 
+  // Received bytes handed out and not yet released by their receipts.
+  size_t undelivered() const { return undelivered_.load(); }
+
   // From usrsctp's callbacks.
   int outgoing(const void* data, size_t size);
-  void received(void* data, size_t size, uint16_t stream, uint32_t ppid, int flags);
+  void readable();
   void writable();
 
 private:
   SctpTransport(uint16_t localPort, uint16_t remotePort, size_t mtu, size_t maxMessageSize, Callbacks callbacks);
-  void processInbox();
-  void scheduleProcess();
+  void scheduleRead();
+  void handleRead(binary data, uint16_t stream, uint32_t ppid, int flags);
+  void released(size_t size);
   void handleNotification(const uint8_t* data, size_t size);
   void flush();
   void trySendLocked(std::vector<std::pair<uint16_t, size_t>>& sent);
@@ -92,12 +105,6 @@ private:
     uint32_t ppid;
     binary data;
     Reliability reliability;
-  };
-  struct Incoming {
-    binary data;
-    uint16_t stream;
-    uint32_t ppid;
-    int flags;
   };
 
   const uintptr_t id_;
@@ -115,10 +122,12 @@ private:
   std::deque<Outgoing> queue_;
   std::set<uint16_t> pendingResets_;
   std::atomic<bool> flushScheduled_{false};
+  std::atomic<bool> backlog_{false}; // queue_ or pendingResets_ wait for room
 
-  std::mutex inboxMutex_;
-  std::vector<Incoming> inbox_;
-  std::atomic<bool> processScheduled_{false};
+  std::atomic<bool> readScheduled_{false};
+  std::atomic<size_t> undelivered_{0};
+  std::atomic<bool> readPaused_{false};
+  std::vector<std::byte> readBuffer_;  // loop thread only
   std::map<uint16_t, binary> partial_; // loop thread only
 };
 
