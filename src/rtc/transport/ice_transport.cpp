@@ -20,6 +20,9 @@ constexpr size_t kMaxQueuedBytes = 4 * 1024 * 1024;
 constexpr size_t kDatagramsPerPass = 128;
 // Datagrams held back before they leave together (one system call for all).
 constexpr size_t kHeldDatagrams = 64;
+// A connected path from which nothing at all has come for this long has lost
+// the peer's consent: we stop using it.
+constexpr auto kConsentTimeout = std::chrono::seconds(30);
 
 // libnice wants numeric addresses for its servers.
 std::string resolve(const std::string& host, bool tcp) {
@@ -77,6 +80,7 @@ void logFromGlib(const gchar* domain, GLogLevelFlags level, const gchar* message
 // per pass of the loop, between its timers.
 void IceTransport::onPacketReceived(const uint8_t* data, size_t size) {
   if (stopping_ || size == 0) return;
+  lastReceived_ = std::chrono::steady_clock::now();
   // A peer that outruns us far beyond any congestion window loses datagrams,
   // as it would on a full network path.
   if (received_.size() + size > kMaxQueuedBytes) return;
@@ -126,7 +130,13 @@ IceTransport::IceTransport(const Configuration& config, bool controlling, Callba
 
   context_ = g_main_context_new();
   loop_ = g_main_loop_new(context_, FALSE);
-  auto options = NiceAgentOption(NICE_AGENT_OPTION_ICE_TRICKLE | NICE_AGENT_OPTION_CONSENT_FRESHNESS);
+  // libnice's own consent freshness gives up 10 s after the last answer to
+  // its checks, which are neither retransmitted nor sent more than every 4 to
+  // 6 s: a 5 s outage usually ended the connection. Its keepalives are
+  // binding requests instead (the browser's consent checks are answered
+  // either way, and they fail the path after 50 s without an answer), and the
+  // consent timeout of 30 s is kept by handleTick from what arrives.
+  auto options = NiceAgentOption(NICE_AGENT_OPTION_ICE_TRICKLE);
   agent_ = nice_agent_new_full(context_, NICE_COMPATIBILITY_RFC5245, options);
   if (!agent_) {
     g_main_loop_unref(loop_);
@@ -134,7 +144,7 @@ IceTransport::IceTransport(const Configuration& config, bool controlling, Callba
     throw std::runtime_error("cannot create the ICE agent");
   }
   g_object_set(agent_, "controlling-mode", controlling ? TRUE : FALSE, "upnp", FALSE, "ice-tcp", FALSE,
-               "stun-max-retransmissions", 5, "stun-initial-timeout", 500, nullptr);
+               "keepalive-conncheck", TRUE, "stun-max-retransmissions", 5, "stun-initial-timeout", 500, nullptr);
 
   // libnice takes one STUN server; the first usable one wins.
   for (const auto& server : config.iceServers) {
@@ -237,6 +247,12 @@ void IceTransport::stop() {
 }
 
 void IceTransport::invoke(std::function<void()> task) {
+  // On the loop thread the task runs at once, and outside agentMutex_: it may
+  // take usrsctp's locks, under which usrsctp's own threads call send().
+  if (onLoopThread()) {
+    if (!stopping_) task();
+    return;
+  }
   std::shared_lock lock(agentMutex_);
   if (stopped_) return;
   auto* heap = new std::function<void()>(std::move(task));
@@ -421,6 +437,13 @@ void IceTransport::handleTick() {
     }
   }
   if (declareDone) remoteGatheringDone();
+  if (state_.load() == State::Connected) {
+    if (lastReceived_ == std::chrono::steady_clock::time_point{}) lastReceived_ = std::chrono::steady_clock::now();
+    if (std::chrono::steady_clock::now() - lastReceived_ > kConsentTimeout) {
+      log(LogLevel::Warning, "ICE: nothing received for 30 s, consent expired");
+      setState(State::Failed);
+    }
+  }
   if (callbacks_.onTick) callbacks_.onTick();
 }
 

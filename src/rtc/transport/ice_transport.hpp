@@ -103,6 +103,8 @@ private:
   bool remoteCredentialsSet_ = false;
   bool remoteDone_ = false;
   std::chrono::steady_clock::time_point lastRemoteCandidate_;
+  // When the last datagram came (loop thread only).
+  std::chrono::steady_clock::time_point lastReceived_{};
 };
 
 } // namespace rtc::impl
