@@ -20,6 +20,9 @@ constexpr size_t kMaxQueuedBytes = 4 * 1024 * 1024;
 constexpr size_t kDatagramsPerPass = 128;
 // Datagrams held back before they leave together (one system call for all).
 constexpr size_t kHeldDatagrams = 64;
+// Times the check list may start over because a candidate came after checks
+// from its address (see addRemoteCandidate).
+constexpr int kMaxRepairs = 3;
 // A connected path from which nothing at all has come for this long has lost
 // the peer's consent: we stop using it.
 constexpr auto kConsentTimeout = std::chrono::seconds(30);
@@ -249,8 +252,9 @@ void IceTransport::stop() {
 void IceTransport::invoke(std::function<void()> task) {
   // On the loop thread the task runs at once, and outside agentMutex_: it may
   // take usrsctp's locks, under which usrsctp's own threads call send().
+  // The agent cannot be released meanwhile: stop() joins this thread first.
   if (onLoopThread()) {
-    if (!stopping_) task();
+    task();
     return;
   }
   std::shared_lock lock(agentMutex_);
@@ -303,6 +307,8 @@ void IceTransport::setRemoteCredentials(const std::string& ufrag, const std::str
   {
     std::lock_guard lock(mutex_);
     remoteCredentialsSet_ = true;
+    remoteUfrag_ = ufrag;
+    remotePwd_ = pwd;
     lastRemoteCandidate_ = std::chrono::steady_clock::now();
   }
   std::shared_lock lock(agentMutex_);
@@ -315,13 +321,65 @@ bool IceTransport::addRemoteCandidate(const std::string& candidateLine) {
   if (stopped_) return false;
   NiceCandidate* candidate = nice_agent_parse_remote_candidate_sdp(agent_, streamId_, line.c_str());
   if (!candidate) return false;
+  // A check from this address may have come before the candidate itself, and
+  // libnice then only relabels the peer-reflexive candidate it learned: the
+  // candidate is not paired with our other candidates. When the path that
+  // works is relayed at both ends, our relayed candidate would never send a
+  // check there, so our TURN server never lets the peer's checks through.
+  bool learnedFirst = false;
+  if (GSList* known = nice_agent_get_remote_candidates(agent_, streamId_, 1)) {
+    for (GSList* i = known; i; i = i->next) {
+      auto* c = static_cast<NiceCandidate*>(i->data);
+      learnedFirst =
+          learnedFirst || (c->type == NICE_CANDIDATE_TYPE_PEER_REFLEXIVE && c->transport == candidate->transport &&
+                           nice_address_equal(&c->addr, &candidate->addr));
+    }
+    g_slist_free_full(known, reinterpret_cast<GDestroyNotify>(nice_candidate_free));
+  }
   // Candidates that name a host (mDNS) cannot be used without a resolver.
   GSList* list = g_slist_append(nullptr, candidate);
   int added = nice_agent_set_remote_candidates(agent_, streamId_, 1, list);
   g_slist_free_full(list, reinterpret_cast<GDestroyNotify>(nice_candidate_free));
-  std::lock_guard lock(mutex_);
-  lastRemoteCandidate_ = std::chrono::steady_clock::now();
-  return added > 0;
+  bool repair = false;
+  {
+    std::lock_guard lock(mutex_);
+    lastRemoteCandidate_ = std::chrono::steady_clock::now();
+    if (added > 0 || learnedFirst) remoteCandidates_.push_back(line);
+    repair = learnedFirst && state_.load() != State::Connected && repairs_ < kMaxRepairs;
+    if (repair) ++repairs_;
+  }
+  agentLock.unlock();
+  if (repair) invoke([this] { repairPairs(); });
+  return added > 0 || learnedFirst;
+}
+
+// Pairs every remote candidate with every local one again: the check list
+// starts over with the same credentials on both sides, which the peer does
+// not notice, and the candidates are known before any check can come in.
+void IceTransport::repairPairs() {
+  if (stopping_ || state_.load() == State::Connected) return;
+  std::string ufrag, pwd;
+  std::vector<std::string> lines;
+  bool done;
+  {
+    std::lock_guard lock(mutex_);
+    ufrag = remoteUfrag_;
+    pwd = remotePwd_;
+    lines = remoteCandidates_;
+    done = remoteDone_;
+  }
+  log(LogLevel::Verbose, "ICE: a candidate came after its checks; pairing all candidates again");
+  nice_agent_restart_stream(agent_, streamId_);
+  nice_agent_set_local_credentials(agent_, streamId_, ufrag_.c_str(), pwd_.c_str());
+  nice_agent_set_remote_credentials(agent_, streamId_, ufrag.c_str(), pwd.c_str());
+  GSList* list = nullptr;
+  for (const auto& line : lines) {
+    if (NiceCandidate* c = nice_agent_parse_remote_candidate_sdp(agent_, streamId_, line.c_str()))
+      list = g_slist_append(list, c);
+  }
+  if (list) nice_agent_set_remote_candidates(agent_, streamId_, 1, list);
+  g_slist_free_full(list, reinterpret_cast<GDestroyNotify>(nice_candidate_free));
+  if (done) nice_agent_peer_candidate_gathering_done(agent_, streamId_);
 }
 
 void IceTransport::remoteGatheringDone() {

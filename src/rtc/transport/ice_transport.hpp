@@ -63,6 +63,8 @@ public:
   void onPacketReceived(const uint8_t* data, size_t size);
   // Handles one batch of queued datagrams; true while more are waiting.
   bool drainReceived();
+  // Starts the check list over with every candidate paired (loop thread).
+  void repairPairs();
 
 private:
   void setState(State state);
@@ -102,6 +104,10 @@ private:
   bool gathering_ = false;
   bool remoteCredentialsSet_ = false;
   bool remoteDone_ = false;
+  std::string remoteUfrag_;
+  std::string remotePwd_;
+  std::vector<std::string> remoteCandidates_; // as given, "a=candidate:..."
+  int repairs_ = 0;
   std::chrono::steady_clock::time_point lastRemoteCandidate_;
   // When the last datagram came (loop thread only).
   std::chrono::steady_clock::time_point lastReceived_{};
