@@ -198,17 +198,19 @@ function freePort() {
   });
 }
 
-// The first IPv4 address that is not loopback: ICE agents leave loopback
-// out of their host candidates, so relayed traffic must use this one.
-function relayAddress() {
+// The first IPv4 address that is not loopback. libnice leaves loopback out
+// of its host candidates and its TURN traffic leaves from those sockets, so
+// our peer reaches the server here.
+function hostAddress() {
   for (const list of Object.values(os.networkInterfaces())) {
     for (const a of list || []) if (a.family === 'IPv4' && !a.internal) return a.address;
   }
   return '127.0.0.1';
 }
 
-// coturn listening on loopback with one long-term user. It relays on the
-// machine's own address, which both peers' host candidates can reach.
+// coturn with one long-term user, listening on loopback and on the machine's
+// address, and relaying on loopback only: relayed traffic never leaves the
+// machine's loopback interface.
 async function startTurn() {
   const port = await freePort();
   const user = 'dravnok';
@@ -218,8 +220,8 @@ async function startTurn() {
     [
       '-n',
       '--listening-ip=127.0.0.1',
-      `--listening-ip=${relayAddress()}`,
-      `--relay-ip=${relayAddress()}`,
+      `--listening-ip=${hostAddress()}`,
+      '--relay-ip=127.0.0.1',
       `--listening-port=${port}`,
       '--min-port=49152',
       '--max-port=65000',
@@ -256,7 +258,7 @@ async function startTurn() {
     url: `turn:127.0.0.1:${port}?transport=udp`,
     // The same server on the machine's address, for agents that cannot
     // reach loopback from their host sockets.
-    hostUrl: `turn:${relayAddress()}:${port}?transport=udp`,
+    hostUrl: `turn:${hostAddress()}:${port}?transport=udp`,
     user,
     password,
     output: () => output,
