@@ -250,6 +250,9 @@ void IceTransport::stop() {
 }
 
 void IceTransport::invoke(std::function<void()> task) {
+  // Once stopping, tasks are dropped: stop() dispatches what is left on the
+  // context from its own thread with the agent locked.
+  if (stopping_) return;
   // On the loop thread the task runs at once, and outside agentMutex_: it may
   // take usrsctp's locks, under which usrsctp's own threads call send().
   // The agent cannot be released meanwhile: stop() joins this thread first.
@@ -483,6 +486,8 @@ void IceTransport::handleNewCandidate(void* opaque) {
 }
 
 void IceTransport::handleTick() {
+  // Also run by stop() draining the context, with the agent locked.
+  if (stopping_) return;
   // A browser does not always say that it has sent its last candidate. After a
   // quiet spell without a connection, tell libnice there are no more so that a
   // hopeless check list ends in failure instead of waiting for ever.
