@@ -93,16 +93,7 @@ void PeerConnection::changeState(State state) {
     if (state_ == State::Failed && state != State::Closed) return;
     state_ = state;
   }
-  post([weak = weak_from_this(), state] {
-    auto self = weak.lock();
-    if (!self) return;
-    std::function<void(State)> callback;
-    {
-      std::lock_guard lock(self->callbackMutex);
-      callback = self->stateCallback;
-    }
-    if (callback) callback(state);
-  });
+  postCallback(&PeerConnection::stateCallback, state);
 }
 
 void PeerConnection::changeGatheringState(GatheringState state) {
@@ -111,16 +102,7 @@ void PeerConnection::changeGatheringState(GatheringState state) {
     if (gathering_ == state) return;
     gathering_ = state;
   }
-  post([weak = weak_from_this(), state] {
-    auto self = weak.lock();
-    if (!self) return;
-    std::function<void(GatheringState)> callback;
-    {
-      std::lock_guard lock(self->callbackMutex);
-      callback = self->gatheringCallback;
-    }
-    if (callback) callback(state);
-  });
+  postCallback(&PeerConnection::gatheringCallback, state);
 }
 
 // ---- signalling ----
@@ -279,16 +261,7 @@ void PeerConnection::setLocalDescriptionLocked(Description::Type type) {
   }
   // The handlers hear it outside the lock: they are the application's code.
   for (auto& [track, media] : negotiated) track->setNegotiated(std::move(media));
-  post([weak = weak_from_this(), description] {
-    auto self = weak.lock();
-    if (!self) return;
-    std::function<void(Description)> callback;
-    {
-      std::lock_guard lock(self->callbackMutex);
-      callback = self->localDescriptionCallback;
-    }
-    if (callback) callback(description);
-  });
+  postCallback(&PeerConnection::localDescriptionCallback, description);
   changeGatheringState(GatheringState::InProgress);
   ice->gather();
 }
@@ -447,16 +420,7 @@ void PeerConnection::onLocalCandidate(const string& line) {
     mid = local_ ? local_->bundleMid() : "0";
   }
   Candidate candidate(line, mid);
-  post([weak = weak_from_this(), candidate] {
-    auto self = weak.lock();
-    if (!self) return;
-    std::function<void(Candidate)> callback;
-    {
-      std::lock_guard lock(self->callbackMutex);
-      callback = self->localCandidateCallback;
-    }
-    if (callback) callback(candidate);
-  });
+  postCallback(&PeerConnection::localCandidateCallback, candidate);
 }
 
 void PeerConnection::onGatheringDone() { changeGatheringState(GatheringState::Complete); }
@@ -675,16 +639,7 @@ void PeerConnection::onSctpMessage(uint16_t stream, uint32_t ppid, binary data, 
     if (sctp) sctp->send(stream, SctpTransport::PpidControl, toBinary(dcep::encodeAck()), {});
     channel->setOpen();
     channel->setAcknowledged();
-    post([weak = weak_from_this(), channel] {
-      auto self = weak.lock();
-      if (!self) return;
-      std::function<void(shared_ptr<DataChannel>)> callback;
-      {
-        std::lock_guard lock(self->callbackMutex);
-        callback = self->dataChannelCallback;
-      }
-      if (callback) callback(channel);
-    });
+    postCallback(&PeerConnection::dataChannelCallback, channel);
     post([channel] { channel->triggerOpen(); });
     return;
   }

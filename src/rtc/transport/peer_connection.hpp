@@ -81,6 +81,20 @@ private:
   void onIncomingReset(uint16_t stream);
 
   template <typename F> void post(F&& task) { dispatcher_.post(std::forward<F>(task)); }
+  // Hands `value` to the application's callback on the dispatcher thread; the
+  // callback is read there, under its lock, so that a late registration counts.
+  template <typename T, typename Value> void postCallback(std::function<void(T)> PeerConnection::*member, Value value) {
+    post([weak = weak_from_this(), member, value = std::move(value)] {
+      auto self = weak.lock();
+      if (!self) return;
+      std::function<void(T)> callback;
+      {
+        std::lock_guard lock(self->callbackMutex);
+        callback = (*self).*member;
+      }
+      if (callback) callback(value);
+    });
+  }
 
   Dispatcher dispatcher_;
   std::shared_ptr<Certificate> certificate_;
