@@ -53,6 +53,17 @@ void introduce(IceTransport& to, IceTransport& from, Side& fromSide) {
   to.remoteGatheringDone();
 }
 
+// Gathers on both sides, hands each the other's candidates and waits until
+// both are connected.
+bool connectPair(IceTransport& a, Side& aSide, IceTransport& b, Side& bSide) {
+  a.gather();
+  b.gather();
+  if (!aSide.waitFor([&] { return aSide.gathered; }) || !bSide.waitFor([&] { return bSide.gathered; })) return false;
+  introduce(a, b, bSide);
+  introduce(b, a, aSide);
+  return aSide.waitFor([&] { return aSide.connected; }) && bSide.waitFor([&] { return bSide.connected; });
+}
+
 } // namespace
 
 // A burst of datagrams that takes a second to handle must not keep the ICE
@@ -75,14 +86,7 @@ TEST(IceTransport, TimersKeepRunningWhileABurstOfDatagramsIsHandled) {
   };
   IceTransport receiver(rtc::Configuration{}, false, receiverCallbacks);
   IceTransport sender(rtc::Configuration{}, true, senderSide.callbacks());
-  receiver.gather();
-  sender.gather();
-  ASSERT_TRUE(receiverSide.waitFor([&] { return receiverSide.gathered; }));
-  ASSERT_TRUE(senderSide.waitFor([&] { return senderSide.gathered; }));
-  introduce(receiver, sender, senderSide);
-  introduce(sender, receiver, receiverSide);
-  ASSERT_TRUE(receiverSide.waitFor([&] { return receiverSide.connected; }));
-  ASSERT_TRUE(senderSide.waitFor([&] { return senderSide.connected; }));
+  ASSERT_TRUE(connectPair(receiver, receiverSide, sender, senderSide));
 
   std::vector<uint8_t> datagram(1000, 0x17); // looks like DTLS application data
   for (int i = 0; i < kBurst; ++i) sender.send(datagram.data(), datagram.size());
@@ -136,14 +140,7 @@ TEST(IceTransport, AnswersAndOtherThreadsDatagramsAllLeaveInTheOrderSent) {
   IceTransport answerer(rtc::Configuration{}, false, answererCallbacks);
   answererPtr = &answerer;
   IceTransport asker(rtc::Configuration{}, true, askerCallbacks);
-  answerer.gather();
-  asker.gather();
-  ASSERT_TRUE(answererSide.waitFor([&] { return answererSide.gathered; }));
-  ASSERT_TRUE(askerSide.waitFor([&] { return askerSide.gathered; }));
-  introduce(answerer, asker, askerSide);
-  introduce(asker, answerer, answererSide);
-  ASSERT_TRUE(answererSide.waitFor([&] { return answererSide.connected; }));
-  ASSERT_TRUE(askerSide.waitFor([&] { return askerSide.connected; }));
+  ASSERT_TRUE(connectPair(answerer, answererSide, asker, askerSide));
 
   auto question = numbered('Q');
   // A single question is answered although nothing follows it.
@@ -191,14 +188,7 @@ TEST(IceTransport, StopsCleanlyInTheMiddleOfATransfer) {
     IceTransport receiver(rtc::Configuration{}, false, receiverCallbacks);
     receiverPtr = &receiver;
     IceTransport sender(rtc::Configuration{}, true, senderSide.callbacks());
-    receiver.gather();
-    sender.gather();
-    ASSERT_TRUE(receiverSide.waitFor([&] { return receiverSide.gathered; }));
-    ASSERT_TRUE(senderSide.waitFor([&] { return senderSide.gathered; }));
-    introduce(receiver, sender, senderSide);
-    introduce(sender, receiver, receiverSide);
-    ASSERT_TRUE(receiverSide.waitFor([&] { return receiverSide.connected; }));
-    ASSERT_TRUE(senderSide.waitFor([&] { return senderSide.connected; }));
+    ASSERT_TRUE(connectPair(receiver, receiverSide, sender, senderSide));
 
     std::atomic<bool> flooding{true};
     std::thread flood([&] {
