@@ -31,10 +31,3 @@ TEST(MediaHandler, OutgoingRunsHeadToNetworkAndIncomingNetworkToHead) {
   head->incomingChain(messages, [](rtc::message_ptr) {});
   EXPECT_EQ(trace, "oaobocicibia");
 }
-
-TEST(Message, TextBecomesAStringMessage) {
-  auto message = rtc::make_message(rtc::message_variant(std::string("hi")));
-  EXPECT_EQ(message->type, rtc::Message::String);
-  ASSERT_EQ(message->size(), 2u);
-  EXPECT_EQ(static_cast<char>((*message)[0]), 'h');
-}

@@ -73,25 +73,6 @@ TEST(Description, RejectsTextThatIsNotSdp) {
   EXPECT_THROW(rtc::Description("v=0\r\na=setup:sideways\r\n"), std::invalid_argument);
 }
 
-TEST(Description, VideoTrackSectionCarriesCodecAndSsrc) {
-  rtc::Description::Video video("v0", rtc::Description::Direction::SendOnly);
-  video.addH264Codec(102);
-  video.addSSRC(42, "dravnok-remote");
-  rtc::Description answer("", rtc::Description::Type::Answer, rtc::Description::Role::Active);
-  answer.setIceCredentials("u", "p");
-  answer.addEntry(std::make_shared<rtc::Description::Video>(video));
-  std::string sdp = answer;
-  EXPECT_NE(sdp.find("m=video 9 UDP/TLS/RTP/SAVPF 102\r\n"), std::string::npos);
-  EXPECT_NE(sdp.find("a=mid:v0\r\n"), std::string::npos);
-  EXPECT_NE(sdp.find("a=sendonly\r\n"), std::string::npos);
-  EXPECT_NE(sdp.find("a=rtpmap:102 H264/90000\r\n"), std::string::npos);
-  EXPECT_NE(sdp.find("a=fmtp:102 profile-level-id=42e01f;packetization-mode=1;level-asymmetry-allowed=1\r\n"),
-            std::string::npos);
-  EXPECT_NE(sdp.find("a=ssrc:42 cname:dravnok-remote\r\n"), std::string::npos);
-  EXPECT_NE(sdp.find("a=setup:active\r\n"), std::string::npos);
-  EXPECT_NE(sdp.find("a=group:BUNDLE v0\r\n"), std::string::npos);
-}
-
 TEST(Candidate, ParsesFieldsAndStripsThePrefix) {
   rtc::Candidate c("a=candidate:842163049 1 udp 1677729535 198.51.100.7 61665 typ srflx raddr 0.0.0.0 rport 0", "0");
   EXPECT_EQ(c.candidate(), "candidate:842163049 1 udp 1677729535 198.51.100.7 61665 typ srflx raddr 0.0.0.0 rport 0");
