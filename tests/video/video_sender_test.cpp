@@ -93,14 +93,12 @@ TEST(VideoSender, LogsTheStreamComingUp) {
   int64_t t = 2'000'000;
   h.send(t, true, 5000);
   for (int frame = 2; frame <= 300; ++frame) h.send(t += 33'333, frame == 10 || frame == 150 || frame % 50 == 0, 100);
-  ASSERT_GE(h.lines.size(), 6u);
+  ASSERT_EQ(h.lines.size(), 6u);
   EXPECT_EQ(h.lines[0], "info FIRST video frame sent to track (len=5000, keyframe=yes)");
   EXPECT_EQ(h.lines[1], "info keyframe #2 sent (len=100)");
   EXPECT_EQ(h.lines[2], "info keyframe #3 sent (len=100)"); // frame 50
   EXPECT_EQ(h.lines[3], "info keyframe #4 sent (len=100)"); // frame 100
   EXPECT_EQ(h.lines[4], "info keyframe #5 sent (len=100)"); // frame 150 takes precedence
-  EXPECT_EQ(h.lines[5].rfind("info video: 300 frames sent, 8 keyframes, rtpTs=", 0), 0u) << h.lines[5];
-  EXPECT_EQ(h.lines.size(), 6u);
   EXPECT_EQ(h.lines[5], "info video: 300 frames sent, 8 keyframes, rtpTs=" + std::to_string(h.track.timestamp));
 
   // A failing send is logged and not counted.
