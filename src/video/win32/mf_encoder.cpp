@@ -62,6 +62,15 @@ long long readNumber(ICodecAPI* api, const GUID& key) {
 
 // DRAVNOK_REMOTE_QVS read as the C library reads it: up to 15 characters,
 // leading digits; 50 unless that gives at least 1.
+// What the input and output types say alike about the picture.
+void describePicture(IMFMediaType* type, UINT32 width, UINT32 height, UINT32 rate) {
+  type->SetGUID(MF_MT_MAJOR_TYPE, MFMediaType_Video);
+  type->SetUINT32(MF_MT_INTERLACE_MODE, MFVideoInterlace_Progressive);
+  type->SetUINT64(MF_MT_FRAME_SIZE, (static_cast<UINT64>(width) << 32) | height);
+  type->SetUINT64(MF_MT_FRAME_RATE, (static_cast<UINT64>(rate) << 32) | 1);
+  type->SetUINT64(MF_MT_PIXEL_ASPECT_RATIO, (UINT64{1} << 32) | 1);
+}
+
 ULONG qualityVsSpeed() {
   char text[16] = {};
   size_t length = 0;
@@ -147,13 +156,9 @@ bool MfEncoder::open(const EncoderConfig& config, int32_t bitrate, int32_t start
     error = failedCall("MFCreateMediaType(out)", hr);
     return false;
   }
-  outputType->SetGUID(MF_MT_MAJOR_TYPE, MFMediaType_Video);
+  describePicture(outputType.Get(), w, h, rate);
   outputType->SetGUID(MF_MT_SUBTYPE, MFVideoFormat_H264);
   outputType->SetUINT32(MF_MT_AVG_BITRATE, static_cast<UINT32>(bitrate));
-  outputType->SetUINT32(MF_MT_INTERLACE_MODE, MFVideoInterlace_Progressive);
-  outputType->SetUINT64(MF_MT_FRAME_SIZE, (static_cast<UINT64>(w) << 32) | h);
-  outputType->SetUINT64(MF_MT_FRAME_RATE, (static_cast<UINT64>(rate) << 32) | 1);
-  outputType->SetUINT64(MF_MT_PIXEL_ASPECT_RATIO, (UINT64{1} << 32) | 1);
   outputType->SetUINT32(MF_MT_MPEG2_PROFILE, kBaselineProfile);
   // Encoders want the output type first: it decides which inputs they take.
   hr = transform->SetOutputType(outputStreamId, outputType.Get(), 0);
@@ -168,12 +173,8 @@ bool MfEncoder::open(const EncoderConfig& config, int32_t bitrate, int32_t start
     error = failedCall("MFCreateMediaType(in)", hr);
     return false;
   }
-  inputType->SetGUID(MF_MT_MAJOR_TYPE, MFMediaType_Video);
+  describePicture(inputType.Get(), w, h, rate);
   inputType->SetGUID(MF_MT_SUBTYPE, MFVideoFormat_NV12);
-  inputType->SetUINT32(MF_MT_INTERLACE_MODE, MFVideoInterlace_Progressive);
-  inputType->SetUINT64(MF_MT_FRAME_SIZE, (static_cast<UINT64>(w) << 32) | h);
-  inputType->SetUINT64(MF_MT_FRAME_RATE, (static_cast<UINT64>(rate) << 32) | 1);
-  inputType->SetUINT64(MF_MT_PIXEL_ASPECT_RATIO, (UINT64{1} << 32) | 1);
   inputType->SetUINT32(MF_MT_DEFAULT_STRIDE, w);
   hr = transform->SetInputType(inputStreamId, inputType.Get(), 0);
   if (FAILED(hr)) {
