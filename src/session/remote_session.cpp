@@ -211,12 +211,7 @@ bool RemoteSession::Impl::startVideo() {
   rateController->start();
 
   videoSender = std::make_unique<video::VideoSender>(
-      capture::timestampFrequency(),
-      [] {
-        return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
-            .count();
-      },
-      [this](const std::string& level, const std::string& message) { log(level, message); });
+      encoder->loopClock(), [this](const std::string& level, const std::string& message) { log(level, message); });
   encoder->setFrameSink([this](const uint8_t* data, size_t length, bool keyFrame, int64_t timestamp) {
     sendFrame(data, length, keyFrame, timestamp);
   });

@@ -54,6 +54,9 @@ public:
   bool encodeOneForTest(PictureSource& source, std::vector<uint8_t>& bytes, bool& keyFrame, double& lumaAverage,
                         std::string& error);
 
+  // The clock that stamps the pictures this encoder's access units carry.
+  LoopClock& loopClock() { return *clock; }
+
   EncoderBackend* backendForTest() { return backend.get(); }
 
 private:

@@ -4,20 +4,18 @@
 
 namespace dravnok::video {
 
-VideoSender::VideoSender(int64_t counterFrequency, std::function<int64_t()> now, VideoLog log)
-    : counterFrequency(counterFrequency), now(std::move(now)), log(std::move(log)) {}
+VideoSender::VideoSender(LoopClock& clock, VideoLog log) : clock(clock), log(std::move(log)) {}
 
 void VideoSender::send(VideoTrackPort* port, const uint8_t* data, size_t length, bool keyFrame, int64_t timestamp) {
   if (!port || !port->ready()) {
     if (++beforeOpen == 1) log("info", "encoder is producing frames but the video track is not open yet");
     return;
   }
-  int64_t t = timestamp < 1 ? now() : timestamp;
-  uint32_t ts = 0;
-  if (counterFrequency >= 1 && t >= 1) {
+  const int64_t t = timestamp < 1 ? clock.sampleTime() : timestamp;
+  if (t >= 1) {
     if (clockBase == 0) clockBase = t;
-    ts = port->startTimestamp() +
-         port->secondsToTimestamp(static_cast<double>(t - clockBase) / static_cast<double>(counterFrequency));
+    uint32_t ts = port->startTimestamp() +
+                  port->secondsToTimestamp(static_cast<double>(t - clockBase) / static_cast<double>(sampleFrequency()));
     // Strictly increasing, even for re-encodes of an older picture or two
     // pictures within one clock tick: receivers order frames by it.
     if (haveLastRtpTimestamp && static_cast<int32_t>(ts - lastRtpTimestamp) < 1) ts = lastRtpTimestamp + 1;

@@ -1,6 +1,8 @@
 #pragma once
 // Hands access units to the video track: stamps each with an RTP time taken
 // from its capture time, keeps sender reports fresh, counts and logs.
+#include "video/loop_clock.h"
+
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -30,8 +32,10 @@ using VideoLog = std::function<void(const std::string& level, const std::string&
 
 class VideoSender {
 public:
-  // `now` reads the sample clock for access units without a capture time.
-  VideoSender(int64_t counterFrequency, std::function<int64_t()> now, VideoLog log);
+  // `clock` is the one that stamps the pictures (the encoder's loop clock):
+  // access units carry its sample times, and those without one get its
+  // present time, so that the RTP clock runs in the pictures' own units.
+  VideoSender(LoopClock& clock, VideoLog log);
 
   void send(VideoTrackPort* port, const uint8_t* data, size_t length, bool keyFrame, int64_t timestamp);
 
@@ -40,8 +44,7 @@ public:
   uint64_t framesBeforeOpen() const { return beforeOpen; }
 
 private:
-  int64_t counterFrequency;
-  std::function<int64_t()> now;
+  LoopClock& clock;
   VideoLog log;
   int64_t clockBase = 0;
   uint32_t lastRtpTimestamp = 0;

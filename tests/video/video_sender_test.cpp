@@ -1,5 +1,8 @@
 #include "video/video_sender.h"
 
+#include "loop_fakes.h"
+#include "video/encode_loop.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -14,9 +17,9 @@ class FakeTrack final : public VideoTrackPort {
 public:
   bool open = true;
   bool throwOnSend = false;
-  uint32_t start = 4'000'000'000u; // near the wrap on purpose
+  uint32_t start = 4'294'964'000u; // the third frame wraps past 2^32
   uint32_t timestamp = 0;
-  uint32_t lastReported = 4'000'000'000u;
+  uint32_t lastReported = start;
   int reportRequests = 0;
   int sends = 0;
 
@@ -39,16 +42,16 @@ public:
   }
 };
 
+// Times below are in microseconds, as the loop clock's nanoseconds / 1000.
 struct SenderHarness {
   FakeTrack track;
   std::vector<std::string> lines;
-  int64_t counter = 5'000'000;
+  testing::ManualClock clock;
   VideoSender sender{
-      1'000'000, [this] { return counter; },
-      [this](const std::string& level, const std::string& text) { lines.push_back(level + " " + text); }};
-  uint32_t send(int64_t t, bool key = false, size_t length = 100) {
+      clock, [this](const std::string& level, const std::string& text) { lines.push_back(level + " " + text); }};
+  uint32_t send(int64_t us, bool key = false, size_t length = 100) {
     const uint8_t bytes[1] = {0};
-    sender.send(&track, bytes, length, key, t);
+    sender.send(&track, bytes, length, key, us * 1000);
     return track.timestamp;
   }
 };
@@ -62,8 +65,8 @@ TEST(VideoSender, RtpTimeFollowsCaptureTimeAndAlwaysIncreases) {
   // The same capture time again, then an older one: each still one later.
   EXPECT_EQ(h.send(1'066'667) - h.track.start, 6001u);
   EXPECT_EQ(h.send(1'010'000) - h.track.start, 6002u);
-  // No capture time: the sender's own clock is read.
-  h.counter = 1'100'000;
+  // No capture time: the loop clock is read.
+  h.clock.now = 1'100'000'000;
   EXPECT_EQ(h.send(0) - h.track.start, 9000u);
 }
 
@@ -106,6 +109,31 @@ TEST(VideoSender, LogsTheStreamComingUp) {
   h.send(t += 33'333);
   EXPECT_EQ(h.lines.back(), "warn track send failed: closed");
   EXPECT_EQ(h.sender.framesSent(), 300u);
+}
+
+// The encode loop stamps pictures with its clock and the sender turns those
+// stamps into RTP time: a second of the loop's clock must be 90 000 ticks,
+// whatever units the platform's capture counter uses.
+TEST(VideoSender, RtpClockRunsAtNinetyKilohertzOfTheLoopClock) {
+  testing::ManualClock clock;
+  testing::ScriptedScreen screen{clock};
+  testing::RecordingEncoder encoder{clock};
+  EncodeLoop loop{encoder, clock, 64, 32, 30, 92};
+  FakeTrack track;
+  VideoSender sender{clock, [](const std::string&, const std::string&) {}};
+  std::vector<std::pair<int64_t, uint32_t>> stamps; // (loop ns, RTP time)
+  loop.attachSource(screen);
+  loop.setRateSource(std::make_shared<testing::SettableRate>());
+  loop.setFrameSink([&](const uint8_t* data, size_t length, bool key, int64_t timestamp) {
+    sender.send(&track, data, length, key, timestamp);
+    stamps.emplace_back(clock.now, track.timestamp);
+  });
+  loop.setActive(true);
+  for (const int64_t end = clock.now + 2'000'000'000; clock.now < end;) loop.runPass();
+  ASSERT_GE(stamps.size(), 30u);
+  const double seconds = static_cast<double>(stamps.back().first - stamps.front().first) / 1e9;
+  const double ticks = static_cast<uint32_t>(stamps.back().second - stamps.front().second);
+  EXPECT_NEAR(ticks / seconds, 90000.0, 900.0);
 }
 
 } // namespace
