@@ -17,4 +17,7 @@ struct DecodedPicture {
 // False with `error` when decoding is not available or failed.
 bool decodeBack(std::span<const uint8_t> accessUnit, int width, int height, DecodedPicture& out, std::string& error);
 
+// The same with OpenH264's decoder, for systems whose own gives no picture.
+bool decodeBackWithOpenH264(std::span<const uint8_t> accessUnit, DecodedPicture& out, std::string& error);
+
 } // namespace dravnok::video

@@ -284,12 +284,12 @@ std::string EncodeLoop::statisticsLine() {
   char line[320];
   std::snprintf(line, sizeof line,
                 "enc fps=%.1f q=%d fpscap=%d kbps=%.0f idr=%u cached=%u refine=%u skip=%u acq=%.1fms conv=%.1fms "
-                "enc=%.1fms maxloop=%.0fms path=%s conv=%s/%d",
+                "enc=%.1fms maxloop=%.0fms path=%s conv=%s/%d encoder=%s",
                 stats.frames / elapsed, publishedQuality.load(), publishedFps.load(),
                 static_cast<double>(stats.bytes) * 8 / elapsed / 1000, stats.keyFrames, stats.cached, stats.refine,
                 stats.skip, stats.acquireMs / n, stats.convertMs / n, stats.encodeMs / n, stats.longestPassMs,
                 copyMode ? "gdi" : "dd", source && source->legacyConverter() ? "legacy" : "fast",
-                source ? source->converterThreads() : 1);
+                source ? source->converterThreads() : 1, backend.name());
   stats = Statistics{};
   stats.windowStartMs = now;
   return line;

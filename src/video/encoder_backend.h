@@ -24,6 +24,8 @@ public:
   virtual bool open(const EncoderConfig& config, int32_t bitrate, int32_t quality, bool& hardware,
                     std::string& error) = 0;
   virtual std::string describeSettings() = 0;
+  // Which encoder this is, for the statistics line.
+  virtual const char* name() const = 0;
   // False when the encoder cannot change its quality.
   virtual bool setQuality(int32_t quality) = 0;
   // Encodes one picture and hands every access unit it yields to `output`.

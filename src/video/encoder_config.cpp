@@ -23,6 +23,8 @@ int32_t qualityCeiling(uint32_t target, int32_t qualityTarget) {
   return std::min(ceiling, qualityTarget);
 }
 
+double quantizerScaleFor(int32_t quality) { return 12.0 + (100 - quality) * 0.39; }
+
 int32_t keyFrameQuality(uint32_t target) {
   if (target == 0 || target >= 2'500'000) return 70;
   return target >= 1'000'000 ? 60 : 50;

@@ -26,6 +26,11 @@ int32_t startBitrate(int32_t width, int32_t height, int32_t fps);
 // The highest quality worth spending at target bitrate `target` (0: none known).
 int32_t qualityCeiling(uint32_t target, int32_t qualityTarget);
 
+// Quality 1..100 onto the quantiser scale of H.264 encoders (lower is
+// better): 92 gives about 15, the loop's floor of 40 about 35, so that the
+// loop's steps act alike on every encoder.
+double quantizerScaleFor(int32_t quality);
+
 // Key frames are large; they are encoded below the running quality.
 int32_t keyFrameQuality(uint32_t target);
 

@@ -76,6 +76,7 @@ public:
     return true;
   }
   std::string describeSettings() override { return "fake"; }
+  const char* name() const override { return "fake"; }
   bool setQuality(int32_t q) override {
     quality = q;
     return true;

@@ -50,9 +50,8 @@ double lumaMean(IMFSample* sample, const DecodedPicture& picture) {
   return count ? static_cast<double>(sum) / static_cast<double>(count) : -1.0;
 }
 
-} // namespace
-
-bool decodeBack(std::span<const uint8_t> accessUnit, int width, int height, DecodedPicture& out, std::string& error) {
+bool decodeWithMediaFoundation(std::span<const uint8_t> accessUnit, int width, int height, DecodedPicture& out,
+                               std::string& error) {
   out = {};
   ComPtr<IMFTransform> decoder;
   if (FAILED(CoCreateInstance(CLSID_CMSH264DecoderMFT, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&decoder)))) {
@@ -144,6 +143,17 @@ bool decodeBack(std::span<const uint8_t> accessUnit, int width, int height, Deco
     return true;
   }
   error = "decoder produced no frame";
+  return false;
+}
+
+} // namespace
+
+bool decodeBack(std::span<const uint8_t> accessUnit, int width, int height, DecodedPicture& out, std::string& error) {
+  std::string systemError;
+  if (decodeWithMediaFoundation(accessUnit, width, height, out, systemError)) return true;
+  std::string fallbackError;
+  if (decodeBackWithOpenH264(accessUnit, out, fallbackError)) return true;
+  error = systemError + "; OpenH264: " + fallbackError;
   return false;
 }
 

@@ -2,7 +2,9 @@
 
 #include "capture/win32/hresult_text.h"
 #include "common/env.h"
+#include "video/first_available_encoder.h"
 #include "video/loop_clock.h"
+#include "video/openh264_encoder.h"
 
 #include <mferror.h>
 #include <timeapi.h>
@@ -62,9 +64,16 @@ long long readNumber(ICodecAPI* api, const GUID& key) {
 
 // DRAVNOK_REMOTE_QVS read as the C library reads it: up to 15 characters,
 // leading digits; 50 unless that gives at least 1.
-// What the input and output types say alike about the picture.
+// What the input and output types say alike about the picture, its colour
+// included: the NV12 we hand in is BT.709 in the limited range
+// (video/colour_description.h), and the encoder writes the output type's
+// colour into the stream's VUI.
 void describePicture(IMFMediaType* type, UINT32 width, UINT32 height, UINT32 rate) {
   type->SetGUID(MF_MT_MAJOR_TYPE, MFMediaType_Video);
+  type->SetUINT32(MF_MT_VIDEO_NOMINAL_RANGE, MFNominalRange_16_235);
+  type->SetUINT32(MF_MT_VIDEO_PRIMARIES, MFVideoPrimaries_BT709);
+  type->SetUINT32(MF_MT_TRANSFER_FUNCTION, MFVideoTransFunc_709);
+  type->SetUINT32(MF_MT_YUV_MATRIX, MFVideoTransferMatrix_BT709);
   type->SetUINT32(MF_MT_INTERLACE_MODE, MFVideoInterlace_Progressive);
   type->SetUINT64(MF_MT_FRAME_SIZE, (static_cast<UINT64>(width) << 32) | height);
   type->SetUINT64(MF_MT_FRAME_RATE, (static_cast<UINT64>(rate) << 32) | 1);
@@ -406,6 +415,11 @@ bool MfEncoder::encodeSingle(const uint8_t* nv12, const EncodedOutput& output, s
   return true;
 }
 
-std::unique_ptr<EncoderBackend> makeEncoderBackend() { return std::make_unique<MfEncoder>(activateFirstH264Encoder); }
+// Media Foundation's encoder first; OpenH264 where the system has none (N
+// editions without the Media Feature Pack, servers without the feature).
+std::unique_ptr<EncoderBackend> makeEncoderBackend() {
+  return std::make_unique<FirstAvailableEncoder>(std::vector<EncoderFactory>{
+      [] { return std::make_unique<MfEncoder>(activateFirstH264Encoder); }, makeOpenH264Encoder});
+}
 
 } // namespace dravnok::video

@@ -50,6 +50,7 @@ public:
 
   bool open(const EncoderConfig& config, int32_t bitrate, int32_t quality, bool& hardware, std::string& error) override;
   std::string describeSettings() override;
+  const char* name() const override { return "mf"; }
   bool setQuality(int32_t quality) override;
   bool encode(const uint8_t* nv12, int64_t timestamp, bool forceKeyFrame, const EncodedOutput& output) override;
   void flush(const EncodedOutput& output) override;

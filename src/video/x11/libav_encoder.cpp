@@ -2,7 +2,11 @@
 // encoder when DRAVNOK_REMOTE_HWENC asks for one and the machine has it.
 #include "common/env.h"
 #include "video/annexb.h"
+#include "video/colour_description.h"
 #include "video/encoder_backend.h"
+#include "video/encoder_config.h"
+#include "video/first_available_encoder.h"
+#include "video/openh264_encoder.h"
 #include "video/speed_preset.h"
 #include "video/x11/libav_handles.h"
 
@@ -27,9 +31,8 @@ std::string averror(int code) {
   return text;
 }
 
-// Quality 1..100 onto x264's constant rate factor (lower is better): 92 gives
-// about 15, the loop's floor of 40 about 35, so the loop's steps act alike.
-double rateFactorFor(int32_t quality) { return 12.0 + (100 - quality) * 0.39; }
+// Quality 1..100 onto x264's constant rate factor.
+double rateFactorFor(int32_t quality) { return quantizerScaleFor(quality); }
 
 class LibavEncoder final : public EncoderBackend {
 public:
@@ -73,6 +76,8 @@ public:
       std::snprintf(text, sizeof text, "rc=vbr %s gop=%d", context->codec->name, context->gop_size);
     return text;
   }
+
+  const char* name() const override { return context ? context->codec->name : "libavcodec"; }
 
   bool setQuality(int32_t quality) override {
     if (!software) return false;
@@ -157,6 +162,13 @@ private:
     context->gop_size = config.gopSeconds < 1 ? INT32_MAX : std::max(config.fps, 1) * config.gopSeconds;
     context->keyint_min = 1;
     context->thread_count = 0;
+    // The VUI states what the converter wrote, so that decoders do not guess.
+    static_assert(!kEncodedColour.fullRange && kEncodedColour.primaries == AVCOL_PRI_BT709 &&
+                  kEncodedColour.transfer == AVCOL_TRC_BT709 && kEncodedColour.matrix == AVCOL_SPC_BT709);
+    context->color_range = AVCOL_RANGE_MPEG;
+    context->color_primaries = AVCOL_PRI_BT709;
+    context->color_trc = AVCOL_TRC_BT709;
+    context->colorspace = AVCOL_SPC_BT709;
   }
 
   void drain(const EncodedOutput& output) {
@@ -181,6 +193,11 @@ private:
 
 } // namespace
 
-std::unique_ptr<EncoderBackend> makeEncoderBackend() { return std::make_unique<LibavEncoder>(); }
+std::unique_ptr<EncoderBackend> makeLibavEncoder() { return std::make_unique<LibavEncoder>(); }
+
+// libx264 (or a hardware encoder) first; OpenH264 where libavcodec has none.
+std::unique_ptr<EncoderBackend> makeEncoderBackend() {
+  return std::make_unique<FirstAvailableEncoder>(std::vector<EncoderFactory>{makeLibavEncoder, makeOpenH264Encoder});
+}
 
 } // namespace dravnok::video
