@@ -3,10 +3,9 @@
 #include "log.hpp"
 
 #include <gio/gio.h>
+// The platform's socket and resolver headers (and Winsock's start-up).
+#include <gio/gnetworking.h>
 #include <nice/agent.h>
-
-#include <netdb.h>
-#include <sys/socket.h>
 
 #include <algorithm>
 #include <stdexcept>
@@ -29,6 +28,7 @@ constexpr auto kConsentTimeout = std::chrono::seconds(30);
 
 // libnice wants numeric addresses for its servers.
 std::string resolve(const std::string& host, bool tcp) {
+  g_networking_init();
   addrinfo hints{};
   hints.ai_family = AF_INET;
   hints.ai_socktype = tcp ? SOCK_STREAM : SOCK_DGRAM;
@@ -297,10 +297,10 @@ void IceTransport::gather() {
   // lost datagram costs a retransmission and half the congestion window.
   if (GPtrArray* sockets = nice_agent_get_sockets(agent_, streamId_, 1)) {
     for (guint i = 0; i < sockets->len; ++i) {
-      int fd = g_socket_get_fd(G_SOCKET(g_ptr_array_index(sockets, i)));
-      int size = 4 * 1024 * 1024;
-      setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
-      setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &size, sizeof size);
+      GSocket* socket = G_SOCKET(g_ptr_array_index(sockets, i));
+      constexpr gint size = 4 * 1024 * 1024;
+      g_socket_set_option(socket, SOL_SOCKET, SO_RCVBUF, size, nullptr);
+      g_socket_set_option(socket, SOL_SOCKET, SO_SNDBUF, size, nullptr);
     }
     g_ptr_array_unref(sockets);
   }

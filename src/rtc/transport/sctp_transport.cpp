@@ -5,7 +5,9 @@
 
 #include <usrsctp.h>
 
-#include <arpa/inet.h>
+#ifndef _WIN32
+#include <arpa/inet.h> // htons and friends; usrsctp.h brings Winsock's on Windows
+#endif
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
