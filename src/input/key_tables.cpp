@@ -1,6 +1,7 @@
 #include "input/key_tables.h"
 
 #include <string>
+#include <string_view>
 #include <unordered_map>
 
 namespace dravnok {
@@ -44,13 +45,21 @@ constexpr Listed listedKeyNames[] = {
     {"ArrowDown", 0x28, 1}, {"ArrowLeft", 0x25, 1}, {"ArrowRight", 0x27, 1},
 };
 
+// "F1", "Numpad0": appended rather than "F" + std::to_string(n), in which
+// GCC 12 at -O3 sees a false overlap (-Wrestrict, an error with -Werror).
+std::string numbered(std::string_view prefix, int n) {
+  std::string name(prefix);
+  name += std::to_string(n);
+  return name;
+}
+
 KeyMap buildCodeKeyMap() {
   KeyMap map;
   for (char c = 'A'; c <= 'Z'; ++c) map.insert_or_assign(std::string("Key") + c, KeyInfo{uint16_t(c), 0});
   for (char c = '0'; c <= '9'; ++c) map.insert_or_assign(std::string("Digit") + c, KeyInfo{uint16_t(c), 0});
-  for (int n = 1; n <= 24; ++n) map.insert_or_assign("F" + std::to_string(n), KeyInfo{uint16_t(0x6F + n), 0});
+  for (int n = 1; n <= 24; ++n) map.insert_or_assign(numbered("F", n), KeyInfo{uint16_t(0x6F + n), 0});
   for (const Listed& entry : listedCodes) map.insert_or_assign(entry.name, KeyInfo{entry.vk, entry.extended});
-  for (int n = 0; n <= 9; ++n) map.insert_or_assign("Numpad" + std::to_string(n), KeyInfo{uint16_t(0x60 + n), 0});
+  for (int n = 0; n <= 9; ++n) map.insert_or_assign(numbered("Numpad", n), KeyInfo{uint16_t(0x60 + n), 0});
   return map;
 }
 
