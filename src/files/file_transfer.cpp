@@ -1,5 +1,6 @@
 #include "files/file_transfer.h"
 
+#include "common/bounded_json.h"
 #include "files/paths.h"
 
 #include <chrono>
@@ -75,8 +76,11 @@ void FileTransfer::onClosed() {
 void FileTransfer::onFilesMessage(std::span<const std::byte> data) { writeUploadData(data); }
 
 void FileTransfer::onFilesMessage(std::string_view text) {
-  json message = json::parse(text, nullptr, false);
-  if (message.is_discarded() || !message.is_object()) return;
+  std::string refusal;
+  std::optional<json> parsed = parseBoundedJson(text, kMaxRequestBytes, kMaxJsonDepth, &refusal);
+  if (!refusal.empty() && log_) log_("warn", "files: request dropped (" + refusal + ")");
+  if (!parsed || !parsed->is_object()) return;
+  const json& message = *parsed;
   std::string type = stringMember(message, "t");
   if (type == "ls") {
     handleList(stringMember(message, "path"));

@@ -25,6 +25,8 @@ using LogFunction = std::function<void(const std::string& level, const std::stri
 inline constexpr uint64_t kDownloadBufferLimit = 8 * 1024 * 1024;
 inline constexpr size_t kDownloadChunk = 64 * 1024;
 inline constexpr size_t kListingLimit = 5000;
+// Requests name one path or file; anything longer is refused unread.
+inline constexpr size_t kMaxRequestBytes = 65536;
 
 class FileTransfer {
 public:

@@ -1,5 +1,6 @@
 #include "host/control_loop.h"
 
+#include "common/bounded_json.h"
 #include "host/diagnostic_log.h"
 
 #include <nlohmann/json.hpp>
@@ -61,11 +62,17 @@ std::string HostState::currentViewerName() {
 }
 
 void handleCommandLine(const std::string& line, SessionControl& session, HostState& state) {
-  json command = json::parse(line, nullptr, /*allow_exceptions=*/false, /*ignore_comments=*/false);
-  if (!command.is_object()) {
+  std::string refusal;
+  std::optional<json> parsed = parseBoundedJson(line, kMaxCommandLineBytes, kMaxJsonDepth, &refusal);
+  if (!refusal.empty()) {
+    logEvent("warn", "ignoring stdin line (" + refusal + ")");
+    return;
+  }
+  if (!parsed || !parsed->is_object()) {
     logEvent("warn", "ignoring non-JSON stdin line");
     return;
   }
+  const json& command = *parsed;
   auto cmdIt = command.find("cmd");
   if (cmdIt != command.end() && !cmdIt->is_string() && !cmdIt->is_null()) {
     logEvent("warn", "ignoring malformed command");

@@ -3,6 +3,7 @@
 #include "session/session_control.h"
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <istream>
 #include <mutex>
@@ -20,6 +21,9 @@ struct HostState {
   void setViewerName(std::string name);
   std::string currentViewerName();
 };
+
+// A command line beyond this is refused unread; an offer takes a few KiB.
+inline constexpr size_t kMaxCommandLineBytes = 1048576;
 
 // Handles one command line (already known not to be empty).
 void handleCommandLine(const std::string& line, SessionControl& session, HostState& state);

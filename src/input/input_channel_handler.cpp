@@ -1,5 +1,6 @@
 #include "input/input_channel_handler.h"
 
+#include "common/bounded_json.h"
 #include "input/input_messages.h"
 #include "input/process_info.h"
 
@@ -72,6 +73,11 @@ void InputChannelHandler::handleText(InputInjector* injector, bool viewOnly, con
   }
   if (!injector) return;
 
+  std::string refusal;
+  if (!parseBoundedJson(text, kMaxInputMessageBytes, kMaxJsonDepth, &refusal) && !refusal.empty()) {
+    if (hooks_.log) hooks_.log("warn", "input: message dropped (" + refusal + ")");
+    return;
+  }
   const std::string type = messageType(text);
   if (isInputEventType(type) && !viewOnly) {
     if (hooks_.forwardToRelay && hooks_.forwardToRelay(text)) return;

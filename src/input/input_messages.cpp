@@ -1,5 +1,7 @@
 #include "input/input_messages.h"
 
+#include "common/bounded_json.h"
+
 #include <array>
 #include <limits>
 #include <nlohmann/json.hpp>
@@ -10,9 +12,11 @@ namespace {
 
 using nlohmann::json;
 
+// The value is moved out, never copied: copying recurses through the tree.
 json parseObject(std::string_view text) {
-  json parsed = json::parse(text, nullptr, false);
-  return parsed.is_object() ? parsed : json();
+  std::optional<json> parsed = parseBoundedJson(text, kMaxInputMessageBytes, kMaxJsonDepth);
+  if (!parsed || !parsed->is_object()) return json();
+  return std::move(*parsed);
 }
 
 int32_t saturate(double value) {

@@ -3,10 +3,15 @@
 // turns one into injector calls. Shared by remote-helper and the relay.
 #include "input/input_injector.h"
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
 namespace dravnok {
+
+// The longest message taken from the viewer (and from the relay pipe, which
+// carries the viewer's messages unchanged).
+inline constexpr size_t kMaxInputMessageBytes = 1048576;
 
 // Performs one message on `injector`. `reply` sends a text back to the viewer
 // and may be empty (the relay has no way back). Malformed and unknown

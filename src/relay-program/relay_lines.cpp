@@ -1,5 +1,6 @@
 #include "relay-program/relay_lines.h"
 
+#include "common/bounded_json.h"
 #include "input/input_messages.h"
 
 #include <algorithm>
@@ -39,8 +40,9 @@ int32_t memberInt(const nlohmann::json& msg, const char* key, int32_t fallback) 
 } // namespace
 
 void handleRelayLine(InputInjector& injector, std::string_view line) {
-  const auto msg = nlohmann::json::parse(line, nullptr, false);
-  if (msg.is_discarded() || !msg.is_object()) return;
+  const auto parsed = parseBoundedJson(line, kMaxPendingLine, kMaxJsonDepth);
+  if (!parsed || !parsed->is_object()) return;
+  const nlohmann::json& msg = *parsed;
   std::string type;
   if (const auto it = msg.find("type"); it != msg.end() && it->is_string()) type = it->get<std::string>();
   if (type == "_display") {

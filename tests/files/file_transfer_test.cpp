@@ -116,7 +116,12 @@ TEST_F(FileTransferTest, FailuresAnswerWithTheirErrorTexts) {
   EXPECT_EQ(channel->last()["msg"], "no writable destination folder");
 
   channel->clear();
-  for (std::string_view text : {"not json", "[1]", R"({"t":5})", R"({"t":"nope"})", R"({"t":"put-done"})"}) {
+  // Requests too deep or too long are dropped whole, however well formed.
+  const std::string deep = R"({"t":"ls","path":"","n":)" + std::string(40, '[') + std::string(40, ']') + "}";
+  const std::string overlong = R"({"t":"ls","path":"","n":")" + std::string(kMaxRequestBytes, ' ') + "\"}";
+  for (std::string_view text : {std::string_view("not json"), std::string_view("[1]"), std::string_view(R"({"t":5})"),
+                                std::string_view(R"({"t":"nope"})"), std::string_view(R"({"t":"put-done"})"),
+                                std::string_view(deep), std::string_view(overlong)}) {
     transfer.onFilesMessage(text);
   }
   upload("data without an upload");

@@ -76,6 +76,19 @@ TEST(ControlLoop, NonObjectLinesWarnAndEmptyLinesAreSkipped) {
   EXPECT_TRUE(session.calls.empty());
 }
 
+TEST(ControlLoop, OverlongAndDeeplyNestedLinesWarnAndAreDropped) {
+  RecordingSession session;
+  HostState state;
+  const std::string deep = R"({"cmd":"offer","sdp":"x","n":)" + std::string(100000, '[') + std::string(100000, ']');
+  const std::string longSdp(kMaxCommandLineBytes, 'v');
+  auto out = run(deep + "}\n{\"cmd\":\"offer\",\"sdp\":\"" + longSdp + "\"}\n", session, state);
+  EXPECT_THAT(
+      out,
+      ElementsAre(R"x({"evt":"log","level":"warn","msg":"ignoring stdin line (nested more than 32 levels deep)"})x",
+                  R"x({"evt":"log","level":"warn","msg":"ignoring stdin line (1048600 bytes, more than 1048576)"})x"));
+  EXPECT_TRUE(session.calls.empty());
+}
+
 TEST(ControlLoop, UnknownMissingAndMistypedCommandsWarnAndGoOn) {
   RecordingSession session;
   HostState state;

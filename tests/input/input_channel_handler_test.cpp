@@ -88,6 +88,14 @@ TEST_F(ChannelHandler, MonitorSelectionAndClipWatchNeverReachTheDispatcher) {
   EXPECT_EQ(injected(), 0u);
 }
 
+TEST_F(ChannelHandler, DeeplyNestedMessagesAreDroppedWithAWarning) {
+  const std::string deep =
+      R"({"type":"text","text":"x","n":)" + std::string(100000, '[') + std::string(100000, ']') + "}";
+  run(deep);
+  EXPECT_EQ(injected(), 0u);
+  EXPECT_EQ(logs, std::vector<std::string>{"warn input: message dropped (nested more than 32 levels deep)"});
+}
+
 TEST_F(ChannelHandler, NoInjectorMeansNoInjection) {
   handler.handleText(nullptr, false, R"({"type":"down"})");
   EXPECT_EQ(elevationChecks, 0);

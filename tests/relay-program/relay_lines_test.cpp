@@ -70,8 +70,10 @@ TEST(HandleRelayLine, DisplayMessageSetsTheGeometry) {
 
 TEST(HandleRelayLine, InjectsInputEventsOnlyAndIgnoresTheRest) {
   Rig rig(false, {1, 1, 0, 0});
-  for (const char* line : {R"({"type":"clipboard","on":true})", R"({"type":"sas"})", R"({"type":"clipget"})",
-                           R"({"type":"monitor","index":1})", "not json", "[1,2]", R"({"type":"move","x":0.5)"}) {
+  const std::string deep = R"({"type":"move","n":)" + std::string(100000, '[') + std::string(100000, ']') + "}";
+  for (const std::string line :
+       {R"({"type":"clipboard","on":true})", R"({"type":"sas"})", R"({"type":"clipget"})",
+        R"({"type":"monitor","index":1})", "not json", "[1,2]", R"({"type":"move","x":0.5)", deep.c_str()}) {
     handleRelayLine(rig.injector, line);
   }
   EXPECT_TRUE(rig.state->calls.empty());
