@@ -140,8 +140,11 @@ void InputInjector::swipe(double x, double y, double x2, double y2, int32_t ms) 
 void InputInjector::typeText(std::string_view text) {
   if (viewOnly_ || text.empty()) return;
   if (foregroundProtected()) return;
+  // No UTF-16 unit takes more than three bytes of UTF-8: a longer text is
+  // over the limit without being converted.
+  if (text.size() > 3 * kMaxTypedUnits) return;
   std::u16string units = utf8ToUtf16(text);
-  if (units.empty()) return;
+  if (units.empty() || units.size() > kMaxTypedUnits) return;
   // Characters beyond the basic plane go out as their two surrogate units.
   std::vector<InputRecord> records;
   records.reserve(units.size() * 2);

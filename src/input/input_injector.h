@@ -6,6 +6,7 @@
 #include "input/input_backend.h"
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -64,6 +65,9 @@ public:
   void scroll(double x, double y, double dx, double dy);
   void tap(double x, double y);
   void swipe(double x, double y, double x2, double y2, int32_t ms);
+  // Text of more than kMaxTypedUnits UTF-16 units is not typed at all: one
+  // message must not turn into an endless stream of key records.
+  static constexpr size_t kMaxTypedUnits = 4096;
   void typeText(std::string_view text);
   void pressKeyName(std::string_view key);
   void keyByCode(std::string_view code, bool down);

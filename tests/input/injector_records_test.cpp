@@ -188,6 +188,15 @@ TEST(InjectorRecords, TypedTextIsUtf16UnitsDownAndUpInOneCall) {
   rig.state->calls.clear();
   rig.injector.typeText("");
   EXPECT_TRUE(rig.state->calls.empty());
+
+  // A bounded number of units per message; beyond it nothing is typed.
+  const size_t limit = InputInjector::kMaxTypedUnits;
+  rig.injector.typeText(std::string(limit + 1, 'x'));
+  rig.injector.typeText(std::string(3 * limit + 1, '\xFF')); // each byte one replacement unit
+  EXPECT_TRUE(rig.state->calls.empty());
+  rig.injector.typeText(std::string(limit, 'x'));
+  ASSERT_EQ(rig.state->calls.size(), 1u);
+  EXPECT_EQ(rig.state->calls[0].records.size(), 2 * limit);
 }
 
 TEST(InjectorRecords, KeysCarryTheirVirtualKeyAndExtendedFlag) {
