@@ -11,18 +11,19 @@ SessionBanner::~SessionBanner() { shutdown(); }
 void SessionBanner::show(const std::u16string& text) {
   std::lock_guard lock(lifecycleMutex_);
   if (running_.exchange(true)) return;
-  // A thread that gave up by itself (no display, no window) has cleared the
-  // flag but still needs joining before a new one can start.
-  if (bannerThread_.joinable()) {
-    bannerThread_.join();
-    window_->joined();
-  }
-  text_ = text;
-  width_ = 0;
-  height_ = 0;
   try {
+    // A thread that gave up by itself (no display, no window) has cleared
+    // the flag but still needs joining before a new one can start.
+    if (bannerThread_.joinable()) {
+      bannerThread_.join();
+      window_->joined();
+    }
+    text_ = text;
+    width_ = 0;
+    height_ = 0;
     bannerThread_ = std::thread([this] { window_->run(*this); });
   } catch (...) {
+    // Not shown: a later show must try again.
     running_ = false;
     throw;
   }

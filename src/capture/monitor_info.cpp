@@ -25,4 +25,9 @@ int monitorAtOrigin(const std::vector<MonitorInfo>& monitors, int32_t left, int3
   return 0;
 }
 
+MonitorInfo monitorOr(const std::vector<MonitorInfo>& monitors, int index, const MonitorInfo& fallback) {
+  if (index < 0 || static_cast<size_t>(index) >= monitors.size()) return fallback;
+  return monitors[static_cast<size_t>(index)];
+}
+
 } // namespace dravnok::capture

@@ -25,6 +25,10 @@ void sortMonitors(std::vector<MonitorInfo>& monitors);
 // origin counts as primary, else the first. Leaves a marked list unchanged.
 void ensureOnePrimary(std::vector<MonitorInfo>& monitors);
 
+// The monitor at `index`, or `fallback` when the list has none there (a
+// capture that fell back to the whole screen may have no list at all).
+MonitorInfo monitorOr(const std::vector<MonitorInfo>& monitors, int index, const MonitorInfo& fallback);
+
 // Index of the first monitor whose top-left corner is (left, top), else 0.
 int monitorAtOrigin(const std::vector<MonitorInfo>& monitors, int32_t left, int32_t top);
 

@@ -4,7 +4,9 @@
 #include "host/diagnostic_log.h"
 #include "host/event_writer.h"
 
+#include <exception>
 #include <nlohmann/json.hpp>
+#include <string>
 
 namespace dravnok::host {
 
@@ -28,7 +30,13 @@ HostCallbacks makeHostCallbacks(HostState& state, SessionBanner& banner) {
     writeEvent({{"evt", "state"}, {"value", value}});
     logToFile("state", "peerConnection -> " + value);
     if (value == "connected") {
-      banner.show(bannerTextFor(state.currentViewerName()));
+      // This runs on the connection's thread: an exception leaving it would
+      // end the process.
+      try {
+        banner.show(bannerTextFor(state.currentViewerName()));
+      } catch (const std::exception& e) {
+        logEvent("error", std::string("the session banner cannot be shown: ") + e.what());
+      }
     } else if (value == "failed" || value == "closed") {
       banner.hide();
       state.quitRequested = true;

@@ -38,6 +38,13 @@ constexpr int32_t kFrameRate = 30;
 constexpr size_t kNackHistory = 2048;
 constexpr const char* kTrackProfile = "profile-level-id=42e01f;packetization-mode=1;level-asymmetry-allowed=1";
 
+// The monitor being captured. The list may lack it (a whole-screen capture
+// can start without one): the capture rectangle stands in then.
+capture::MonitorInfo sharedMonitor(const capture::ScreenCapturer& capturer) {
+  return capture::monitorOr(capturer.monitors(), capturer.currentMonitor(),
+                            {capturer.left, capturer.top, capturer.width, capturer.height, true});
+}
+
 } // namespace
 
 struct RemoteSession::Impl {
@@ -317,7 +324,7 @@ bool RemoteSession::Impl::startCapture() {
     callbacks.onState("failed");
     return false;
   }
-  const capture::MonitorInfo& monitor = capturer->monitors()[static_cast<size_t>(capturer->currentMonitor())];
+  const capture::MonitorInfo monitor = sharedMonitor(*capturer);
   log("info", "capture " + std::to_string(monitor.width) + "x" + std::to_string(monitor.height) + " \u2192 encode " +
                   std::to_string(capturer->encodeWidth) + "x" + std::to_string(capturer->encodeHeight) +
                   (capturer->gdiMode() ? " (GDI)" : " (Desktop Duplication)"));
@@ -355,7 +362,7 @@ void RemoteSession::start(const std::string& sessionId, bool viewOnly, const std
   s.peerConnection = std::make_shared<rtc::PeerConnection>(s.configurationFor(servers));
   s.registerPeerHandlers();
   if (!s.startCapture()) return;
-  const capture::MonitorInfo& monitor = s.capturer->monitors()[static_cast<size_t>(s.capturer->currentMonitor())];
+  const capture::MonitorInfo monitor = sharedMonitor(*s.capturer);
   s.injector =
       std::make_unique<InputInjector>(viewOnly, monitor.width, monitor.height, monitor.left, monitor.top, parentPid);
   s.relay = startElevatedRelay(viewOnly, parentPid, {monitor.width, monitor.height, monitor.left, monitor.top},

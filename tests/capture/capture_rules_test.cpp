@@ -28,6 +28,11 @@ TEST(MonitorOrder, PrimaryFirstThenByLeftEvenWhenNegative) {
                           {0, 0, 1920, 1080, true}, {-1920, 0, 1920, 1080, false}, {1920, 0, 1280, 1024, false}}));
   EXPECT_EQ(monitorAtOrigin(monitors, -1920, 0), 1);
   EXPECT_EQ(monitorAtOrigin(monitors, 5, 5), 0);
+
+  const MonitorInfo screen{0, 0, 800, 600, true};
+  EXPECT_EQ(monitorOr(monitors, 2, screen), monitors[2]);
+  for (int outside : {-1, 3}) EXPECT_EQ(monitorOr(monitors, outside, screen), screen);
+  EXPECT_EQ(monitorOr({}, 0, screen), screen);
 }
 
 TEST(MonitorOrder, WithoutAMarkedPrimaryTheMonitorAtTheOriginCounts) {

@@ -12,6 +12,7 @@
 #include <fstream>
 #include <regex>
 #include <sstream>
+#include <system_error>
 #include <thread>
 
 using namespace dravnok;
@@ -120,6 +121,28 @@ TEST_F(LogFile, StateHandlerWritesEventFileLineAndDrivesQuit) {
   EXPECT_NE(text.find("[state] peerConnection -> connecting\n"), std::string::npos);
   EXPECT_NE(text.find("[sdp] ANSWER (what we send the browser):\nv=0\n"), std::string::npos);
   EXPECT_EQ(text.find("candidate:1"), std::string::npos); // candidates stay out of the file
+}
+
+// A window that gives up at once, and whose clean-up after that fails the
+// way a thread start can: with std::system_error.
+struct FailingBannerWindow : BannerWindowThread {
+  void run(SessionBanner& banner) override { banner.windowFailed(); }
+  void wake() override {}
+  void joined() override { throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again)); }
+};
+
+TEST(StateHandler, ABannerThatCannotBeShownIsLoggedNotThrown) {
+  HostState state;
+  SessionBanner banner(std::make_unique<FailingBannerWindow>());
+  HostCallbacks callbacks = makeHostCallbacks(state, banner);
+  testing::internal::CaptureStdout();
+  callbacks.onState("connected");
+  while (banner.running()) std::this_thread::yield();
+  EXPECT_NO_THROW(callbacks.onState("connected"));
+  EXPECT_FALSE(banner.running()) << "a later show tries again";
+  std::string out = testing::internal::GetCapturedStdout();
+  EXPECT_NE(out.find(R"({"evt":"log","level":"error","msg":"the session banner cannot be shown: )"), std::string::npos)
+      << out;
 }
 
 TEST(BannerText, ViewerNameOrGeneralText) {
