@@ -113,6 +113,12 @@ string Description::Entry::generateSdp(const string& eol, const string& transpor
 
 // ---- Application ----
 
+namespace {
+constexpr uint16_t kDefaultSctpPort = 5000;
+// The streams each way our SCTP association asks for; the older form states it.
+constexpr int kSctpStreams = 1024;
+} // namespace
+
 Description::Application::Application(string mid) : Entry("application", std::move(mid), Direction::Unknown) {
   protocol_ = "UDP/DTLS/SCTP";
   formats_ = {"webrtc-datachannel"};
@@ -128,7 +134,7 @@ void Description::Application::parseAttribute(const string& key, const string& v
     if (!size) throw std::invalid_argument("bad max-message-size in SDP: '" + line + "'");
     maxMessageSize_ = static_cast<size_t>(*size);
   } else if (key == "sctpmap") {
-    // The old form "sctpmap:5000 webrtc-datachannel 1024" carries the port.
+    // The older form "sctpmap:5000 webrtc-datachannel 1024" carries the port.
     auto words = splitWords(value);
     if (!words.empty()) {
       if (auto port = impl::parseUnsigned(words[0]); port && *port <= 65535) sctpPort_ = static_cast<uint16_t>(*port);
@@ -138,11 +144,19 @@ void Description::Application::parseAttribute(const string& key, const string& v
   }
 }
 
-string Description::Application::formatLine() const { return Entry::formatLine(); }
+string Description::Application::formatLine() const {
+  string line = "m=" + type_ + (removed_ ? " 0 " : " 9 ") + protocol_ + " ";
+  return line + (legacyForm() ? std::to_string(sctpPort_.value_or(kDefaultSctpPort)) : "webrtc-datachannel");
+}
 
 void Description::Application::generateAttributes(std::vector<string>& lines) const {
   Entry::generateAttributes(lines);
-  if (sctpPort_) lines.push_back("a=sctp-port:" + std::to_string(*sctpPort_));
+  if (legacyForm()) {
+    lines.push_back("a=sctpmap:" + std::to_string(sctpPort_.value_or(kDefaultSctpPort)) + " webrtc-datachannel " +
+                    std::to_string(kSctpStreams));
+  } else if (sctpPort_) {
+    lines.push_back("a=sctp-port:" + std::to_string(*sctpPort_));
+  }
   if (maxMessageSize_) lines.push_back("a=max-message-size:" + std::to_string(*maxMessageSize_));
 }
 
@@ -277,10 +291,25 @@ Description::Audio::Audio(string mid, Direction dir) : Media("audio", std::move(
 
 // ---- Description ----
 
+namespace {
+
+// ICE and DTLS attributes as one section (or the session level) states them.
+struct TransportAttributes {
+  optional<string> ufrag;
+  optional<string> pwd;
+  optional<Description::Fingerprint> fingerprint;
+  optional<Description::Role> role;
+};
+
+} // namespace
+
 Description::Description(const string& sdp, Type type, Role role)
     : type_(type), role_(role), sessionId_(randomSessionId()) {
   shared_ptr<Entry> current;
   bool first = true;
+  // [0] is the session level, [i + 1] the i-th section.
+  std::vector<TransportAttributes> transports(1);
+  std::vector<std::pair<size_t, string>> candidates; // with the scope they came in
   for (const auto& line : impl::splitLines(sdp)) {
     if (line.size() < 2 || line[1] != '=' || !std::isalpha(static_cast<unsigned char>(line[0]))) {
       throw std::invalid_argument("malformed SDP line: '" + line.substr(0, 80) + "'");
@@ -322,35 +351,45 @@ Description::Description(const string& sdp, Type type, Role role)
             media->formats_.push_back(f);
           }
         }
+      } else if (auto app = std::dynamic_pointer_cast<Application>(current); app && app->legacyForm()) {
+        // The older form names the SCTP port as the format; a=sctpmap may repeat it.
+        if (auto sctp = impl::parseUnsigned(words.size() > 3 ? words[3] : ""); sctp && *sctp <= 65535) {
+          app->setSctpPort(static_cast<uint16_t>(*sctp));
+        }
       }
       entries_.push_back(current);
+      transports.emplace_back();
       continue;
     }
     if (kind != 'a') continue;
     size_t colon = body.find(':');
     string key = body.substr(0, colon);
     string value = colon == string::npos ? "" : body.substr(colon + 1);
+    TransportAttributes& transport = transports.back();
     if (key == "ice-ufrag") {
-      iceUfrag_ = value;
+      transport.ufrag = value;
     } else if (key == "ice-pwd") {
-      icePwd_ = value;
+      transport.pwd = value;
     } else if (key == "fingerprint") {
       auto words = splitWords(value);
       if (words.size() != 2) throw std::invalid_argument("malformed SDP fingerprint: '" + line + "'");
-      fingerprint_ = Fingerprint{impl::toLower(words[0]), impl::toUpper(words[1])};
+      transport.fingerprint = Fingerprint{impl::toLower(words[0]), impl::toUpper(words[1])};
     } else if (key == "setup") {
-      hasSetup_ = true;
       if (value == "actpass") {
-        role_ = Role::ActPass;
+        transport.role = Role::ActPass;
       } else if (value == "active") {
-        role_ = Role::Active;
+        transport.role = Role::Active;
       } else if (value == "passive") {
-        role_ = Role::Passive;
+        transport.role = Role::Passive;
       } else {
         throw std::invalid_argument("unknown DTLS setup in SDP: '" + line + "'");
       }
+    } else if (key == "group" && !current && bundleGroup_.empty()) {
+      if (auto words = splitWords(value); !words.empty() && words[0] == "BUNDLE") {
+        bundleGroup_.assign(words.begin() + 1, words.end());
+      }
     } else if (key == "candidate") {
-      candidates_.emplace_back(body, current ? current->mid_ : "");
+      candidates.emplace_back(transports.size() - 1, body);
     } else if (key == "end-of-candidates") {
       endOfCandidates_ = true;
     } else if (current) {
@@ -358,9 +397,27 @@ Description::Description(const string& sdp, Type type, Role role)
     }
   }
   if (!sdp.empty() && first) throw std::invalid_argument("SDP has no lines");
-  // Candidates that came before their section's a=mid line take it now.
-  for (auto& c : candidates_) {
-    if (c.mid().empty() && !entries_.empty()) c = Candidate(c.candidate(), bundleMid());
+
+  // We run one transport for all sections: that of the BUNDLE-tagged section
+  // (RFC 8843), or without BUNDLE that of the first section. Another
+  // section's credentials and candidates belong to a transport of the peer's
+  // that we never use. A section's own attributes override the session's.
+  const string transportMid = bundleMid();
+  size_t scope = 0;
+  for (size_t i = 0; i < entries_.size() && scope == 0; ++i) {
+    if (entries_[i]->mid() == transportMid) scope = i + 1;
+  }
+  const TransportAttributes& chosen = transports[scope];
+  const TransportAttributes& session = transports[0];
+  iceUfrag_ = chosen.ufrag ? chosen.ufrag : session.ufrag;
+  icePwd_ = chosen.pwd ? chosen.pwd : session.pwd;
+  fingerprint_ = chosen.fingerprint ? chosen.fingerprint : session.fingerprint;
+  if (auto setup = chosen.role ? chosen.role : session.role) {
+    role_ = *setup;
+    hasSetup_ = true;
+  }
+  for (auto& [from, candidate] : candidates) {
+    if (from == 0 || from == scope) candidates_.emplace_back(std::move(candidate), transportMid);
   }
 }
 
@@ -410,6 +467,11 @@ shared_ptr<Description::Application> Description::application() const {
 }
 
 string Description::bundleMid() const {
+  if (!bundleGroup_.empty()) {
+    for (const auto& e : entries_) {
+      if (e->mid() == bundleGroup_.front() && !e->isRemoved()) return e->mid();
+    }
+  }
   for (const auto& e : entries_) {
     if (!e->isRemoved()) return e->mid();
   }

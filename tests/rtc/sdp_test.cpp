@@ -73,6 +73,88 @@ TEST(Description, RejectsTextThatIsNotSdp) {
   EXPECT_THROW(rtc::Description("v=0\r\na=setup:sideways\r\n"), std::invalid_argument);
 }
 
+// Data channel sections are answered in the form they were offered in: the
+// older "DTLS/SCTP <port>" with a=sctpmap, or RFC 8841's with a=sctp-port.
+TEST(Description, DataChannelSectionKeepsTheOfferedForm) {
+  struct Case {
+    const char* offered;
+    uint16_t offeredPort;
+    const char* mLine;
+    const char* portLine;
+    const char* otherFormsLine;
+  } cases[] = {
+      {"m=application 9 DTLS/SCTP 5001\r\na=sctpmap:5001 webrtc-datachannel 65535\r\n", 5001,
+       "m=application 9 DTLS/SCTP 5000\r\n", "a=sctpmap:5000 webrtc-datachannel 1024\r\n", "a=sctp-port"},
+      {"m=application 9 DTLS/SCTP 5002\r\n", 5002, "m=application 9 DTLS/SCTP 5000\r\n",
+       "a=sctpmap:5000 webrtc-datachannel 1024\r\n", "a=sctp-port"},
+      {"m=application 9 UDP/DTLS/SCTP webrtc-datachannel\r\na=sctp-port:5003\r\n", 5003,
+       "m=application 9 UDP/DTLS/SCTP webrtc-datachannel\r\n", "a=sctp-port:5000\r\n", "a=sctpmap"},
+  };
+  for (const auto& c : cases) {
+    rtc::Description offer(std::string("v=0\r\n") + c.offered + "a=mid:data\r\n", "offer");
+    auto offered = offer.application();
+    ASSERT_TRUE(offered) << c.offered;
+    EXPECT_EQ(offered->sctpPort().value_or(0), c.offeredPort) << c.offered;
+
+    // What the answer builds: the offer's protocol, our own port.
+    rtc::Description answer("", rtc::Description::Type::Answer);
+    auto app = std::make_shared<rtc::Description::Application>(offered->mid());
+    app->setProtocol(offered->protocol());
+    app->setSctpPort(5000);
+    answer.addEntry(app);
+    const std::string sdp = answer;
+    EXPECT_NE(sdp.find(c.mLine), std::string::npos) << sdp;
+    EXPECT_NE(sdp.find(c.portLine), std::string::npos) << sdp;
+    EXPECT_EQ(sdp.find(c.otherFormsLine), std::string::npos) << sdp;
+    EXPECT_EQ(rtc::Description(sdp).application()->sctpPort().value_or(0), 5000) << sdp;
+  }
+}
+
+// One transport serves every section: the BUNDLE-tagged section's (the first
+// mid of the group), without BUNDLE the first section's; what a section does
+// not state comes from the session level. Other sections' credentials and
+// candidates are those of transports we never use.
+TEST(Description, TransportIsThatOfTheBundleTaggedSection) {
+  using Role = rtc::Description::Role;
+  // A section with its own credentials, fingerprint, role and one candidate
+  // whose port tells the sections apart.
+  auto section = [](const std::string& mid, const std::string& ufrag, const char* setup, int port) {
+    std::string text = "m=video 9 UDP/TLS/RTP/SAVPF 96\r\na=mid:" + mid + "\r\n";
+    if (ufrag.empty()) return text;
+    return text + "a=ice-ufrag:" + ufrag + "\r\na=ice-pwd:pwd-" + ufrag + "\r\na=fingerprint:sha-256 " + ufrag +
+           "\r\na=setup:" + setup + "\r\na=candidate:1 1 udp 1 192.0.2.1 " + std::to_string(port) + " typ host\r\n";
+  };
+  const std::string sessionCredentials = "a=ice-ufrag:US\r\na=ice-pwd:pwd-US\r\na=fingerprint:sha-256 US\r\n";
+  struct Case {
+    std::string sessionLevel;
+    std::string ufragB; // section "a" states "UA"
+    std::string want;
+    std::string wantMid;
+    int wantCandidatePort; // 0: none
+    Role wantRole;
+  } cases[] = {
+      {"a=group:BUNDLE a b\r\n", "UB", "UA", "a", 1, Role::Active},
+      {"a=group:BUNDLE b a\r\n", "UB", "UB", "b", 2, Role::Passive},
+      {"", "UB", "UA", "a", 1, Role::Active},
+      {"a=group:BUNDLE b a\r\n" + sessionCredentials, "", "US", "b", 0, Role::ActPass},
+  };
+  for (const auto& c : cases) {
+    const std::string text =
+        "v=0\r\n" + c.sessionLevel + section("a", "UA", "active", 1) + section("b", c.ufragB, "passive", 2);
+    rtc::Description d(text, "offer");
+    EXPECT_EQ(d.iceUfrag().value_or(""), c.want) << text;
+    EXPECT_EQ(d.icePwd().value_or(""), "pwd-" + c.want) << text;
+    EXPECT_EQ(d.fingerprint().value_or(rtc::Description::Fingerprint{}).value, c.want) << text;
+    EXPECT_EQ(d.role(), c.wantRole) << text;
+    EXPECT_EQ(d.bundleMid(), c.wantMid) << text;
+    ASSERT_EQ(d.candidates().size(), c.wantCandidatePort ? 1u : 0u) << text;
+    if (c.wantCandidatePort) {
+      EXPECT_EQ(d.candidates()[0].port(), c.wantCandidatePort) << text;
+      EXPECT_EQ(d.candidates()[0].mid(), c.wantMid) << text;
+    }
+  }
+}
+
 TEST(Candidate, ParsesFieldsAndStripsThePrefix) {
   rtc::Candidate c("a=candidate:842163049 1 udp 1677729535 198.51.100.7 61665 typ srflx raddr 0.0.0.0 rport 0", "0");
   EXPECT_EQ(c.candidate(), "candidate:842163049 1 udp 1677729535 198.51.100.7 61665 typ srflx raddr 0.0.0.0 rport 0");

@@ -72,10 +72,14 @@ public:
     std::map<int, ExtMap> extMaps_;
   };
 
-  // The data channel section (SCTP over DTLS).
+  // The data channel section (SCTP over DTLS), written in the form its
+  // protocol names: "UDP/DTLS/SCTP webrtc-datachannel" with a=sctp-port
+  // (RFC 8841), or the older "DTLS/SCTP <port>" with a=sctpmap that some
+  // peers still offer. An answer takes the offer's protocol and so its form.
   class Application : public Entry {
   public:
     Application(string mid = "data");
+    bool legacyForm() const { return protocol_ == "DTLS/SCTP"; }
     optional<uint16_t> sctpPort() const { return sctpPort_; }
     void setSctpPort(uint16_t port) { sctpPort_ = port; }
     optional<size_t> maxMessageSize() const { return maxMessageSize_; }
@@ -175,6 +179,8 @@ public:
   shared_ptr<Entry> entry(int index) const { return entries_.at(index); }
   void addEntry(shared_ptr<Entry> entry) { entries_.push_back(std::move(entry)); }
   shared_ptr<Application> application() const;
+  // The mid of the section whose transport all sections share: the first
+  // mid of the BUNDLE group, else the first section that is not rejected.
   string bundleMid() const;
 
   static string typeToString(Type type);
@@ -191,6 +197,7 @@ private:
   std::vector<Candidate> candidates_;
   bool endOfCandidates_ = false;
   std::vector<shared_ptr<Entry>> entries_;
+  std::vector<string> bundleGroup_; // mids of the parsed a=group:BUNDLE line
 };
 
 } // namespace rtc
