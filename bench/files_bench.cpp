@@ -91,11 +91,14 @@ void apply(rtc::PeerConnection& pc, const json& message) {
 int runHelper(int fd) {
   Signalling signalling(fd);
   dravnok::files::FileTransferSlot slot;
+  // Kept as the session keeps it: the connection holds channels only weakly.
+  std::shared_ptr<rtc::DataChannel> filesChannel;
   {
     rtc::PeerConnection pc;
     wire(pc, signalling);
-    pc.onDataChannel([&slot](std::shared_ptr<rtc::DataChannel> channel) {
+    pc.onDataChannel([&slot, &filesChannel](std::shared_ptr<rtc::DataChannel> channel) {
       if (channel->label() != "files") return;
+      filesChannel = channel;
       dravnok::files::attachFilesChannel(slot, channel, [](const std::string& level, const std::string& message) {
         if (level != "info") std::fprintf(stderr, "helper %s: %s\n", level.c_str(), message.c_str());
       });
@@ -103,6 +106,7 @@ int runHelper(int fd) {
     signalling.readAll([&pc](const json& message) { apply(pc, message); });
     slot.reset();
     pc.close();
+    filesChannel.reset();
   }
   return 0;
 }
@@ -232,59 +236,66 @@ int main(int argc, char** argv) {
       rc = 1;
     }
 
-    // Download.
-    if (rc == 0) {
-      const double helperCpu = cpuSecondsOf(helper);
-      const double ownCpu = ownCpuSeconds();
-      const auto start = steady_clock::now();
-      channel->send(json{{"t", "get"}, {"path", source}}.dump());
-      if (!viewer.waitFor([&] { return viewer.hasReply("get-done") || viewer.hasReply("error"); }, seconds(600)) ||
-          !viewer.hasReply("get-done") || viewer.binaryBytes != downloadBytes) {
-        std::fprintf(stderr, "the download failed (%llu bytes arrived)\n", (unsigned long long)viewer.binaryBytes);
-        rc = 1;
-      } else {
-        const double secs = duration<double>(steady_clock::now() - start).count();
-        std::printf("download: %.1f MB/s (%llu MiB in %.2f s), CPU helper %.2f s, viewer %.2f s; "
-                    "helper peak resident memory %.1f MiB\n",
-                    double(downloadBytes) / secs / 1e6, (unsigned long long)(downloadBytes >> 20), secs,
-                    cpuSecondsOf(helper) - helperCpu, ownCpuSeconds() - ownCpu, peakResidentKiB(helper) / 1024.0);
-        std::fflush(stdout);
-      }
-    }
-
-    // Upload.
-    if (rc == 0 && uploadBytes > 0) {
-      channel->send(json{{"t", "put"}, {"name", "upload.bin"}, {"dir", folder.string()}, {"size", uploadBytes}}.dump());
-      if (!viewer.waitFor([&] { return viewer.hasReply("put-ready") || viewer.hasReply("error"); }, seconds(30)) ||
-          !viewer.hasReply("put-ready")) {
-        std::fprintf(stderr, "the upload was refused\n");
-        rc = 1;
-      } else {
+    // A send throws when it fails (false only says it was queued).
+    try {
+      // Download.
+      if (rc == 0) {
         const double helperCpu = cpuSecondsOf(helper);
         const double ownCpu = ownCpuSeconds();
         const auto start = steady_clock::now();
-        rtc::binary chunk(64 * 1024, std::byte{0x5a});
-        for (uint64_t sent = 0; sent < uploadBytes;) {
-          if (channel->bufferedAmount() > (8u << 20)) {
-            viewer.waitFor([&] { return channel->bufferedAmount() <= (2u << 20); }, seconds(1));
-            continue;
-          }
-          size_t size = size_t(std::min<uint64_t>(chunk.size(), uploadBytes - sent));
-          channel->send(chunk.data(), size);
-          sent += size;
-        }
-        channel->send(json{{"t", "put-done"}}.dump());
-        if (!viewer.waitFor([&] { return viewer.hasReply("put-ok") || viewer.hasReply("error"); }, seconds(600)) ||
-            !viewer.hasReply("put-ok")) {
-          std::fprintf(stderr, "the upload failed: %s\n", viewer.reply("error").dump().c_str());
+        channel->send(json{{"t", "get"}, {"path", source}}.dump());
+        if (!viewer.waitFor([&] { return viewer.hasReply("get-done") || viewer.hasReply("error"); }, seconds(600)) ||
+            !viewer.hasReply("get-done") || viewer.binaryBytes != downloadBytes) {
+          std::fprintf(stderr, "the download failed (%llu bytes arrived)\n", (unsigned long long)viewer.binaryBytes);
           rc = 1;
         } else {
           const double secs = duration<double>(steady_clock::now() - start).count();
-          std::printf("upload: %.1f MB/s (%llu MiB in %.2f s), CPU helper %.2f s, viewer %.2f s\n",
-                      double(uploadBytes) / secs / 1e6, (unsigned long long)(uploadBytes >> 20), secs,
-                      cpuSecondsOf(helper) - helperCpu, ownCpuSeconds() - ownCpu);
+          std::printf("download: %.1f MB/s (%llu MiB in %.2f s), CPU helper %.2f s, viewer %.2f s; "
+                      "helper peak resident memory %.1f MiB\n",
+                      double(downloadBytes) / secs / 1e6, (unsigned long long)(downloadBytes >> 20), secs,
+                      cpuSecondsOf(helper) - helperCpu, ownCpuSeconds() - ownCpu, peakResidentKiB(helper) / 1024.0);
+          std::fflush(stdout);
         }
       }
+
+      // Upload.
+      if (rc == 0 && uploadBytes > 0) {
+        channel->send(
+            json{{"t", "put"}, {"name", "upload.bin"}, {"dir", folder.string()}, {"size", uploadBytes}}.dump());
+        if (!viewer.waitFor([&] { return viewer.hasReply("put-ready") || viewer.hasReply("error"); }, seconds(30)) ||
+            !viewer.hasReply("put-ready")) {
+          std::fprintf(stderr, "the upload was refused\n");
+          rc = 1;
+        } else {
+          const double helperCpu = cpuSecondsOf(helper);
+          const double ownCpu = ownCpuSeconds();
+          const auto start = steady_clock::now();
+          rtc::binary chunk(64 * 1024, std::byte{0x5a});
+          for (uint64_t sent = 0; sent < uploadBytes;) {
+            if (channel->bufferedAmount() > (8u << 20)) {
+              viewer.waitFor([&] { return channel->bufferedAmount() <= (2u << 20); }, seconds(1));
+              continue;
+            }
+            size_t size = size_t(std::min<uint64_t>(chunk.size(), uploadBytes - sent));
+            channel->send(chunk.data(), size);
+            sent += size;
+          }
+          channel->send(json{{"t", "put-done"}}.dump());
+          if (!viewer.waitFor([&] { return viewer.hasReply("put-ok") || viewer.hasReply("error"); }, seconds(600)) ||
+              !viewer.hasReply("put-ok")) {
+            std::fprintf(stderr, "the upload failed: %s\n", viewer.reply("error").dump().c_str());
+            rc = 1;
+          } else {
+            const double secs = duration<double>(steady_clock::now() - start).count();
+            std::printf("upload: %.1f MB/s (%llu MiB in %.2f s), CPU helper %.2f s, viewer %.2f s\n",
+                        double(uploadBytes) / secs / 1e6, (unsigned long long)(uploadBytes >> 20), secs,
+                        cpuSecondsOf(helper) - helperCpu, ownCpuSeconds() - ownCpu);
+          }
+        }
+      }
+    } catch (const std::runtime_error& e) {
+      std::fprintf(stderr, "a send failed: %s\n", e.what());
+      rc = 1;
     }
 
     ::shutdown(sockets[0], SHUT_WR); // the helper ends its side

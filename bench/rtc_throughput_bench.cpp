@@ -29,7 +29,10 @@ int runOnce(size_t totalBytes, size_t messageSize) {
   rtc_test::Waiter done;
   bool finished = false;
   steady_clock::time_point finishedAt;
+  // The receiving application keeps its channel: a dropped one closes.
+  std::shared_ptr<rtc::DataChannel> incoming;
   pair.answerer->onDataChannel([&](std::shared_ptr<rtc::DataChannel> dc) {
+    done.update([&] { incoming = dc; });
     dc->onMessage([&](rtc::message_variant m) {
       size_t total = received += std::get<rtc::binary>(m).size();
       if (total >= totalBytes)
@@ -63,8 +66,11 @@ int runOnce(size_t totalBytes, size_t messageSize) {
       drained.waitFor([&] { return channel->bufferedAmount() <= highWater / 2; }, milliseconds(50));
       continue;
     }
-    if (!channel->send(message)) {
-      std::fprintf(stderr, "send failed\n");
+    // false only means the message was queued; a failure throws.
+    try {
+      channel->send(message);
+    } catch (const std::runtime_error& e) {
+      std::fprintf(stderr, "send failed: %s\n", e.what());
       return 1;
     }
     sent += messageSize;

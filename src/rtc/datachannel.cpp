@@ -7,7 +7,13 @@ namespace rtc {
 DataChannel::DataChannel(string label, string protocol, Reliability reliability)
     : label_(std::move(label)), protocol_(std::move(protocol)), reliability_(reliability) {}
 
-DataChannel::~DataChannel() = default;
+// The application owns its channels; dropping the last reference closes the
+// channel, so that the peer learns of it.
+DataChannel::~DataChannel() {
+  if (!setClosed()) return;
+  std::shared_ptr<impl::DataChannelSink> sink = sink_.lock();
+  if (sink && stream_) sink->closeChannelStream(*stream_);
+}
 
 string DataChannel::label() const { return label_; }
 string DataChannel::protocol() const { return protocol_; }
@@ -19,17 +25,21 @@ optional<uint16_t> DataChannel::stream() const {
 }
 
 bool DataChannel::send(message_variant data) {
-  if (!isOpen()) return false;
+  if (closed_) throw std::runtime_error("the data channel is closed");
+  if (!open_) throw std::runtime_error("the data channel is not open yet");
   auto message = make_message(std::move(data));
   std::shared_ptr<impl::DataChannelSink> sink;
   uint16_t stream;
   {
     std::lock_guard lock(mutex_);
     sink = sink_.lock();
-    if (!sink || !stream_) return false;
+    if (!sink || !stream_) throw std::runtime_error("the data channel's connection is gone");
     stream = *stream_;
   }
-  if (message->size() > sink->remoteMaxMessageSize()) throw std::invalid_argument("message is too large to send");
+  if (message->size() > sink->remoteMaxMessageSize()) {
+    throw std::runtime_error("a message of " + std::to_string(message->size()) +
+                             " bytes is larger than the peer accepts");
+  }
   message->stream = stream;
   // Until the peer acknowledged the open, messages must stay ordered.
   return sink->sendChannelMessage(stream, std::move(message), reliability_.unordered && acknowledged_);

@@ -5,7 +5,7 @@ namespace rtc {
 MediaHandler::MediaHandler() = default;
 MediaHandler::~MediaHandler() = default;
 
-bool MediaHandler::requestKeyframe(const std::vector<SSRC>&, bool, const message_callback&) { return false; }
+bool MediaHandler::requestKeyframe(const message_callback&) { return false; }
 bool MediaHandler::requestBitrate(unsigned int, const message_callback&) { return false; }
 
 void MediaHandler::addToChain(shared_ptr<MediaHandler> handler) { last()->setNext(std::move(handler)); }
@@ -43,10 +43,9 @@ void MediaHandler::incomingChain(message_vector& messages, const message_callbac
   if (!messages.empty()) incoming(messages, send);
 }
 
-bool MediaHandler::requestKeyframeChain(const std::vector<SSRC>& targetSSRCs, bool retransmit,
-                                        const message_callback& send) {
-  bool handled = requestKeyframe(targetSSRCs, retransmit, send);
-  if (auto following = next()) handled = following->requestKeyframeChain(targetSSRCs, retransmit, send) || handled;
+bool MediaHandler::requestKeyframeChain(const message_callback& send) {
+  bool handled = requestKeyframe(send);
+  if (auto following = next()) handled = following->requestKeyframeChain(send) || handled;
   return handled;
 }
 

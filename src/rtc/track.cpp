@@ -73,12 +73,10 @@ shared_ptr<MediaHandler> Track::getMediaHandler() {
   return handler_;
 }
 
-bool Track::requestKeyframe(SSRC ssrc, bool retransmit) {
+bool Track::requestKeyframe() {
   auto handler = getMediaHandler();
   if (!handler) return false;
-  std::vector<SSRC> targets;
-  if (ssrc != 0) targets.push_back(ssrc);
-  return handler->requestKeyframeChain(targets, retransmit, networkSender());
+  return handler->requestKeyframeChain(networkSender());
 }
 
 bool Track::requestBitrate(unsigned int bitrate) {

@@ -571,7 +571,8 @@ void PeerConnection::openLocalChannel(const shared_ptr<DataChannel>& channel) {
                                                  : dcep::Reliable;
   open.channelType = uint8_t(base | (reliability.unordered ? 0x80 : 0));
   open.reliabilityParameter = reliability.maxRetransmits.value_or(reliability.maxPacketLifeTime.value_or(0));
-  if (sctp->send(stream, SctpTransport::PpidControl, toBinary(dcep::encodeOpen(open)), {})) {
+  if (sctp->send(stream, SctpTransport::PpidControl, toBinary(dcep::encodeOpen(open)), {}) !=
+      SctpTransport::SendResult::Refused) {
     // Messages may follow the OPEN at once; they stay ordered until the ACK.
     channel->setOpen();
     post([channel] { channel->triggerOpen(); });
@@ -580,13 +581,15 @@ void PeerConnection::openLocalChannel(const shared_ptr<DataChannel>& channel) {
 
 void PeerConnection::onSctpState(SctpTransport::State state) {
   if (state == SctpTransport::State::Connected) {
-    std::vector<shared_ptr<DataChannel>> pending;
+    std::vector<std::weak_ptr<DataChannel>> pending;
     {
       std::lock_guard lock(mutex_);
       pending.swap(pendingChannels_);
     }
     changeState(State::Connected);
-    for (auto& channel : pending) openLocalChannel(channel);
+    for (auto& weak : pending) {
+      if (auto channel = weak.lock()) openLocalChannel(channel);
+    }
   } else if (state == SctpTransport::State::Failed) {
     log(LogLevel::Error, "the SCTP association failed");
     changeState(State::Failed);
@@ -601,10 +604,14 @@ void PeerConnection::onSctpState(SctpTransport::State state) {
 void PeerConnection::onSctpMessage(uint16_t stream, uint32_t ppid, binary data, SctpTransport::Receipt receipt) {
   shared_ptr<DataChannel> channel;
   std::shared_ptr<SctpTransport> sctp;
+  bool streamInUse = false;
   {
     std::lock_guard lock(mutex_);
     auto it = channels_.find(stream);
-    if (it != channels_.end()) channel = it->second;
+    if (it != channels_.end()) {
+      channel = it->second.lock();
+      streamInUse = true;
+    }
     sctp = sctp_;
   }
   if (ppid == SctpTransport::PpidControl) {
@@ -619,7 +626,7 @@ void PeerConnection::onSctpMessage(uint16_t stream, uint32_t ppid, binary data, 
       log(LogLevel::Warning, "ignoring a malformed data channel open message");
       return;
     }
-    if (channel) {
+    if (streamInUse) {
       log(LogLevel::Warning, "ignoring a data channel open on a stream already in use");
       return;
     }
@@ -675,7 +682,7 @@ void PeerConnection::onSctpSent(uint16_t stream, size_t size) {
   {
     std::lock_guard lock(mutex_);
     auto it = channels_.find(stream);
-    if (it != channels_.end()) channel = it->second;
+    if (it != channels_.end()) channel = it->second.lock();
   }
   if (!channel) return;
   size_t left = channel->removeBuffered(size);
@@ -689,30 +696,31 @@ void PeerConnection::onIncomingReset(uint16_t stream) {
     std::lock_guard lock(mutex_);
     auto it = channels_.find(stream);
     if (it == channels_.end()) return;
-    channel = it->second;
+    channel = it->second.lock();
     channels_.erase(it);
     sctp = sctp_;
   }
+  // A channel the application dropped closed its side already.
+  if (!channel) return;
   // The peer closed its side; we close ours in turn unless we began.
   if (channel->setClosed() && sctp) sctp->resetStream(stream);
   post([channel] { channel->triggerClosed(); });
 }
 
 void PeerConnection::closeAllChannels() {
-  std::map<uint16_t, shared_ptr<DataChannel>> channels;
-  std::vector<shared_ptr<DataChannel>> pending;
+  std::vector<std::weak_ptr<DataChannel>> channels;
   std::vector<shared_ptr<Track>> tracks;
   {
     std::lock_guard lock(mutex_);
-    channels.swap(channels_);
-    pending.swap(pendingChannels_);
+    for (auto& [stream, channel] : channels_) channels.push_back(std::move(channel));
+    channels_.clear();
+    channels.insert(channels.end(), pendingChannels_.begin(), pendingChannels_.end());
+    pendingChannels_.clear();
     tracks = tracks_;
   }
-  for (auto& [stream, channel] : channels) {
-    channel->setClosed();
-    post([channel] { channel->triggerClosed(); });
-  }
-  for (auto& channel : pending) {
+  for (auto& weak : channels) {
+    auto channel = weak.lock();
+    if (!channel) continue;
     channel->setClosed();
     post([channel] { channel->triggerClosed(); });
   }
@@ -759,13 +767,11 @@ bool PeerConnection::sendChannelMessage(uint16_t stream, message_ptr message, bo
   std::shared_ptr<SctpTransport> sctp;
   {
     std::lock_guard lock(mutex_);
-    if (closed_) return false;
-    auto it = channels_.find(stream);
-    if (it == channels_.end()) return false;
-    channel = it->second;
+    if (closed_) throw std::runtime_error("the connection is closed");
+    if (auto it = channels_.find(stream); it != channels_.end()) channel = it->second.lock();
     sctp = sctp_;
   }
-  if (!sctp) return false;
+  if (!channel || !sctp) throw std::runtime_error("the data channel is closed");
   const bool text = message->type == Message::String;
   const size_t size = message->size();
   uint32_t ppid;
@@ -786,11 +792,12 @@ bool PeerConnection::sendChannelMessage(uint16_t stream, message_ptr message, bo
   auto reliability = channel->reliability();
   SctpTransport::Reliability sctpReliability{unordered, reliability.maxRetransmits, reliability.maxPacketLifeTime};
   channel->addBuffered(size);
-  if (!sctp->send(stream, ppid, std::move(data), sctpReliability)) {
+  const auto result = sctp->send(stream, ppid, std::move(data), sctpReliability);
+  if (result == SctpTransport::SendResult::Refused) {
     channel->removeBuffered(size);
-    return false;
+    throw std::runtime_error("the association carrying the data channel is gone");
   }
-  return true;
+  return result == SctpTransport::SendResult::Sent;
 }
 
 void PeerConnection::closeChannelStream(uint16_t stream) {
@@ -800,10 +807,11 @@ void PeerConnection::closeChannelStream(uint16_t stream) {
     std::lock_guard lock(mutex_);
     auto it = channels_.find(stream);
     if (it == channels_.end()) return;
-    channel = it->second;
+    channel = it->second.lock();
     sctp = sctp_;
   }
-  if (!channel->setClosed()) return;
+  // Without a channel it is being destroyed and has marked itself closed.
+  if (channel && !channel->setClosed()) return;
   // The channel is gone for us now; the peer's own reset (or the end of the
   // association) delivers the closed event.
   if (sctp && sctp->state() == SctpTransport::State::Connected) {
@@ -813,7 +821,7 @@ void PeerConnection::closeChannelStream(uint16_t stream) {
       std::lock_guard lock(mutex_);
       channels_.erase(stream);
     }
-    post([channel] { channel->triggerClosed(); });
+    if (channel) post([channel] { channel->triggerClosed(); });
   }
 }
 

@@ -118,8 +118,10 @@ private:
   std::shared_ptr<SctpTransport> sctp_;
   std::unique_ptr<SctpTransport::Library> sctpLibrary_;
   std::shared_ptr<SrtpSession> srtp_; // once the handshake is done, for tracks
-  std::map<uint16_t, shared_ptr<DataChannel>> channels_;
-  std::vector<shared_ptr<DataChannel>> pendingChannels_; // before the DTLS role is known
+  // The application owns the channels: a channel it drops closes (see
+  // ~DataChannel), so only weak references are kept here.
+  std::map<uint16_t, std::weak_ptr<DataChannel>> channels_;
+  std::vector<std::weak_ptr<DataChannel>> pendingChannels_; // before the DTLS role is known
   std::vector<shared_ptr<Track>> tracks_;
 };
 

@@ -403,20 +403,22 @@ void SctpTransport::setState(State state) {
   if (callbacks_.onState) callbacks_.onState(state);
 }
 
-bool SctpTransport::send(uint16_t stream, uint32_t ppid, binary data, Reliability reliability) {
+SctpTransport::SendResult SctpTransport::send(uint16_t stream, uint32_t ppid, binary data, Reliability reliability) {
   State s = state_.load();
-  if (s == State::Failed || s == State::Closed) return false;
+  if (s == State::Failed || s == State::Closed) return SendResult::Refused;
   std::vector<std::pair<uint16_t, size_t>> sent;
+  bool waiting;
   {
     std::lock_guard lock(sendMutex_);
     queue_.push_back({stream, ppid, std::move(data), reliability});
     backlog_ = true;
     if (queue_.size() == 1 && s == State::Connected) trySendLocked(sent);
+    waiting = !queue_.empty();
   }
   if (callbacks_.onSent) {
     for (auto& [id, size] : sent) callbacks_.onSent(id, size);
   }
-  return true;
+  return waiting ? SendResult::Queued : SendResult::Sent;
 }
 
 void SctpTransport::writable() {

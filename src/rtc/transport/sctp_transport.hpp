@@ -75,8 +75,10 @@ public:
   // Reads what usrsctp holds for us, unless too much is still undelivered
   // (loop thread).
   void readPending();
-  // Queues one whole message; false once the association is gone.
-  bool send(uint16_t stream, uint32_t ppid, binary data, Reliability reliability);
+  enum class SendResult { Sent, Queued, Refused };
+  // Sends one whole message, or queues it behind earlier ones (or until the
+  // association is up); refused once the association is gone.
+  SendResult send(uint16_t stream, uint32_t ppid, binary data, Reliability reliability);
   void resetStream(uint16_t stream);
   // Aborts the association and closes the socket.
   void close();

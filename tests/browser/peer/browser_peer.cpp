@@ -93,7 +93,11 @@ int main(int argc, char** argv) {
       bool text = std::holds_alternative<std::string>(m);
       size_t size = text ? std::get<std::string>(m).size() : std::get<rtc::binary>(m).size();
       emit({{"evt", "received"}, {"label", label}, {"kind", text ? "text" : "binary"}, {"size", size}});
-      if (auto channel = weak.lock(); channel && echo) channel->send(std::move(m));
+      try {
+        if (auto channel = weak.lock(); channel && echo) channel->send(std::move(m));
+      } catch (const std::exception& e) {
+        emit({{"evt", "error"}, {"message", e.what()}});
+      }
     });
   });
 
@@ -117,10 +121,14 @@ int main(int argc, char** argv) {
           dc = channels[command.value("label", "")];
         }
         bool text = command.value("kind", "binary") == "text";
-        for (const auto& size : command["sizes"]) {
-          bool ok =
-              dc && (text ? dc->send(patternText(size.get<size_t>())) : dc->send(patternBytes(size.get<size_t>())));
-          if (!ok) emit({{"evt", "error"}, {"message", "send failed"}});
+        if (!dc) emit({{"evt", "error"}, {"message", "no such channel"}});
+        // A send that fails throws (reported below); false only means queued.
+        for (const auto& size : dc ? command["sizes"] : json::array()) {
+          if (text) {
+            dc->send(patternText(size.get<size_t>()));
+          } else {
+            dc->send(patternBytes(size.get<size_t>()));
+          }
         }
       } else if (cmd == "close") {
         pc->close();

@@ -13,6 +13,10 @@ class Channel {
 public:
   virtual ~Channel();
 
+  // True when the message went out at once, false when it was queued behind
+  // earlier data (see bufferedAmount). A data channel throws
+  // std::runtime_error when it cannot send: closed, not open yet, or a
+  // message larger than the peer accepts.
   virtual bool send(message_variant data) = 0;
   virtual bool send(const byte* data, size_t size) = 0;
   virtual bool isOpen() const = 0;

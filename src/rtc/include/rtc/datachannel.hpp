@@ -8,8 +8,10 @@ namespace impl {
 class DataChannelSink {
 public:
   virtual ~DataChannelSink() = default;
-  // Returns false when the message cannot be sent or queued.
+  // True when the message went out at once, false when it waits behind
+  // earlier data; throws std::runtime_error when it can be neither.
   virtual bool sendChannelMessage(uint16_t stream, message_ptr message, bool unordered) = 0;
+  // Closes the stream of a channel that is closing (or being destroyed).
   virtual void closeChannelStream(uint16_t stream) = 0;
   virtual size_t remoteMaxMessageSize() const = 0;
 };

@@ -20,7 +20,7 @@ public:
   virtual void incoming([[maybe_unused]] message_vector& messages, [[maybe_unused]] const message_callback& send) {}
   virtual void outgoing([[maybe_unused]] message_vector& messages, [[maybe_unused]] const message_callback& send) {}
 
-  virtual bool requestKeyframe(const std::vector<SSRC>& targetSSRCs, bool retransmit, const message_callback& send);
+  virtual bool requestKeyframe(const message_callback& send);
   virtual bool requestBitrate(unsigned int bitrate, const message_callback& send);
 
   // Appends `handler` at the end of the chain.
@@ -34,7 +34,7 @@ public:
   // incoming from the chain's end back to this handler.
   void incomingChain(message_vector& messages, const message_callback& send);
   void outgoingChain(message_vector& messages, const message_callback& send);
-  bool requestKeyframeChain(const std::vector<SSRC>& targetSSRCs, bool retransmit, const message_callback& send);
+  bool requestKeyframeChain(const message_callback& send);
   bool requestBitrateChain(unsigned int bitrate, const message_callback& send);
 
 private:

@@ -31,7 +31,7 @@ public:
   void close() override;
   size_t maxMessageSize() const override;
 
-  bool requestKeyframe(SSRC ssrc = 0, bool retransmit = false);
+  bool requestKeyframe();
   bool requestBitrate(unsigned int bitrate);
 
   void setMediaHandler(shared_ptr<MediaHandler> handler);
