@@ -21,7 +21,7 @@ using namespace dravnok::files;
 class NullChannel : public FilesChannel {
 public:
   void sendText(const std::string&) override {}
-  void sendBinary(std::span<const std::byte>) override {}
+  bool sendBinary(std::span<const std::byte>) override { return true; }
   uint64_t bufferedAmount() const override { return 0; }
   bool isOpen() const override { return true; }
 };

@@ -171,8 +171,11 @@ void FileTransfer::handleGet(const std::string& path) {
 
 void FileTransfer::runDownload(std::unique_ptr<FileReader> reader, std::string path, std::string name) {
   downloadThreadId_ = std::this_thread::get_id();
-  std::vector<std::byte> buffer(kDownloadChunk);
+  // A peer that takes smaller messages gets smaller pieces rather than none.
+  const size_t largest = channel_->maxMessageSize();
+  std::vector<std::byte> buffer(largest > 0 && largest < kDownloadChunk ? largest : kDownloadChunk);
   bool readFailed = false;
+  bool sendFailed = false;
   while (!downloadCancel_) {
     // Pacing by the channel's queue keeps memory bounded without any
     // acknowledgement from the viewer.
@@ -186,17 +189,19 @@ void FileTransfer::runDownload(std::unique_ptr<FileReader> reader, std::string p
       break;
     }
     if (*read == 0) break; // end of file, also when the file shrank meanwhile
-    try {
-      channel_->sendBinary(std::span<const std::byte>(buffer.data(), *read));
-    } catch (const std::exception&) {
+    if (!channel_->sendBinary(std::span<const std::byte>(buffer.data(), *read))) {
+      sendFailed = true;
+      break;
     }
   }
   reader.reset();
   if (!downloadCancel_) {
-    // A read error must not look like a finished download: the viewer would
-    // keep a silently truncated file.
+    // A read or send error must not look like a finished download: the
+    // viewer would keep a silently truncated file.
     if (readFailed) {
       sendError("cannot read " + path);
+    } else if (sendFailed) {
+      sendError("cannot send " + path);
     } else {
       send({{"t", "get-done"}, {"name", name}});
     }

@@ -12,9 +12,11 @@ namespace dravnok::files {
 class FilesChannel {
 public:
   virtual ~FilesChannel() = default;
-  // Both sends do nothing once the channel has gone away.
+  // Both sends do nothing once the channel has gone away. sendBinary says
+  // whether the bytes were taken (sent or queued): a download that lost a
+  // piece must not end as if it were whole.
   virtual void sendText(const std::string& text) = 0;
-  virtual void sendBinary(std::span<const std::byte> data) = 0;
+  virtual bool sendBinary(std::span<const std::byte> data) = 0;
   // Bytes queued for sending; 0 once the channel has gone away.
   virtual uint64_t bufferedAmount() const = 0;
   virtual bool isOpen() const = 0;

@@ -1,9 +1,10 @@
 #pragma once
 // Adapts a data channel (anything shaped like rtc::Channel: send of a text or
 // binary variant, send of bytes, bufferedAmount, isOpen, maxMessageSize) to
-// FilesChannel. It
-// holds the channel weakly, so the file transfer object never keeps a closed
-// channel alive, and swallows the channel's send errors.
+// FilesChannel. It holds the channel weakly, so the file transfer object
+// never keeps a closed channel alive. The channel's send returns false when
+// the message was queued, which is no failure; a failure throws, and is
+// swallowed here (binary sends report it).
 #include "files/files_channel.h"
 
 #include <exception>
@@ -24,12 +25,14 @@ public:
     }
   }
 
-  void sendBinary(std::span<const std::byte> data) override {
-    if (auto channel = channel_.lock()) {
-      try {
-        channel->send(data.data(), data.size());
-      } catch (const std::exception&) {
-      }
+  bool sendBinary(std::span<const std::byte> data) override {
+    auto channel = channel_.lock();
+    if (!channel) return false;
+    try {
+      channel->send(data.data(), data.size());
+      return true;
+    } catch (const std::exception&) {
+      return false;
     }
   }
 

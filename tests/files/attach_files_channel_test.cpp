@@ -14,10 +14,11 @@ namespace {
 
 // Shaped like the peer connection library's data channel.
 struct RtcLikeChannel {
+  // Like the library's: false when the message was queued, throws on failure.
   bool send(std::variant<Bytes, std::string> data) {
     if (failSends) throw std::runtime_error("send failed");
     if (auto* text = std::get_if<std::string>(&data)) texts.push_back(json::parse(*text));
-    return true;
+    return buffered == 0;
   }
   bool send(const std::byte*, size_t) { return send(Bytes{}); }
   size_t bufferedAmount() const { return buffered; }
@@ -92,16 +93,20 @@ TEST_F(AttachTest, ANewChannelEndsTheOldOnesTransfers) {
   EXPECT_EQ(std::filesystem::file_size(temp.path() / "up.bin"), 7u);
 }
 
-TEST_F(AttachTest, AGoneOrFailingChannelSwallowsSends) {
+// A queued message is taken; a failing or gone channel loses binary data,
+// which the download must hear of, and text sends stay silent.
+TEST_F(AttachTest, AGoneOrFailingChannelSwallowsSendsAndReportsLostBinaries) {
   auto channel = std::make_shared<RtcLikeChannel>();
   WeakChannel<RtcLikeChannel> adapter(channel);
+  channel->buffered = 5;
+  EXPECT_TRUE(adapter.sendBinary(asBytes("x")));
+  EXPECT_EQ(adapter.bufferedAmount(), 5u);
   channel->failSends = true;
   EXPECT_NO_THROW(adapter.sendText("{}"));
-  EXPECT_NO_THROW(adapter.sendBinary(asBytes("x")));
-  channel->buffered = 5;
-  EXPECT_EQ(adapter.bufferedAmount(), 5u);
+  EXPECT_FALSE(adapter.sendBinary(asBytes("x")));
   channel.reset();
   EXPECT_NO_THROW(adapter.sendText("{}"));
+  EXPECT_FALSE(adapter.sendBinary(asBytes("x")));
   EXPECT_EQ(adapter.bufferedAmount(), 0u);
 }
 

@@ -142,6 +142,15 @@ TEST_F(FileTransferTest, DownloadsArriveWhole) {
   ASSERT_FALSE(channel->waitFor("get-done").is_null());
   EXPECT_EQ(channel->texts().front()["size"], 0);
   EXPECT_EQ(channel->sent().binaries, 4); // none more
+
+  // A peer that takes smaller messages gets pieces it accepts.
+  channel->clear();
+  channel->maxMessage = 40000;
+  get("big.bin", content);
+  ASSERT_FALSE(channel->waitFor("get-done").is_null());
+  const auto sent = channel->sent();
+  EXPECT_EQ(sent.binaries, 4 + 5);
+  EXPECT_TRUE(Bytes(sent.bytes.begin() + long(content.size()), sent.bytes.end()) == content);
 }
 
 TEST_F(FileTransferTest, CancelledDownloadSendsNoDone) {
@@ -153,7 +162,7 @@ TEST_F(FileTransferTest, CancelledDownloadSendsNoDone) {
   EXPECT_EQ(channel->sent().binaries, 0);
 }
 
-TEST_F(FileTransferTest, FileThatShrinksEndsWithWhatIsLeftButAReadErrorIsAnError) {
+TEST_F(FileTransferTest, FileThatShrinksEndsWithWhatIsLeftButAReadOrSendErrorIsAnError) {
   Bytes content = randomBytes(kDownloadChunk * 3);
   get("log.txt", content, kDownloadBufferLimit + 1);
   fs::resize_file(temp.path() / "log.txt", 1000);
@@ -166,6 +175,14 @@ TEST_F(FileTransferTest, FileThatShrinksEndsWithWhatIsLeftButAReadErrorIsAnError
   get("bad.bin", content);
   EXPECT_EQ(channel->waitFor("error")["msg"], "cannot read " + temp.wire("bad.bin"));
   EXPECT_EQ(channel->last()["t"], "error"); // and no "get-done"
+
+  // So is a piece the channel did not take.
+  channel->clear();
+  files->readBudget = -1;
+  channel->refuseBinaries = true;
+  get("log.txt", content);
+  EXPECT_EQ(channel->waitFor("error")["msg"], "cannot send " + temp.wire("log.txt"));
+  EXPECT_EQ(channel->last()["t"], "error");
 }
 
 TEST_F(FileTransferTest, LinksAreNeitherDownloadedNorUsedAsDestination) {

@@ -33,8 +33,10 @@ public:
   void sendText(const std::string& text) override {
     update([&](Sent& s) { s.texts.push_back(json::parse(text)); });
   }
-  void sendBinary(std::span<const std::byte> data) override {
+  bool sendBinary(std::span<const std::byte> data) override {
+    if (refuseBinaries) return false;
     update([&](Sent& s) { s.bytes.insert(s.bytes.end(), data.begin(), data.end()), ++s.binaries; });
+    return true;
   }
   uint64_t bufferedAmount() const override { return buffered; }
   bool isOpen() const override { return true; }
@@ -61,6 +63,7 @@ public:
 
   std::atomic<uint64_t> buffered{0};
   std::atomic<size_t> maxMessage{SIZE_MAX};
+  std::atomic<bool> refuseBinaries{false};
 
 private:
   template <class F> void update(F f) {
