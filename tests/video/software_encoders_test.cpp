@@ -5,12 +5,14 @@
 #include "video/encoder_backend.h"
 #include "video/first_available_encoder.h"
 #include "video/openh264_encoder.h"
+#include "video/sps_colour.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdlib>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace dravnok::video {
@@ -98,8 +100,10 @@ TEST_P(SoftwareEncoder, HigherQualitySpendsMoreBits) {
   EXPECT_GT(sizes[1], sizes[2]);
 }
 
-// The encode self-test's decode-back, on the decoder every platform has.
-TEST_P(SoftwareEncoder, DecodesBackToThePicture) {
+// The encode self-test's decode-back, on the decoder every platform has; and
+// decoders read our pixels back as the converter wrote them (BT.709, limited
+// range) only when the stream says so.
+TEST_P(SoftwareEncoder, DecodesBackToThePictureAndDescribesItsColour) {
   auto encoder = open();
   std::vector<uint8_t> nv12(320 * 176 * 3 / 2, 128);
   std::fill_n(nv12.begin(), 320 * 176, uint8_t{180});
@@ -113,6 +117,12 @@ TEST_P(SoftwareEncoder, DecodesBackToThePicture) {
   EXPECT_EQ(decoded.width, 320);
   EXPECT_EQ(decoded.height, 176);
   EXPECT_NEAR(decoded.lumaMean, 180.0, 1.0);
+
+  const auto colour = testing::readSpsColour(bytes);
+  ASSERT_TRUE(colour);
+  EXPECT_TRUE(colour->signalTypePresent && colour->descriptionPresent);
+  EXPECT_FALSE(colour->fullRange);
+  EXPECT_EQ(std::tuple(colour->primaries, colour->transfer, colour->matrix), std::tuple(1, 1, 1));
 }
 
 INSTANTIATE_TEST_SUITE_P(Platform, SoftwareEncoder,

@@ -1,6 +1,5 @@
 #include "video/annexb.h"
 #include "video/encoder_backend.h"
-#include "video/sps_colour.h"
 
 #include <gtest/gtest.h>
 
@@ -25,28 +24,6 @@ TEST(LibavEncoder, QualityVsSpeedVariableChoosesThePreset) {
         << encoder->describeSettings();
   }
   unsetenv("DRAVNOK_REMOTE_QVS");
-}
-
-// Decoders read our pixels back as the converter wrote them (BT.709, limited
-// range) only when the stream says so.
-TEST(LibavEncoder, SequenceParameterSetDescribesTheColour) {
-  unsetenv("DRAVNOK_REMOTE_HWENC");
-  auto encoder = makeEncoderBackend();
-  bool hardware = false;
-  std::string error;
-  ASSERT_TRUE(encoder->open({320, 176, 30, 0}, 2'000'000, 92, hardware, error)) << error;
-  std::vector<uint8_t> nv12(320 * 176 * 3 / 2, 128), stream;
-  ASSERT_TRUE(encoder->encodeSingle(
-      nv12.data(), [&](const uint8_t* data, size_t n, bool) { stream.insert(stream.end(), data, data + n); }, error))
-      << error;
-  const auto colour = testing::readSpsColour(stream);
-  ASSERT_TRUE(colour);
-  EXPECT_TRUE(colour->signalTypePresent);
-  EXPECT_FALSE(colour->fullRange);
-  EXPECT_TRUE(colour->descriptionPresent);
-  EXPECT_EQ(colour->primaries, 1);
-  EXPECT_EQ(colour->transfer, 1);
-  EXPECT_EQ(colour->matrix, 1);
 }
 
 TEST(AnnexB, ShortStartCodesAndTrailingZerosAreNormalised) {
