@@ -326,8 +326,8 @@ bool RemoteSession::Impl::startCapture() {
   }
   const capture::MonitorInfo monitor = sharedMonitor(*capturer);
   log("info", "capture " + std::to_string(monitor.width) + "x" + std::to_string(monitor.height) + " \u2192 encode " +
-                  std::to_string(capturer->encodeWidth) + "x" + std::to_string(capturer->encodeHeight) +
-                  (capturer->gdiMode() ? " (GDI)" : " (Desktop Duplication)"));
+                  std::to_string(capturer->encodeWidth) + "x" + std::to_string(capturer->encodeHeight) + " (" +
+                  capturer->captureMethod() + ")");
   return true;
 }
 

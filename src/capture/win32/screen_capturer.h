@@ -47,6 +47,8 @@ public:
   bool init(uint32_t maxDimension, std::string& error);
   void acquireFrame(CapturedFrame& out, int timeoutMs);
   void setUploadGdiFrames(bool upload) { uploadGdiFrames = upload; }
+  // How the screen is read, for the log.
+  std::string captureMethod() const { return gdiMode() ? "GDI" : "Desktop Duplication"; }
 
   bool createDevice(std::string& error);
   bool openPrimaryDuplication(std::string& error);

@@ -77,6 +77,11 @@ bool ScreenCapturer::init(uint32_t maxDimensionIn, std::string& error) {
   return true;
 }
 
+std::string ScreenCapturer::captureMethod() const {
+  const bool shared = copies[0].reader && copies[0].reader->usesSharedMemory();
+  return shared ? "X11 shared-memory screen copy" : "X11 screen copy";
+}
+
 void ScreenCapturer::acquireFrame(CapturedFrame& out, int timeoutMs) {
   if (!copies[0].reader) {
     out = CapturedFrame{};

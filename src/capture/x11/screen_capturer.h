@@ -46,6 +46,8 @@ public:
   void acquireFrame(CapturedFrame& out, int timeoutMs);
   // Images are CPU rows on this platform; kept for the callers' settings.
   void setUploadGdiFrames(bool upload) { uploadGdiFrames = upload; }
+  // How the screen is read, for the log.
+  std::string captureMethod() const;
 
   int32_t width = 0, height = 0, left = 0, top = 0;
   int32_t encodeWidth = 0, encodeHeight = 0;
