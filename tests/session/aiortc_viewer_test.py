@@ -1,0 +1,243 @@
+#!/usr/bin/env python3
+"""A viewer that is not a browser: aiortc (Debian's python3-aiortc) offers
+as it does (its own ICE credentials in every section, data channels in the
+older "DTLS/SCTP 5000" form) and drives remote-helper through a whole
+session on a private X display, with trickled candidates and without: the
+video decodes at the screen's size in the screen's colour (read as BT.709
+limited range), a pointer move lands, a folder lists and a file downloads
+whole, and stop ends the helper with 0."""
+import os
+import sys
+
+try:
+    import aiortc  # noqa: F401
+except ImportError:
+    # ctest's Python may not be the system's, which has the Debian packages.
+    if sys.executable != "/usr/bin/python3" and os.path.exists("/usr/bin/python3"):
+        os.execv("/usr/bin/python3", ["/usr/bin/python3", *sys.argv])
+
+import asyncio
+import hashlib
+import json
+import shutil
+import subprocess
+import tempfile
+import unittest
+
+import helper_program
+from private_xvfb import PrivateXvfb
+
+try:
+    import numpy
+    from aiortc import RTCPeerConnection, RTCSessionDescription
+    from aiortc.mediastreams import MediaStreamError
+    from aiortc.sdp import candidate_from_sdp
+except ImportError:
+    RTCPeerConnection = None
+
+WIDTH, HEIGHT = 640, 360
+SCREEN_RGB = (0xC0, 0x30, 0x20)  # BT.601 would read it back 13 levels off
+DOWNLOAD_BYTES = 300_000
+STEP_TIMEOUT = 30
+
+
+def rgb_from_bt709_limited(y, u, v):
+    luma = (y - 16) / 219 * 255
+    cb, cr = (u - 128) / 224 * 255, (v - 128) / 224 * 255
+    return luma + 1.5748 * cr, luma - 0.1873 * cb - 0.4681 * cr, luma + 1.8556 * cb
+
+
+def without_candidates(sdp):
+    lines = [line for line in sdp.split("\r\n") if not line.startswith(("a=candidate:", "a=end-of-candidates"))]
+    return "\r\n".join(lines)
+
+
+def tagged_section_candidates(sdp):
+    """(mid, candidate line) of the first section, the one BUNDLE tags."""
+    mid, found, sections = None, [], 0
+    for line in sdp.split("\r\n"):
+        if line.startswith("m="):
+            sections += 1
+        elif sections == 1 and line.startswith("a=mid:"):
+            mid = line[len("a=mid:"):]
+        elif sections == 1 and line.startswith("a=candidate:"):
+            found.append(line[2:])
+    return [(mid, c) for c in found]
+
+
+class Session:
+    """remote-helper in a folder of its own, on the test's display, and the aiortc peer viewing it."""
+
+    def __init__(self, display, folder):
+        self.display, self.folder = display, folder
+        self.answer = asyncio.get_running_loop().create_future()
+        self.candidates = asyncio.Queue()
+        self.states = []
+        self.frames = asyncio.Queue()
+        self.files_messages = asyncio.Queue()
+
+    async def start(self):
+        exe = os.path.join(self.folder, os.path.basename(helper_program.path))
+        shutil.copy2(helper_program.path, exe)
+        env = dict(os.environ, DISPLAY=self.display)
+        self.process = await asyncio.create_subprocess_exec(
+            *helper_program.command(program=exe), cwd=self.folder, env=env, stdin=asyncio.subprocess.PIPE,
+            stdout=asyncio.subprocess.PIPE, stderr=asyncio.subprocess.DEVNULL)
+        self.reader = asyncio.ensure_future(self._read_events())
+        self.send({"cmd": "start", "sessionId": "aiortc", "mode": "control", "viewerName": "aiortc"})
+
+    def send(self, command):
+        self.process.stdin.write((json.dumps(command) + "\n").encode())
+
+    async def _read_events(self):
+        while line := await self.process.stdout.readline():
+            event = json.loads(line)
+            if event.get("evt") == "state":
+                self.states.append(event["value"])
+            elif event.get("evt") == "answer" and not self.answer.done():
+                self.answer.set_result(event["sdp"])
+            elif event.get("evt") == "ice":
+                self.candidates.put_nowait(event.get("candidate"))
+
+    async def connect(self, trickle):
+        self.pc = RTCPeerConnection()
+        self.pc.addTransceiver("video", direction="recvonly")
+        self.input = self.pc.createDataChannel("input")
+        self.files = self.pc.createDataChannel("files")
+        opened = {label: asyncio.Event() for label in ("input", "files")}
+        for channel in (self.input, self.files):
+            channel.on("open", opened[channel.label].set)
+        self.files.on("message", self.files_messages.put_nowait)
+
+        @self.pc.on("track")
+        def on_track(track):
+            async def pull():
+                try:
+                    while True:
+                        await self.frames.put(await track.recv())
+                except MediaStreamError:
+                    pass  # the session ended
+            asyncio.ensure_future(pull())
+
+        await self.pc.setLocalDescription(await self.pc.createOffer())
+        offer = self.pc.localDescription.sdp
+        self.send({"cmd": "offer", "sdp": without_candidates(offer) if trickle else offer})
+        if trickle:
+            for mid, candidate in tagged_section_candidates(offer):
+                self.send({"cmd": "ice", "candidate": {"candidate": candidate, "sdpMid": mid}})
+        answer = await asyncio.wait_for(self.answer, STEP_TIMEOUT)
+        await self.pc.setRemoteDescription(RTCSessionDescription(answer, "answer"))
+        self.taker = asyncio.ensure_future(self._take_candidates())
+        for label in opened:
+            await asyncio.wait_for(opened[label].wait(), STEP_TIMEOUT)
+        return answer
+
+    async def _take_candidates(self):
+        while ice := await self.candidates.get():
+            candidate = candidate_from_sdp(ice["candidate"].split(":", 1)[1])
+            candidate.sdpMid = ice["sdpMid"]
+            candidate.sdpMLineIndex = 0
+            await self.pc.addIceCandidate(candidate)
+
+    async def files_reply(self, kind):
+        while True:
+            message = await asyncio.wait_for(self.files_messages.get(), STEP_TIMEOUT)
+            if isinstance(message, str) and json.loads(message).get("t") in (kind, "error"):
+                return json.loads(message)
+
+    async def close(self):
+        if getattr(self, "pc", None):
+            await self.pc.close()
+        if self.process.returncode is None:
+            self.process.kill()
+            await self.process.wait()
+        self.reader.cancel()
+        if getattr(self, "taker", None):
+            self.taker.cancel()
+
+
+@unittest.skipIf(RTCPeerConnection is None, "needs python3-aiortc, python3-av and python3-numpy")
+@unittest.skipIf(helper_program.emulated(), "the Windows build has no WebRTC here")
+class AiortcViewer(unittest.TestCase):
+    def setUp(self):
+        self.xvfb = PrivateXvfb(f"{WIDTH}x{HEIGHT}").__enter__()
+        self.addCleanup(self.xvfb.__exit__)
+        self.x_env = dict(os.environ, DISPLAY=self.xvfb.name)
+        subprocess.run(["xsetroot", "-solid", "#%02x%02x%02x" % SCREEN_RGB], env=self.x_env, check=True)
+        self.folder = tempfile.mkdtemp(prefix="dravnok-aiortc-")
+        self.addCleanup(shutil.rmtree, self.folder, True)
+
+    def test_whole_session_with_trickled_candidates(self):
+        asyncio.run(self.story(trickle=True))
+
+    def test_whole_session_with_candidates_in_the_offer(self):
+        asyncio.run(self.story(trickle=False))
+
+    async def story(self, trickle):
+        session = Session(self.xvfb.name, self.folder)
+        await session.start()
+        try:
+            answer = await session.connect(trickle)
+            # The data channel section answers in the form it was offered in.
+            self.assertIn("m=application 9 DTLS/SCTP 5000\r\n", answer)
+            self.assertIn("a=sctpmap:5000 webrtc-datachannel", answer)
+            await self.check_video(session)
+            await self.check_pointer(session)
+            await self.check_files(session)
+            session.send({"cmd": "stop"})
+            session.process.stdin.close()
+            self.assertEqual(await asyncio.wait_for(session.process.wait(), STEP_TIMEOUT), 0)
+            self.assertIn("connected", session.states)
+        finally:
+            await session.close()
+
+    async def check_video(self, session):
+        frame = await asyncio.wait_for(session.frames.get(), STEP_TIMEOUT)
+        self.assertEqual((frame.width, frame.height), (WIDTH, HEIGHT))
+        planes = frame.to_ndarray(format="yuv420p")
+        chroma = planes[HEIGHT:].reshape(-1)
+        y = float(numpy.median(planes[:HEIGHT]))
+        u, v = (float(numpy.median(half)) for half in numpy.split(chroma, 2))
+        for got, want in zip(rgb_from_bt709_limited(y, u, v), SCREEN_RGB):
+            self.assertAlmostEqual(got, want, delta=2, msg=f"YUV {y} {u} {v}")
+
+    async def check_pointer(self, session):
+        session.input.send(json.dumps({"type": "move", "x": 0.25, "y": 0.5}))
+        want = (WIDTH // 4, HEIGHT // 2)
+        for _ in range(100):
+            where = subprocess.run(["xdotool", "getmouselocation", "--shell"], env=self.x_env, capture_output=True,
+                                   text=True, check=True).stdout
+            fields = dict(line.split("=", 1) for line in where.split())
+            got = (int(fields["X"]), int(fields["Y"]))
+            if abs(got[0] - want[0]) <= 1 and abs(got[1] - want[1]) <= 1:
+                return
+            await asyncio.sleep(0.1)
+        self.fail(f"the pointer is at {got}, not {want}")
+
+    async def check_files(self, session):
+        hello = await session.files_reply("hello")
+        self.assertEqual(hello["t"], "hello")
+        shared = os.path.join(self.folder, "shared")
+        os.mkdir(shared)
+        content = os.urandom(DOWNLOAD_BYTES)
+        with open(os.path.join(shared, "report.bin"), "wb") as f:
+            f.write(content)
+        session.files.send(json.dumps({"t": "ls", "path": shared}))
+        listing = await session.files_reply("ls-res")
+        self.assertEqual([(e["n"], e["s"]) for e in listing.get("entries", [])], [("report.bin", DOWNLOAD_BYTES)])
+
+        session.files.send(json.dumps({"t": "get", "path": os.path.join(shared, "report.bin")}))
+        self.assertEqual((await session.files_reply("get-meta"))["size"], DOWNLOAD_BYTES)
+        received = hashlib.sha256()
+        while True:
+            message = await asyncio.wait_for(session.files_messages.get(), STEP_TIMEOUT)
+            if isinstance(message, bytes):
+                received.update(message)
+                continue
+            self.assertEqual(json.loads(message)["t"], "get-done", message)
+            break
+        self.assertEqual(received.hexdigest(), hashlib.sha256(content).hexdigest())
+
+
+if __name__ == "__main__":
+    helper_program.main()
