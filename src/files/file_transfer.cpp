@@ -112,10 +112,21 @@ void FileTransfer::handleList(const std::string& path) {
   const size_t sizeLimit = channel_->maxMessageSize();
   reply["entries"] = json::array();
   size_t replySize = serialize(reply).size();
-  std::error_code ec;
-  fs::directory_iterator it(toFsPath(path), fs::directory_options::skip_permission_denied, ec);
+  // A NUL would cut the path short: another folder would be listed.
+  std::error_code ec =
+      path.find('\0') == std::string::npos ? std::error_code() : std::make_error_code(std::errc::invalid_argument);
+  // Without skip_permission_denied: a folder we may not read is an error, not an empty listing.
+  fs::directory_iterator it;
+  if (!ec) it = fs::directory_iterator(toFsPath(path), ec);
+  size_t omitted = 0;
   for (; !ec && it != fs::directory_iterator() && entries.size() < kListingLimit; it.increment(ec)) {
     const fs::directory_entry& entry = *it;
+    std::optional<std::string> name = wireName(entry.path().filename());
+    if (!name) {
+      // Room for the count of names left out (",\"omitted\":" and 20 digits).
+      if (omitted++ == 0) replySize += 31;
+      continue;
+    }
     std::error_code entryError;
     bool directory = entry.is_directory(entryError);
     uint64_t size = 0;
@@ -124,10 +135,7 @@ void FileTransfer::handleList(const std::string& path) {
       uintmax_t read = entry.file_size(sizeError);
       if (!sizeError) size = read;
     }
-    json item = {{"n", toUtf8(entry.path().filename())},
-                 {"d", directory},
-                 {"s", size},
-                 {"m", fileSystem_->modifiedMs(toUtf8(entry.path()))}};
+    json item = {{"n", *name}, {"d", directory}, {"s", size}, {"m", fileSystem_->modifiedMs(toUtf8(entry.path()))}};
     size_t itemSize = serialize(item).size() + (entries.empty() ? 0 : 1); // and its comma
     if (replySize + itemSize > sizeLimit) break;
     replySize += itemSize;
@@ -138,6 +146,7 @@ void FileTransfer::handleList(const std::string& path) {
     return;
   }
   reply["entries"] = std::move(entries);
+  if (omitted > 0) reply["omitted"] = omitted;
   send(reply);
 }
 
@@ -145,7 +154,7 @@ void FileTransfer::handleGet(const std::string& path) {
   stopDownload();
   abortUpload();
 
-  if (fileSystem_->kindOf(path) != PathKind::RegularFile) {
+  if (path.find('\0') != std::string::npos || fileSystem_->kindOf(path) != PathKind::RegularFile) {
     sendError("not a file: " + path);
     return;
   }
@@ -238,8 +247,15 @@ void FileTransfer::handlePut(const std::string& name, const std::string& dir, ui
     sendError("no filename given");
     return;
   }
+  // A NUL would cut the name short on disk, and a name that does not
+  // survive the trip as UTF-8 would be written under another name than the
+  // one reported.
+  if (name.find('\0') != std::string::npos || !isUsableFileName(fileName, fileSystem_->style())) {
+    sendError("not a usable file name");
+    return;
+  }
   std::string folder;
-  if (!dir.empty() && fileSystem_->kindOf(dir) == PathKind::Directory) {
+  if (!dir.empty() && dir.find('\0') == std::string::npos && fileSystem_->kindOf(dir) == PathKind::Directory) {
     folder = dir;
   } else {
     folder = downloadsFolder();

@@ -94,6 +94,23 @@ std::string uploadFileName(std::string_view name, PathStyle style) {
   return std::string(file);
 }
 
+bool isUsableFileName(std::string_view name, PathStyle style) {
+  if (utf16ToUtf8(utf8ToUtf16(name)) != name) return false; // not UTF-8
+  for (unsigned char c : name) {
+    if (c < 0x20 || c == 0x7F) return false;
+    if (style == PathStyle::Windows && std::string_view("<>:\"/\\|?*").find(char(c)) != std::string_view::npos) {
+      return false;
+    }
+  }
+  return true;
+}
+
+std::optional<std::string> wireName(const std::filesystem::path& name) {
+  std::string utf8 = toUtf8(name);
+  if (utf16ToUtf8(utf8ToUtf16(utf8)) != utf8 || toFsPath(utf8).native() != name.native()) return std::nullopt;
+  return utf8;
+}
+
 std::string joinPath(std::string_view folder, std::string_view name, PathStyle style) {
   std::string joined(folder);
   if (!joined.empty() && !isSeparator(joined.back(), style)) joined += separatorOf(style);

@@ -4,6 +4,7 @@
 // std::filesystem::path, and both forms can be exercised on any platform.
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -28,6 +29,17 @@ std::string_view fileNameOf(std::string_view path, PathStyle style);
 // The file name to write an upload under: folder parts (after "/" or "\" on
 // any platform) and drive prefixes dropped. Empty when nothing usable is left ("", "." and "..").
 std::string uploadFileName(std::string_view name, PathStyle style);
+
+// Whether a name can be written to disk exactly as the viewer sees it: valid
+// UTF-8 without NUL or other control characters, and on Windows without the
+// characters its file systems give meanings to (":" opens a stream of
+// another file).
+bool isUsableFileName(std::string_view name, PathStyle style);
+
+// A folder entry's name for the wire; nothing when the name would not come
+// back unchanged (bytes that are not UTF-8, a lone UTF-16 surrogate), since
+// the viewer could never ask for it.
+std::optional<std::string> wireName(const std::filesystem::path& name);
 
 // folder + separator + name, without doubling a separator the folder ends with.
 std::string joinPath(std::string_view folder, std::string_view name, PathStyle style);

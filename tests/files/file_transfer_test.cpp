@@ -3,6 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
+#include <unistd.h>
+#endif
+
 using namespace dravnok::files;
 using namespace dravnok::files::testing;
 namespace fs = std::filesystem;
@@ -55,6 +59,11 @@ TEST_F(FileTransferTest, ListingDescribesEntriesAndStopsAt5000) {
 
   // The limit is portable logic; making 5000 files under Wine takes half a minute.
   if (files->style() == PathStyle::Windows) return;
+  // A name that is not UTF-8 could never be asked for: left out, and counted.
+  std::ofstream(temp.path() / "list" / "bad\xFF");
+  request({{"t", "ls"}, {"path", temp.wire("list")}});
+  EXPECT_EQ(channel->last()["entries"].size(), 2u);
+  EXPECT_EQ(channel->last()["omitted"], 1);
   for (int i = 0; i < 5000; ++i) std::ofstream(temp.path() / "list" / std::to_string(i));
   request({{"t", "ls"}, {"path", temp.wire("list")}});
   EXPECT_EQ(channel->last()["entries"].size(), 5000u);
@@ -105,12 +114,28 @@ TEST_F(FileTransferTest, FailuresAnswerWithTheirErrorTexts) {
       {{{"t", "put"}, {"name", "folder/"}}, "no filename given"},
       {{{"t", "put"}, {"name", ".."}}, "no filename given"},
       {{{"t", "put"}, {"name", "folder"}, {"dir", temp.wire()}}, "cannot write to " + temp.wire("folder")},
+      {{{"t", "put"}, {"name", std::string("a.txt\0.exe", 10)}, {"dir", temp.wire()}}, "not a usable file name"},
+      {{{"t", "put"}, {"name", "a\x01.txt"}, {"dir", temp.wire()}}, "not a usable file name"},
+      {{{"t", "ls"}, {"path", temp.wire("folder") + std::string(1, '\0')}},
+       "cannot open " + temp.wire("folder") + std::string(1, '\0')},
   };
   for (const auto& [message, error] : cases) {
     channel->clear();
     request(message);
     EXPECT_EQ(channel->texts(), std::vector<json>{json({{"t", "error"}, {"msg", error}})}) << message;
   }
+#ifndef _WIN32
+  // A folder we may not read is an error, not an empty folder (root reads
+  // everything, so the request is made as nobody).
+  fs::create_directories(temp.path() / "locked");
+  fs::permissions(temp.path() / "locked", fs::perms::none);
+  const bool asRoot = ::geteuid() == 0;
+  if (!asRoot || ::seteuid(65534) == 0) {
+    request({{"t", "ls"}, {"path", temp.wire("locked")}});
+    if (asRoot) EXPECT_EQ(::seteuid(0), 0);
+    EXPECT_EQ(channel->last(), json({{"t", "error"}, {"msg", "cannot open " + temp.wire("locked")}}));
+  }
+#endif
   FileTransfer homeless(channel, std::make_shared<TestFileSystem>(""), nullptr);
   homeless.onFilesMessage(std::string_view(R"({"t":"put","name":"x.txt"})"));
   EXPECT_EQ(channel->last()["msg"], "no writable destination folder");
@@ -196,6 +221,10 @@ TEST_F(FileTransferTest, LinksAreNeitherDownloadedNorUsedAsDestination) {
   EXPECT_EQ(channel->last()["msg"], "not a file: " + temp.wire("link.txt"));
   request({{"t", "put"}, {"name", "x.txt"}, {"dir", temp.wire("linkdir")}});
   EXPECT_EQ(channel->last()["path"], joinPath(downloads(), "x.txt", files->style()));
+  // Nor written through: the file the link leads to stays as it was.
+  request({{"t", "put"}, {"name", "link.txt"}, {"dir", temp.wire()}});
+  EXPECT_EQ(channel->last()["msg"], "cannot write to " + temp.wire("link.txt"));
+  EXPECT_EQ(fs::file_size(temp.path() / "real.txt"), 5u);
 }
 
 TEST_F(FileTransferTest, UploadKeepsOnlyTheFileNameAndFallsBackToDownloads) {

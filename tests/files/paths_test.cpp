@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 using namespace dravnok::files;
 
 TEST(Paths, ParentStopsAtTheRootAndIsEmptyThere) {
@@ -27,6 +29,19 @@ TEST(Paths, UploadNamesLoseFolderAndDriveParts) {
   EXPECT_EQ(uploadFileName("..", PathStyle::Posix), "");
   EXPECT_EQ(uploadFileName("dir\\", PathStyle::Posix), "");
   EXPECT_EQ(uploadFileName("report 2024.pdf", PathStyle::Posix), "report 2024.pdf");
+}
+
+TEST(Paths, UsableFileNamesAreUtf8WithoutControlOrWindowsSpecialCharacters) {
+  for (auto [name, posix, windows] : std::initializer_list<std::tuple<std::string_view, bool, bool>>{
+           {"r\xC3\xA9sum\xC3\xA9 \xF0\x9F\x98\x80.txt", true, true},
+           {"x.txt:stream", true, false},
+           {"a?b", true, false},
+           {"bad\xFF.txt", false, false},
+           {"tab\t.txt", false, false},
+           {std::string_view("nul\0.txt", 8), false, false}}) {
+    EXPECT_EQ(isUsableFileName(name, PathStyle::Posix), posix) << name;
+    EXPECT_EQ(isUsableFileName(name, PathStyle::Windows), windows) << name;
+  }
 }
 
 TEST(Paths, FileTimesBefore1970AreZero) {

@@ -141,9 +141,19 @@ public:
   }
 
   std::unique_ptr<FileWriter> openForWriting(const std::string& path) override {
-    HANDLE handle = openDiskFile(path, GENERIC_WRITE, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL);
+    // The reparse point itself is opened, never what it leads to: an upload
+    // must not write through a link or junction to a file elsewhere. So the
+    // file is opened as it is and emptied once it proved to be a plain one.
+    HANDLE handle =
+        openDiskFile(path, GENERIC_WRITE, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT);
     if (handle == INVALID_HANDLE_VALUE) return nullptr;
-    return std::make_unique<WindowsWriter>(handle, toWide(path));
+    auto writer = std::make_unique<WindowsWriter>(handle, toWide(path));
+    FILE_ATTRIBUTE_TAG_INFO tag{};
+    if (!GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &tag, sizeof tag) ||
+        kindFromAttributes(tag.FileAttributes, tag.ReparseTag) != PathKind::RegularFile || !SetEndOfFile(handle)) {
+      return nullptr;
+    }
+    return writer;
   }
 };
 

@@ -150,7 +150,8 @@ public:
   }
 
   std::unique_ptr<FileWriter> openForWriting(const std::string& path) override {
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NONBLOCK, 0666);
+    // O_NOFOLLOW: an upload never writes through a link to a file elsewhere.
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0666);
     if (fd < 0 || !regularAndBlocking(fd)) return nullptr;
     return std::make_unique<PosixWriter>(fd);
   }
