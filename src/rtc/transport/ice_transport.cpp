@@ -313,9 +313,15 @@ void IceTransport::setRemoteCredentials(const std::string& ufrag, const std::str
     remoteUfrag_ = ufrag;
     remotePwd_ = pwd;
     lastRemoteCandidate_ = std::chrono::steady_clock::now();
+    remoteCredentialsTime_ = lastRemoteCandidate_;
   }
   std::shared_lock lock(agentMutex_);
   if (!stopped_) nice_agent_set_remote_credentials(agent_, streamId_, ufrag.c_str(), pwd.c_str());
+}
+
+void IceTransport::setConnectTimeout(std::chrono::milliseconds timeout) {
+  std::lock_guard lock(mutex_);
+  connectTimeout_ = timeout;
 }
 
 bool IceTransport::addRemoteCandidate(const std::string& candidateLine) {
@@ -492,14 +498,24 @@ void IceTransport::handleTick() {
   // quiet spell without a connection, tell libnice there are no more so that a
   // hopeless check list ends in failure instead of waiting for ever.
   bool declareDone = false;
+  bool connectExpired = false;
   {
     std::lock_guard lock(mutex_);
     if (remoteCredentialsSet_ && !remoteDone_ && state_.load() != State::Connected &&
         std::chrono::steady_clock::now() - lastRemoteCandidate_ > std::chrono::seconds(10)) {
       declareDone = true;
     }
+    // Even with every candidate given, libnice may never call an empty or
+    // hopeless check list failed.
+    const State state = state_.load();
+    connectExpired = remoteCredentialsSet_ && state != State::Connected && state != State::Failed &&
+                     std::chrono::steady_clock::now() - remoteCredentialsTime_ > connectTimeout_;
   }
   if (declareDone) remoteGatheringDone();
+  if (connectExpired) {
+    log(LogLevel::Warning, "ICE: no connection within the time allowed, giving up");
+    setState(State::Failed);
+  }
   if (state_.load() == State::Connected) {
     if (lastReceived_ == std::chrono::steady_clock::time_point{}) lastReceived_ = std::chrono::steady_clock::now();
     if (std::chrono::steady_clock::now() - lastReceived_ > kConsentTimeout) {

@@ -45,6 +45,10 @@ public:
   // Returns false for a line libnice cannot use (other transports, names).
   bool addRemoteCandidate(const std::string& candidateLine);
   void remoteGatheringDone();
+  // How long after the peer's credentials ICE may take to connect before it
+  // fails; a peer that never sends a usable candidate would otherwise leave
+  // it connecting for ever.
+  void setConnectTimeout(std::chrono::milliseconds timeout);
 
   // Thread-safe. While the loop handles received datagrams, what it sends in
   // answer is held and leaves with the rest of that pass (see sendHeld).
@@ -109,6 +113,8 @@ private:
   std::vector<std::string> remoteCandidates_; // as given, "a=candidate:..."
   int repairs_ = 0;
   std::chrono::steady_clock::time_point lastRemoteCandidate_;
+  std::chrono::steady_clock::time_point remoteCredentialsTime_;
+  std::chrono::milliseconds connectTimeout_{std::chrono::seconds(30)};
   // When the last datagram came (loop thread only).
   std::chrono::steady_clock::time_point lastReceived_{};
 };

@@ -21,6 +21,7 @@ struct Side {
   std::vector<std::string> candidates;
   bool gathered = false;
   bool connected = false;
+  bool failed = false;
 
   IceTransport::Callbacks callbacks() {
     IceTransport::Callbacks c;
@@ -36,6 +37,7 @@ struct Side {
     c.onState = [this](IceTransport::State state) {
       std::lock_guard lock(mutex);
       if (state == IceTransport::State::Connected) connected = true;
+      if (state == IceTransport::State::Failed) failed = true;
       changed.notify_all();
     };
     return c;
@@ -65,6 +67,19 @@ bool connectPair(IceTransport& a, Side& aSide, IceTransport& b, Side& bSide) {
 }
 
 } // namespace
+
+// A peer that gives its credentials but never a candidate must not leave ICE
+// connecting for ever.
+TEST(IceTransport, FailsWhenNothingConnectsInTime) {
+  Side side;
+  IceTransport ice(rtc::Configuration{}, false, side.callbacks());
+  ice.setConnectTimeout(1s);
+  ice.gather();
+  ASSERT_TRUE(side.waitFor([&] { return side.gathered; }));
+  ice.setRemoteCredentials("abcd", "0123456789abcdefghijkl");
+  EXPECT_TRUE(side.waitFor([&] { return side.failed; }));
+  ice.stop();
+}
 
 // A burst of datagrams that takes a second to handle must not keep the ICE
 // loop from its timers: consent checks and retransmissions run on them, and
