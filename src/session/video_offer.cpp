@@ -45,8 +45,11 @@ bool scanVideoOffer(std::string_view sdp, VideoOfferInfo& out) {
     } else if (startsWith(line, "a=rtpmap:")) {
       std::string_view rest = line.substr(9);
       auto blank = rest.find(' ');
-      if (blank != std::string_view::npos && startsWith(rest.substr(blank + 1), "H264/"))
-        h264Types.insert(leadingNumber(rest));
+      // Only the dynamic range: the RTP header has 7 bits for the type, so
+      // any other number would be answered but never carried.
+      const int type = leadingNumber(rest);
+      if (blank != std::string_view::npos && startsWith(rest.substr(blank + 1), "H264/") && type >= 96 && type <= 127)
+        h264Types.insert(type);
     } else if (startsWith(line, "a=fmtp:")) {
       std::string_view rest = line.substr(7);
       auto blank = rest.find(' ');

@@ -61,6 +61,13 @@ TEST(VideoOffer, OnlyModeOneUpperCaseH264InVideoSectionsCounts) {
       scan(offer("a=rtpmap:99 H264/90000\na=fmtp:99 profile-level-id=42E01F;packetization-mode=1\n" + kConstrained))
           .payloadType,
       102);
+  // Payload types outside the dynamic range 96..127 are never chosen.
+  for (int type : {95, 128, 300, -100}) {
+    const std::string t = std::to_string(type);
+    scan(offer("a=rtpmap:" + t + " H264/90000\na=fmtp:" + t + " profile-level-id=42e01f;packetization-mode=1\n"),
+         false);
+  }
+  EXPECT_EQ(scan(offer("a=rtpmap:127 H264/90000\na=fmtp:127 packetization-mode=1\n")).payloadType, 127);
 }
 
 TEST(VideoOffer, FailsWithoutAVideoMidAndTakesTheLastMid) {
