@@ -146,7 +146,7 @@ SctpTransport::Library::Library() {
         auto now = std::chrono::steady_clock::now();
         auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(now - last).count();
         if (elapsed > 0) {
-          usrsctp_handle_timers(uint32_t(elapsed));
+          usrsctp_handle_timers(static_cast<uint32_t>(elapsed));
           last += std::chrono::milliseconds(elapsed);
         }
       }
@@ -218,7 +218,7 @@ bool SctpTransport::start() {
   sctp_paddrparams params{};
   params.spp_assoc_id = SCTP_FUTURE_ASSOC;
   params.spp_flags = SPP_PMTUD_DISABLE;
-  params.spp_pathmtu = uint32_t(mtu_);
+  params.spp_pathmtu = static_cast<uint32_t>(mtu_);
   usrsctp_setsockopt(sock_, IPPROTO_SCTP, SCTP_PEER_ADDR_PARAMS, &params, sizeof params);
 
   sockaddr_conn local{};
