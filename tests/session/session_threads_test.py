@@ -66,7 +66,7 @@ class HelperRun:
         shutil.copy2(helper_program.path, exe)
         self.stderr_path = os.path.join(self.dir, "stderr")
         self.stderr = open(self.stderr_path, "wb")
-        self.process = subprocess.Popen([exe], stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=self.stderr,
+        self.process = subprocess.Popen(helper_program.command(program=exe), stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=self.stderr,
                                         cwd=self.dir)
 
     def send(self, command):

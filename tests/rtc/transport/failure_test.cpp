@@ -2,10 +2,17 @@
 
 #include <gtest/gtest.h>
 
+#ifdef _WIN32
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#else
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#define closesocket close
+using SOCKET = int;
+#endif
 
 #include <random>
 #include <thread>
@@ -160,8 +167,9 @@ TEST(Failure, GarbageDatagramsOnTheIcePortDoNotBreakTheConnection) {
   pair.offerer->setLocalDescription();
   ASSERT_TRUE(pair.waitBoth(State::Connected));
 
-  int fd = socket(AF_INET, SOCK_DGRAM, 0);
-  ASSERT_GE(fd, 0);
+  // Winsock is already started by the connections above.
+  SOCKET fd = socket(AF_INET, SOCK_DGRAM, 0);
+  ASSERT_NE(fd, SOCKET(-1));
   std::mt19937 gen(7);
   std::vector<uint8_t> noise(1500);
   {
@@ -177,11 +185,12 @@ TEST(Failure, GarbageDatagramsOnTheIcePortDoNotBreakTheConnection) {
         // Some look like DTLS records, some like STUN, most like nothing.
         if (i % 3 == 0) noise[0] = uint8_t(20 + gen() % 44);
         if (i % 5 == 0) noise[0] = 0;
-        sendto(fd, noise.data(), size, 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+        sendto(fd, reinterpret_cast<const char*>(noise.data()), int(size), 0, reinterpret_cast<sockaddr*>(&to),
+               sizeof to);
       }
     }
   }
-  close(fd);
+  closesocket(fd);
   try {
     for (int i = 0; i < 10; ++i) channel->send(std::string("still here"));
   } catch (const std::runtime_error&) {

@@ -216,7 +216,7 @@ TEST(IceTransport, StopsCleanlyInTheMiddleOfATransfer) {
     for (int i = 0; i < 200 && handled.load() < 2000; ++i) std::this_thread::sleep_for(5ms);
     const auto start = std::chrono::steady_clock::now();
     receiver.stop();
-    EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 10s); // a hang, not a speed check: Wine is slow here
     flooding = false;
     flood.join();
     sender.stop();

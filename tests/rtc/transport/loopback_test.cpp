@@ -119,7 +119,9 @@ TEST(Loopback, AFloodIntoASlowReceiverStaysBoundedAndArrivesWhole) {
   for (uint32_t i = 0; i < kCount; ++i) {
     sentBytes += kMessage;
     const bool sentAtOnce = channel->send(pattern(kMessage, i));
-    if (i == 0) EXPECT_TRUE(sentAtOnce);
+    if (i == 0) {
+      EXPECT_TRUE(sentAtOnce);
+    }
     if (!sentAtOnce) {
       ++queued;
       EXPECT_GT(channel->bufferedAmount(), 0u);

@@ -18,12 +18,13 @@ TEST(SctpChecksum, MatchesTheStandardValueAndUsrsctpAtEveryLength) {
   uint32_t stored = sctpChecksum(reinterpret_cast<const uint8_t*>(check.data()), check.size());
   uint8_t bytes[4];
   std::memcpy(bytes, &stored, 4);
-  EXPECT_EQ(uint32_t(bytes[0]) | uint32_t(bytes[1]) << 8 | uint32_t(bytes[2]) << 16 | uint32_t(bytes[3]) << 24,
+  EXPECT_EQ(static_cast<uint32_t>(bytes[0]) | static_cast<uint32_t>(bytes[1]) << 8 |
+                static_cast<uint32_t>(bytes[2]) << 16 | static_cast<uint32_t>(bytes[3]) << 24,
             0xe3069283u);
 
   std::mt19937 random(7);
   std::vector<uint8_t> data(1300 + 8);
-  for (auto& b : data) b = uint8_t(random());
+  for (auto& b : data) b = static_cast<uint8_t>(random());
   for (size_t offset : {0, 1, 3, 7}) {
     for (size_t size : {0, 1, 7, 8, 9, 12, 100, 1191, 1200}) {
       EXPECT_EQ(sctpChecksum(data.data() + offset, size), usrsctp_crc32c(data.data() + offset, size))
