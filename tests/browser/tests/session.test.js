@@ -9,8 +9,12 @@ const fs = require('node:fs');
 const os = require('node:os');
 const path = require('node:path');
 const readline = require('node:readline');
-const { launchBrowser, sleep, until, freePort } = require('../harness');
+const { launchBrowser, sleep, until } = require('../harness');
 const { startXvfb, pointer } = require('../helper-driver');
+const {
+  SECRET, startAgent, monitorList, videoPixel, near, videoStats, readXClipboard, writeXClipboard, downloadDigest,
+  uploadRandom,
+} = require('../viewer-driver');
 
 const BUILD_DIR = process.env.DRAVNOK_BUILD_DIR || path.resolve(__dirname, '../../../build/linux');
 
@@ -60,25 +64,13 @@ function bannerGeometry(env) {
   }
 }
 
-async function startAgent(env, mode) {
-  const port = await freePort();
-  const agent = spawn(path.join(BUILD_DIR, 'src/agent/remote-agent'),
-    ['--listen', `127.0.0.1:${port}`, '--secret', 'test-secret', '--mode', mode, '--viewer-name', 'Ann'],
-    { env, stdio: ['ignore', 'pipe', 'pipe'] });
-  const log = [];
-  agent.stderr.on('data', (d) => log.push(...d.toString().split('\n').filter(Boolean)));
-  await new Promise((resolve) => agent.stdout.once('data', resolve));
-  const exited = new Promise((resolve) => agent.on('exit', resolve));
-  return { port, log, async stop() { agent.kill('SIGTERM'); await exited; } };
-}
-
 // A private desktop (one 1280x720 monitor, or two of 1920x1080 side by side),
 // optionally our test windows on it, an agent and a viewer page; torn down
 // with the test.
-async function startSession(t, { mode = 'control', secret = 'test-secret', env = {}, twoMonitors = false, desktop } = {}) {
+async function startSession(t, { mode = 'control', secret = SECRET, env = {}, twoMonitors = false, desktop } = {}) {
   const x = twoMonitors ? await startTwoMonitorDisplay() : await startXvfb('1280x720x24');
   const windows = desktop ? await startDesktop(x.env, desktop) : null;
-  const agent = await startAgent({ ...x.env, ...env }, mode);
+  const agent = await startAgent({ ...x.env, ...env }, { mode });
   const viewer = await launchBrowser(`http://127.0.0.1:${agent.port}/#secret=${secret}`);
   t.after(async () => {
     await viewer.close();
@@ -88,12 +80,6 @@ async function startSession(t, { mode = 'control', secret = 'test-secret', env =
   });
   return { x, agent, viewer, windows };
 }
-
-const monitorList = (page) =>
-  until('the monitor list', async () => {
-    const list = await page.evaluate(() => window.dravnokViewer.monitors);
-    return { ok: !!list, value: list };
-  });
 
 test('a wrong secret is refused and no helper starts', async (t) => {
   const { agent, viewer } = await startSession(t, { secret: 'wrong' });
@@ -135,60 +121,23 @@ test('files: a 64 MiB file downloads and another uploads byte-exact', async (t) 
 
   await page.evaluate((file) => window.dravnokViewer.files.get(file), path.join(home, 'big.bin'));
   const digest = await until('the download', async () => {
-    const d = await page.evaluate(async () => {
-      const done = window.dravnokViewer.files.completed[0];
-      if (!done) return null;
-      const bytes = await done.blob.arrayBuffer();
-      const hash = await crypto.subtle.digest('SHA-256', bytes);
-      return Array.from(new Uint8Array(hash), (b) => b.toString(16).padStart(2, '0')).join('');
-    });
+    const d = await downloadDigest(page);
     return { ok: !!d, value: d };
   }, 60000);
   assert.strictEqual(digest, crypto.createHash('sha256').update(data).digest('hex'));
 
   // The upload is made in the page, so that only its digest crosses over.
-  const sent = await page.evaluate(async (size) => {
-    const bytes = new Uint8Array(size);
-    for (let i = 0; i < size; i += 65536) crypto.getRandomValues(bytes.subarray(i, Math.min(size, i + 65536)));
+  await page.evaluate(async () => {
     const files = window.dravnokViewer.files;
     files.list(files.downloads);
     while (files.path !== files.downloads) await new Promise((r) => setTimeout(r, 50));
-    const reply = await files.put(new File([bytes], 'up.bin'));
-    const hash = await crypto.subtle.digest('SHA-256', bytes);
-    return { reply, digest: Array.from(new Uint8Array(hash), (b) => b.toString(16).padStart(2, '0')).join('') };
-  }, 64 * 1024 * 1024 + 123);
+  });
+  const sent = await uploadRandom(page, 'up.bin', 64 * 1024 * 1024 + 123);
   assert.strictEqual(sent.reply.t, 'put-ok');
   assert.strictEqual(sent.reply.received, 64 * 1024 * 1024 + 123);
   const written = fs.readFileSync(path.join(home, 'Downloads', 'up.bin'));
   assert.strictEqual(crypto.createHash('sha256').update(written).digest('hex'), sent.digest);
 });
-
-// The colour of one pixel of the decoded picture, in video pixels.
-function videoPixel(page, x, y) {
-  return page.evaluate(([px, py]) => {
-    const video = document.getElementById('video');
-    if (!video.videoWidth) return null;
-    const canvas = document.createElement('canvas');
-    canvas.width = video.videoWidth;
-    canvas.height = video.videoHeight;
-    const context = canvas.getContext('2d');
-    context.drawImage(video, 0, 0);
-    return Array.from(context.getImageData(px, py, 1, 1).data.slice(0, 3));
-  }, [x, y]);
-}
-
-const near = (rgb, hex, tolerance = 24) =>
-  !!rgb && [0, 1, 2].every((i) => Math.abs(rgb[i] - parseInt(hex.slice(2 * i, 2 * i + 2), 16)) < tolerance);
-
-async function videoStats(page) {
-  return page.evaluate(async () => {
-    let video = null;
-    (await window.dravnokViewer.pc.getStats()).forEach((s) => {
-      if (s.type === 'inbound-rtp' && s.kind === 'video') video = s;
-    });
-    return video && { time: performance.now(), frames: video.framesDecoded, bytes: video.bytesReceived };
-  });
-}
 
 test('two monitors: the picture, real and scripted input, a monitor switch, the log and the figures', async (t) => {
   const RED = 'c83232', GREEN = '32c850';
@@ -221,7 +170,7 @@ test('two monitors: the picture, real and scripted input, a monitor switch, the 
   });
   await until('monitor A in the picture', async () => {
     const rgb = await videoPixel(page, 60, 60);
-    return { ok: near(rgb, RED), value: rgb };
+    return { ok: near(rgb, RED, 6), value: rgb };
   }, 30000);
   assert.deepStrictEqual(await page.evaluate(() => {
     const v = document.getElementById('video');
@@ -306,7 +255,7 @@ test('two monitors: the picture, real and scripted input, a monitor switch, the 
   assert.strictEqual(await page.inputValue('#monitor'), '1');
   await until('monitor B in the picture', async () => {
     const rgb = await videoPixel(page, 60, 60);
-    return { ok: near(rgb, GREEN), value: rgb };
+    return { ok: near(rgb, GREEN, 6), value: rgb };
   }, 20000);
   await send({ type: 'move', x: 0.5, y: 0.5 });
   await until('the pointer on B', async () => {
@@ -330,18 +279,6 @@ test('two monitors: the picture, real and scripted input, a monitor switch, the 
     assert.match(log, record);
   }
 });
-
-function readXClipboard(env, target) {
-  return execFileSync('xclip', ['-selection', 'clipboard', '-t', target, '-o'],
-    { env, stdio: ['ignore', 'pipe', 'ignore'], timeout: 5000 });
-}
-
-// xclip stays behind to serve what it placed; it ends when another client
-// takes the clipboard or the X server goes away.
-function writeXClipboard(env, target, bytes) {
-  execFileSync('xclip', ['-selection', 'clipboard', '-t', target, '-i'],
-    { env, input: bytes, stdio: ['pipe', 'ignore', 'ignore'], timeout: 5000 });
-}
 
 // Page helpers: random opaque pixels as a PNG (random pixels do not
 // compress, so 320 x 320 gives about 300 KB), and the pixels of a PNG.

@@ -1,0 +1,195 @@
+'use strict';
+// The Windows remote-helper.exe in a whole session: Wine on a private X
+// desktop, remote-agent (the Linux one) starting the exe through Wine, and
+// the viewer page in Chromium. What Wine gives: GDI capture of the X screen,
+// SendInput onto the X pointer, the Windows clipboard bridged to X
+// selections, layered windows as X windows, and a user profile folder in the
+// prefix.
+const test = require('node:test');
+const assert = require('node:assert');
+const { execFileSync, spawnSync } = require('node:child_process');
+const crypto = require('node:crypto');
+const fs = require('node:fs');
+const os = require('node:os');
+const path = require('node:path');
+const { launchBrowser, sleep, until } = require('../harness');
+const { startXvfb, startPainter, pointer } = require('../helper-driver');
+const {
+  startAgent, monitorList, videoPixel, videoSize, near, videoStats, rtpClock, readXClipboard, writeXClipboard,
+  downloadDigest, uploadRandom,
+} = require('../viewer-driver');
+
+const ROOT = path.resolve(__dirname, '../../..');
+const WIN_BUILD = process.env.DRAVNOK_WIN_BUILD_DIR || path.join(ROOT, 'build/win');
+const EXE = path.join(WIN_BUILD, 'src/host/remote-helper.exe');
+// A prefix of its own: Wine's X clipboard bridge lives in the prefix's
+// desktop process, which must be on this test's display.
+const PREFIX = process.env.DRAVNOK_WINE_SESSION_PREFIX || path.join(os.homedir(), '.cache/dravnok/wineprefix-session');
+const WINE_ENV = { WINEPREFIX: PREFIX, WINEDEBUG: '-all', WINEDLLOVERRIDES: 'mscoree,mshtml=' };
+
+// Processes of the exe still alive (Wine shows them by the exe's name).
+const helperProcesses = () =>
+  spawnSync('pgrep', ['-f', 'remote-helper\\.exe'], { encoding: 'utf8' }).stdout.split('\n').filter(Boolean);
+
+// User and system CPU seconds of a process so far.
+function cpuSeconds(pid) {
+  const fields = fs.readFileSync(`/proc/${pid}/stat`, 'utf8').split(') ')[1].split(' ');
+  return (Number(fields[11]) + Number(fields[12])) / 100; // utime, stime in clock ticks (USER_HZ 100)
+}
+
+const wineserverPids = () =>
+  spawnSync('pgrep', ['-x', 'wineserver'], { encoding: 'utf8' }).stdout.split('\n').filter(Boolean);
+
+test('remote-helper.exe under Wine: video, RTP clock, input, files, clipboard, banner, stop', { timeout: 600000 },
+  async (t) => {
+    assert.ok(fs.existsSync(EXE), `${EXE} is built (scripts/build.sh win)`);
+    const x = await startXvfb('1280x720x24');
+    const env = { ...x.env, ...WINE_ENV };
+    t.after(async () => {
+      spawnSync('wineserver', ['-k'], { env });
+      await x.stop();
+    });
+    // A fresh wineserver on this display (a leftover one would bridge the
+    // clipboard to another), and the prefix made on first use.
+    spawnSync('wineserver', ['-k'], { env });
+    execFileSync('wineboot', ['-i'], { env, stdio: 'ignore', timeout: 180000 });
+    const profile = path.join(PREFIX, 'drive_c/users', os.userInfo().username);
+    // The file to download is there before the page lists the folder.
+    const name = `dravnok-${process.pid}`;
+    const data = crypto.randomBytes(3 * 1024 * 1024 + 17);
+    fs.writeFileSync(path.join(profile, `${name}.bin`), data);
+    t.after(() => {
+      for (const f of [`${name}.bin`, `${name}-up.bin`]) fs.rmSync(path.join(profile, f), { force: true });
+    });
+
+    const wrapper = path.join(fs.mkdtempSync(path.join(os.tmpdir(), 'dravnok-wine-')), 'remote-helper');
+    fs.writeFileSync(wrapper, `#!/bin/sh\nexec wine ${JSON.stringify(EXE)} "$@"\n`, { mode: 0o755 });
+    const agent = await startAgent(env, { helper: wrapper });
+    execFileSync('xsetroot', ['-solid', '#c04020'], { env });
+    const viewer = await launchBrowser(agent.url);
+    t.after(async () => {
+      await viewer.close();
+      await agent.stop();
+      fs.rmSync(path.dirname(wrapper), { recursive: true, force: true });
+    });
+    const page = viewer.page;
+
+    await until('connected', async () => {
+      const state = await page.textContent('#state');
+      return { ok: state === 'connected', value: state };
+    }, 90000);
+    const monitors = await monitorList(page, 30000);
+    assert.deepStrictEqual(monitors.list, [{ i: 0, w: 1280, h: 720, primary: true }]);
+
+    // The picture: the screen's size and colour, BT.709 limited range both
+    // ways, so a few levels of rounding at most.
+    await until('the screen colour in the picture', async () => {
+      const rgb = await videoPixel(page, 100, 100);
+      return { ok: near(rgb, 'c04020', 6), value: rgb };
+    }, 60000);
+    assert.deepStrictEqual(await videoSize(page), [1280, 720]);
+    const timings = await page.evaluate(() => window.dravnokViewer.timings);
+    const firstFrameMs = Math.round(timings.firstFrame - timings.offer);
+
+    // The banner: a window of the exe at the bottom of the screen.
+    const banner = await until('the banner window', async () => {
+      const g = bannerGeometry(env);
+      return { ok: !!g, value: g };
+    });
+    assert.ok(banner.y + banner.h >= 700 && banner.w < 1280, JSON.stringify(banner));
+
+    // A changing screen: frame rate, the RTP clock against the receiver's,
+    // and what the helper costs (Wine included).
+    const painter = startPainter(env, 50);
+    await sleep(2000);
+    const pids = helperProcesses();
+    const cpu = () => [...pids, ...wineserverPids()].reduce((sum, pid) => {
+      try { return sum + cpuSeconds(pid); } catch { return sum; }
+    }, 0);
+    const [stats0, clock0, cpu0, wall0] = [await videoStats(page), await rtpClock(page), cpu(), Date.now()];
+    await sleep(8000);
+    const [stats1, clock1, cpu1, wall1] = [await videoStats(page), await rtpClock(page), cpu(), Date.now()];
+    painter.stop();
+    const seconds = (stats1.time - stats0.time) / 1000;
+    const fps = (stats1.frames - stats0.frames) / seconds;
+    const rtpRate = (((clock1.rtp - clock0.rtp) >>> 0) * 1000) / (clock1.time - clock0.time);
+    assert.ok(Math.abs(rtpRate - 90000) <= 1800, `RTP clock at ${rtpRate.toFixed(0)} ticks per second`);
+    assert.ok(fps >= 5, `${fps.toFixed(1)} frames per second`);
+
+    // Input: SendInput moves the X pointer.
+    await page.evaluate(() => window.dravnokViewer.sendInput({ type: 'move', x: 0.25, y: 0.5 }));
+    await until('the pointer at 320,360', async () => {
+      const p = pointer(env);
+      return { ok: Math.abs(p.x - 320) <= 1 && Math.abs(p.y - 360) <= 1, value: p };
+    });
+
+    // Files: a download and an upload, byte-exact, in the user's profile.
+    const home = await until('the home listing', async () => {
+      const files = await page.evaluate(() => window.dravnokViewer.files && {
+        path: window.dravnokViewer.files.path, names: window.dravnokViewer.files.entries.map((e) => e.n) });
+      return { ok: !!files && files.names.includes(`${name}.bin`), value: files };
+    }, 30000);
+    await page.evaluate((file) => window.dravnokViewer.files.get(file), `${home.path}\\${name}.bin`);
+    const digest = await until('the download', async () => {
+      const d = await downloadDigest(page);
+      return { ok: !!d, value: d };
+    }, 60000);
+    assert.strictEqual(digest, crypto.createHash('sha256').update(data).digest('hex'));
+    const sent = await uploadRandom(page, `${name}-up.bin`, 2 * 1024 * 1024 + 5);
+    assert.strictEqual(sent.reply.t, 'put-ok', JSON.stringify(sent.reply));
+    const written = fs.readFileSync(path.join(profile, `${name}-up.bin`));
+    assert.strictEqual(crypto.createHash('sha256').update(written).digest('hex'), sent.digest);
+
+    // Clipboard text both ways, through Wine's bridge to the X clipboard.
+    const toDesktop = 'from the viewer \u00e9 \u{1F600}';
+    await page.evaluate((text) => window.dravnokViewer.clipboard.sendText(text), toDesktop);
+    await until('the text on the X clipboard', async () => {
+      let value = null;
+      try { value = readXClipboard(env, 'UTF8_STRING').toString('utf8'); } catch {}
+      return { ok: value === toDesktop, value };
+    });
+    const toViewer = 'from the desktop \u00fc';
+    writeXClipboard(env, 'UTF8_STRING', Buffer.from(toViewer, 'utf8'));
+    await sleep(500);
+    await page.evaluate(() => window.dravnokViewer.clipboard.request());
+    await until('the desktop text in the viewer', async () => {
+      const value = await page.evaluate(() => window.dravnokViewer.clipboard.lastText);
+      return { ok: value === toViewer, value };
+    });
+
+    // Stop: the helper exits with 0, the banner goes and nothing is left.
+    const since = Date.now();
+    await page.click('#disconnect');
+    await until('the helper to end', async () => ({
+      ok: agent.logged(/remote-helper exited with code 0/), value: agent.log.slice(-4),
+    }), 30000);
+    const stopMs = Date.now() - since;
+    await until('no helper process left', async () => {
+      const left = helperProcesses();
+      return { ok: left.length === 0, value: left };
+    }, 10000);
+    assert.strictEqual(bannerGeometry(env), null, 'the banner goes with the session');
+
+    console.log(`wine session: offer to first frame ${firstFrameMs} ms, ${fps.toFixed(1)} fps on a changing screen, ` +
+      `RTP clock ${rtpRate.toFixed(0)}/s, helper CPU (with wineserver) ${(((cpu1 - cpu0) * 100000) /
+      (wall1 - wall0)).toFixed(0)} % of a core, stop ${stopMs} ms, exe ${(fs.statSync(EXE).size / 1048576).toFixed(1)} MiB`);
+  });
+
+// Position and size of the exe's visible window at the bottom (the banner).
+function bannerGeometry(env) {
+  let ids;
+  try {
+    ids = execFileSync('xdotool', ['search', '--onlyvisible', '--classname', 'remote-helper.exe'], { env })
+      .toString().split('\n').filter(Boolean);
+  } catch {
+    return null;
+  }
+  for (const id of ids) {
+    const out = execFileSync('xdotool', ['getwindowgeometry', id], { env }).toString();
+    const [, x, y] = out.match(/Position: (-?\d+),(-?\d+)/);
+    const [, w, h] = out.match(/Geometry: (\d+)x(\d+)/);
+    const g = { x: Number(x), y: Number(y), w: Number(w), h: Number(h) };
+    if (g.h > 10 && g.h < 200) return g;
+  }
+  return null;
+}
