@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Configures (once) and builds one flavour: linux (default) or win.
+# Configures (once) and builds one flavour: linux (default) or win; all of
+# it, or only the targets named in DRAVNOK_TARGETS.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 flavour="${1:-linux}"
@@ -19,4 +20,5 @@ export CCACHE_BASEDIR="$PWD" CCACHE_NOHASHDIR=1
 if [ ! -f "$dir/build.ninja" ]; then
   cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "${extra[@]}" "$@"
 fi
-cmake --build "$dir"
+# shellcheck disable=SC2086 # a list of target names
+cmake --build "$dir" ${DRAVNOK_TARGETS:+--target $DRAVNOK_TARGETS}
