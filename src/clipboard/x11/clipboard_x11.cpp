@@ -64,11 +64,13 @@ std::string readClipboardImagePng() {
 ClipboardImageHeader peekClipboardImage() {
   SelectionReader reader;
   ClipboardImageHeader header;
-  header.present = reader.offers("image/png");
-  if (!header.present) return header;
-  if (auto png = reader.read("image/png")) {
-    if (auto image = decodePng(*png)) header.width = image->width, header.height = image->height;
-  }
+  // Only an image that arrives is present: with no owner at all, offers()
+  // cannot tell, as it also says yes to owners that do not list targets.
+  std::optional<std::string> png;
+  if (reader.offers("image/png")) png = reader.read("image/png");
+  header.present = png.has_value();
+  if (!png) return header;
+  if (auto image = decodePng(*png)) header.width = image->width, header.height = image->height;
   return header;
 }
 
