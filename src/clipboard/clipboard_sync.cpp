@@ -2,6 +2,7 @@
 
 #include "clipboard/base64.h"
 #include "clipboard/clipboard.h"
+#include "clipboard/clipboard_limits.h"
 
 #include <nlohmann/json.hpp>
 
@@ -28,6 +29,12 @@ std::optional<std::string> collectImageChunk(ClipboardState& state, int32_t seq,
     state.pendingCount = 0;
   }
   if (seq != state.pendingCount || total != state.pendingTotal) {
+    state.resetPendingImage();
+    return std::nullopt;
+  }
+  // Base64 of the largest image a viewer may send; more is not kept.
+  constexpr size_t kMaxPendingChars = (kMaxClipboardBytes + 2) / 3 * 4;
+  if (data.size() > kMaxPendingChars - state.pendingImage.size()) {
     state.resetPendingImage();
     return std::nullopt;
   }

@@ -19,7 +19,8 @@ inline constexpr size_t kImageChunkChars = 16000;
 
 // Adds one "clipimg" chunk to the image being received. Returns the decoded
 // PNG bytes when this chunk completed the image. A chunk out of order, of
-// another image, or out of range discards the whole image; chunk 0 always
+// another image, or out of range discards the whole image, and so does one
+// that makes the image longer than kMaxClipboardBytes; chunk 0 always
 // starts a new one. Does nothing on a view-only state.
 std::optional<std::string> collectImageChunk(ClipboardState& state, int32_t seq, int32_t total, std::string_view data);
 

@@ -1,6 +1,8 @@
 #pragma once
 // Device-independent bitmaps (a 40-byte info header, then the rows) and the
 // top-down BGRA buffer that the PNG coders work on.
+#include "clipboard/clipboard_limits.h"
+
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -16,9 +18,6 @@ struct BgraImage {
 };
 
 inline constexpr size_t kDibHeaderSize = 40;
-
-// The PNG coders take 32-bit buffer sizes, so no pixel buffer may exceed it.
-inline constexpr uint64_t kMaxPixelBytes = 0xFFFFFFFFu;
 
 // Converts an uncompressed 24- or 32-bit bitmap, bottom-up or top-down. The
 // block may come from another program: its header is checked against the

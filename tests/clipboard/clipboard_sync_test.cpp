@@ -1,4 +1,5 @@
 #include "clipboard/base64.h"
+#include "clipboard/clipboard_limits.h"
 #include "clipboard/clipboard_sync.h"
 
 #include <gtest/gtest.h>
@@ -61,6 +62,13 @@ TEST(ImageChunks, RepeatedForeignOrOutOfRangeChunksDiscardTheImage) {
   }
   // A chunk without a start is dropped, as in an idle state.
   EXPECT_FALSE(collectImageChunk(state, 1, 2, "QkJC"));
+}
+
+TEST(ImageChunks, AnImageLongerThanTheLimitIsDiscarded) {
+  ClipboardState state(false);
+  EXPECT_FALSE(collectImageChunk(state, 0, 2, std::string((kMaxClipboardBytes + 2) / 3 * 4, 'A')));
+  EXPECT_FALSE(collectImageChunk(state, 1, 2, "QUFB"));
+  EXPECT_TRUE(state.pendingImage.empty());
 }
 
 TEST(ImageChunks, NewFirstChunkRestartsWithTheNewImage) {

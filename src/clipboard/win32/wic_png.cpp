@@ -1,6 +1,7 @@
 // PNG through the Windows Imaging Component.
 #include "clipboard/clipboard.h"
 #include "clipboard/png_codec.h"
+#include "clipboard/png_header.h"
 #include "clipboard/win32/com.h"
 
 #include <windows.h>
@@ -62,7 +63,9 @@ std::string encodePng(int32_t width, int32_t height, std::span<const uint8_t> pi
 }
 
 std::optional<BgraImage> decodePng(std::string_view png) {
-  if (png.empty() || png.size() > 0xFFFFFFFFu) return std::nullopt;
+  // Checked before WIC sees it: WIC would take other formats too, and a
+  // declared size is only believed when the file could hold it.
+  if (png.size() > 0xFFFFFFFFu || !pngSizeAcceptable(png)) return std::nullopt;
   ComPtr<IWICImagingFactory> factory = createFactory();
   if (!factory) return std::nullopt;
   ComPtr<IWICStream> stream;

@@ -1,6 +1,7 @@
 #include "clipboard/png_codec.h"
 
 #include "clipboard/clipboard.h"
+#include "clipboard/png_header.h"
 
 #include <climits>
 #include <png.h>
@@ -8,6 +9,7 @@
 namespace dravnok::clipboard {
 
 std::optional<BgraImage> decodePng(std::string_view png) {
+  if (!pngSizeAcceptable(png)) return std::nullopt;
   png_image image{};
   image.version = PNG_IMAGE_VERSION;
   if (!png_image_begin_read_from_memory(&image, png.data(), png.size())) return std::nullopt;

@@ -3,6 +3,7 @@
 #include <X11/Xatom.h>
 #include <algorithm>
 #include <chrono>
+#include <memory>
 
 namespace dravnok::clipboard {
 namespace {
@@ -13,7 +14,7 @@ constexpr auto kAnswerTimeout = std::chrono::milliseconds(1000);
 
 } // namespace
 
-SelectionReader::SelectionReader() : display_(openDisplay()) {
+SelectionReader::SelectionReader(size_t maxBytes) : maxBytes_(maxBytes), display_(openDisplay()) {
   if (!display_) return;
   Display* d = display_.get();
   clipboard_ = XInternAtom(d, "CLIPBOARD", False);
@@ -51,16 +52,19 @@ std::optional<std::string> SelectionReader::takeProperty(Atom& type) {
   int format = 0;
   unsigned long items = 0, after = 0;
   unsigned char* data = nullptr;
-  if (XGetWindowProperty(display_.get(), window_, property_, 0, 0x1FFFFFFF, True, AnyPropertyType, &type, &format,
-                         &items, &after, &data) != Success) {
+  // One 32-bit unit more than allowed shows a property that is too large.
+  const long units = static_cast<long>(maxBytes_ / 4 + 1);
+  if (XGetWindowProperty(display_.get(), window_, property_, 0, units, True, AnyPropertyType, &type, &format, &items,
+                         &after, &data) != Success) {
     return std::nullopt;
   }
+  std::unique_ptr<unsigned char, int (*)(void*)> owned(data, XFree);
   std::string bytes;
   if (data) {
     // Xlib hands 32-bit items over as longs.
     size_t unit = format == 32 ? sizeof(long) : static_cast<size_t>(format / 8);
+    if (after > 0 || items > maxBytes_ / unit) return std::nullopt;
     bytes.assign(reinterpret_cast<const char*>(data), items * unit);
-    XFree(data);
   }
   return bytes;
 }
@@ -101,6 +105,7 @@ std::optional<std::string> SelectionReader::read(const char* target) {
     auto piece = takeProperty(type);
     if (!piece) return std::nullopt;
     if (piece->empty()) return whole;
+    if (piece->size() > maxBytes_ - whole.size()) return std::nullopt;
     whole += *piece;
   }
 }

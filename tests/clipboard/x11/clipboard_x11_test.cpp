@@ -6,6 +6,9 @@
 
 #include <gtest/gtest.h>
 
+// After GoogleTest: X11's macros (None, Bool) would break its headers.
+#include "clipboard/x11/selection_reader.h"
+
 #include <chrono>
 #include <fstream>
 #include <thread>
@@ -138,6 +141,16 @@ TEST_F(X11Clipboard, ImagesOfOtherClientsAreReadAsPngOrBitmap) {
   xclipPut("BM" + std::string(12, '\0') + std::string(dib.begin(), dib.end()), "image/bmp");
   EXPECT_TRUE(eventually([] { return readClipboardImagePng().empty(); }));
   EXPECT_NE(xclipGet("TARGETS").find("image/bmp"), std::string::npos);
+}
+
+TEST_F(X11Clipboard, TransfersLongerThanTheReaderTakesAreGivenUp) {
+  // One property, then in increments (xclip's pieces are about 1 MB).
+  for (const std::string& text : {std::string("four"), std::string(1500000, 't')}) {
+    xclipPut(text);
+    std::optional<std::string> whole;
+    EXPECT_TRUE(eventually([&] { return (whole = SelectionReader().read("UTF8_STRING")) && *whole == text; }));
+    EXPECT_FALSE(SelectionReader(text.size() - 1).read("UTF8_STRING"));
+  }
 }
 
 TEST_F(X11Clipboard, ViewOnlyWritesChangeNothing) {
