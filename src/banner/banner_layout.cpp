@@ -2,6 +2,8 @@
 
 #include "common/utf.h"
 
+#include <algorithm>
+
 namespace dravnok::banner {
 namespace {
 
@@ -15,6 +17,8 @@ constexpr int kBitmapExtra = 102;
 constexpr int kBitmapHeight = 89;
 // The shadow is the card grown by g on each side, moved down by this much.
 constexpr double kShadowDrop = 5;
+constexpr int kMaxSurfaceSide = 32767;
+constexpr std::u16string_view kNameEnd = u" \u2014 ";
 
 } // namespace
 
@@ -64,6 +68,28 @@ Point bannerOrigin(const WorkArea& area, int bannerWidth) {
 std::u16string bannerTextFor(std::string_view viewerName) {
   if (viewerName.empty()) return u"Remote support session in progress";
   return utf8ToUtf16(viewerName) + u" \u2014 remote support session";
+}
+
+int maxTextWidthFor(int areaWidth) { return std::max(0, std::min(areaWidth, kMaxSurfaceSide) - kBitmapExtra); }
+
+std::u16string fitBannerText(std::u16string_view text, int maxWidth,
+                             const std::function<double(std::u16string_view)>& measure) {
+  auto fits = [&](std::u16string_view candidate) { return roundedTextWidth(measure(candidate)) <= maxWidth; };
+  if (fits(text)) return std::u16string(text);
+  const std::u16string_view name = text.substr(0, std::min(text.rfind(kNameEnd), text.size()));
+  const std::u16string_view rest = text.substr(name.size());
+  auto shortened = [&](size_t keep) {
+    if (keep > 0 && keep < name.size() && (name[keep - 1] & 0xFC00) == 0xD800) --keep; // not half a pair
+    return std::u16string(name.substr(0, keep)) + u"\u2026" + std::u16string(rest);
+  };
+  // The widest cut that fits, by halving: all of the name does not fit, and
+  // the text only grows with the characters kept.
+  size_t fitting = 0, tooWide = name.size();
+  while (tooWide - fitting > 1) {
+    const size_t middle = fitting + (tooWide - fitting) / 2;
+    (fits(shortened(middle)) ? fitting : tooWide) = middle;
+  }
+  return shortened(fitting);
 }
 
 } // namespace dravnok::banner

@@ -4,6 +4,7 @@
 // the work area. Both window implementations draw from these figures.
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -79,5 +80,17 @@ Point bannerOrigin(const WorkArea& area, int bannerWidth);
 // The banner text for a viewer: their name followed by " — remote support
 // session", or a general text when no name is known.
 std::u16string bannerTextFor(std::string_view viewerName);
+
+// The widest text that a banner on a work area this wide may carry: the
+// banner must fit the area, and picture surfaces and X windows end at
+// 32767 pixels.
+int maxTextWidthFor(int areaWidth);
+
+// `text` shortened until `measure` finds it no wider than `maxWidth`: the
+// viewer's name (what comes before " — ", or the whole text) loses
+// characters from its end and ends in an ellipsis, and the rest stays whole.
+// A name too long must never cost the banner.
+std::u16string fitBannerText(std::u16string_view text, int maxWidth,
+                             const std::function<double(std::u16string_view)>& measure);
 
 } // namespace dravnok::banner

@@ -81,3 +81,27 @@ TEST(BannerPlacement, CentredInTheWorkAreaAboveItsBottom) {
   // A second monitor to the left of the primary one.
   EXPECT_EQ(bannerOrigin({-1280, 0, 0, 1024}, 200).x, -740);
 }
+
+TEST(BannerText, ATooWideNameIsCutWithAnEllipsisAndTheRestKept) {
+  // Ten pixels per UTF-16 unit; the sentence after the name is 25 units.
+  auto measure = [](std::u16string_view text) { return 10.0 * text.size(); };
+  const std::u16string rest = u" \u2014 remote support session";
+  std::u16string emoji;
+  for (int i = 0; i < 30; ++i) emoji += u"\U0001F600";
+  struct Case {
+    std::u16string text;
+    int maxWidth;
+    std::u16string fitted;
+  };
+  const Case cases[] = {
+      {u"Ann" + rest, 280, u"Ann" + rest},
+      {std::u16string(200, u'x') + rest, 500, std::u16string(24, u'x') + u"\u2026" + rest},
+      // 23 units would end inside a pair: one character fewer.
+      {emoji + rest, 490, emoji.substr(0, 22) + u"\u2026" + rest},
+      {u"A \u2014 B" + rest, 290, u"A \u2014\u2026" + rest},
+      {u"Remote support session in progress", 200, u"Remote support sess\u2026"},
+  };
+  for (const Case& c : cases) EXPECT_TRUE(fitBannerText(c.text, c.maxWidth, measure) == c.fitted) << c.maxWidth;
+  EXPECT_EQ(maxTextWidthFor(1920), 1920 - 102);
+  EXPECT_EQ(maxTextWidthFor(100000), 32767 - 102);
+}

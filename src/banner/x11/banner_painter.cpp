@@ -86,9 +86,10 @@ void addRoundedBox(cairo_t* cr, const RoundedBox& shape) {
   cairo_close_path(cr);
 }
 
-RenderedBanner renderBanner(const std::u16string& text) {
+RenderedBanner renderBanner(const std::u16string& text, int maxTextWidth) {
   BannerFont font;
-  const std::string utf8 = utf16ToUtf8(text);
+  const std::string utf8 = utf16ToUtf8(
+      fitBannerText(text, maxTextWidth, [&](std::u16string_view part) { return font.measure(utf16ToUtf8(part)); }));
   RenderedBanner out{layoutFor(roundedTextWidth(font.measure(utf8))), nullptr};
   const BannerLayout& layout = out.layout;
   // A new image surface is cleared to transparent.

@@ -44,7 +44,8 @@ struct RenderedBanner {
   CairoSurface image; // CAIRO_FORMAT_ARGB32, layout.width x layout.height
 };
 
-RenderedBanner renderBanner(const std::u16string& text);
+// The text is shortened to at most `maxTextWidth` pixels (fitBannerText).
+RenderedBanner renderBanner(const std::u16string& text, int maxTextWidth);
 
 // Adds the rounded box as one closed sub-path.
 void addRoundedBox(cairo_t* cr, const RoundedBox& shape);

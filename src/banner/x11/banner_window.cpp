@@ -166,7 +166,8 @@ std::optional<BannerXWindow> BannerXWindow::create(Display* display, const std::
   if (!canPassClicksThrough(display)) return std::nullopt; // a banner must never catch clicks
   const int screen = DefaultScreen(display);
   const Window root = RootWindow(display, screen);
-  RenderedBanner banner = renderBanner(text);
+  const WorkArea area = workArea(display, screen);
+  RenderedBanner banner = renderBanner(text, maxTextWidthFor(area.right - area.left));
   if (cairo_surface_status(banner.image.get()) != CAIRO_STATUS_SUCCESS) return std::nullopt;
 
   BannerXWindow self(display, screen);
@@ -185,7 +186,7 @@ std::optional<BannerXWindow> BannerXWindow::create(Display* display, const std::
   attributes.border_pixel = 0;
   attributes.background_pixel = 0;
   attributes.colormap = self.colormap_;
-  const Point origin = bannerOrigin(workArea(display, screen), self.width_);
+  const Point origin = bannerOrigin(area, self.width_);
   self.window_ = XCreateWindow(display, root, origin.x, origin.y, self.width_, self.height_, 0, depth, InputOutput,
                                visual, CWOverrideRedirect | CWBorderPixel | CWBackPixel | CWColormap, &attributes);
   if (!self.window_) return std::nullopt;

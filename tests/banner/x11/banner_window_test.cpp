@@ -151,6 +151,15 @@ TEST_F(X11Desktop, CardAndDotSitAtTheBottomCentreAndFollowTheTextWidth) {
   EXPECT_GT(widths[1], widths[0] + 150);
 }
 
+TEST_F(X11Desktop, ANameWiderThanTheScreenIsShortenedNotLost) {
+  // Far wider than the 32767 pixels a picture or window may have.
+  const std::u16string name(4000, u'W');
+  SessionBanner banner;
+  Point origin = showAndWait(banner, name + u" \u2014 remote support session", wholeScreen());
+  EXPECT_LE(banner.width(), screenWidth());
+  expectCard(origin, banner.width());
+}
+
 TEST_F(X11Desktop, HideRightAfterShowEndsTheThread) {
   SessionBanner banner;
   for (int i = 0; i < 20; ++i) {
