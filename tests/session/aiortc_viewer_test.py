@@ -4,8 +4,9 @@ as it does (its own ICE credentials in every section, data channels in the
 older "DTLS/SCTP 5000" form) and drives remote-helper through a whole
 session on a private X display, with trickled candidates and without: the
 video decodes at the screen's size in the screen's colour (read as BT.709
-limited range), a pointer move lands, a folder lists and a file downloads
-whole, and stop ends the helper with 0."""
+limited range), key frames come only when a picture-loss report asks for
+one, a pointer move lands, a folder lists and a file downloads whole, and
+stop ends the helper with 0."""
 import os
 import re
 import sys
@@ -75,6 +76,7 @@ class Session:
         self.candidates = asyncio.Queue()
         self.states = []
         self.frames = asyncio.Queue()
+        self.offered_at = self.connected_at = self.first_frame_at = None
         self.files_messages = asyncio.Queue()
 
     async def start(self):
@@ -110,18 +112,28 @@ class Session:
             channel.on("open", opened[channel.label].set)
         self.files.on("message", self.files_messages.put_nowait)
 
+        clock = asyncio.get_running_loop().time
+
+        @self.pc.on("connectionstatechange")
+        def on_state():
+            if self.pc.connectionState == "connected" and self.connected_at is None:
+                self.connected_at = clock()
+
         @self.pc.on("track")
         def on_track(track):
             async def pull():
                 try:
                     while True:
-                        await self.frames.put(await track.recv())
+                        frame = await track.recv()
+                        self.first_frame_at = self.first_frame_at or clock()
+                        await self.frames.put(frame)
                 except MediaStreamError:
                     pass  # the session ended
             asyncio.ensure_future(pull())
 
         await self.pc.setLocalDescription(await self.pc.createOffer())
         offer = self.pc.localDescription.sdp
+        self.offered_at = clock()
         self.send({"cmd": "offer", "sdp": without_candidates(offer) if trickle else offer})
         if trickle:
             for mid, candidate in tagged_section_candidates(offer):
@@ -189,12 +201,16 @@ class AiortcViewer(unittest.TestCase):
             self.assertIn("m=application 9 DTLS/SCTP 5000\r\n", answer)
             self.assertIn("a=sctpmap:5000 webrtc-datachannel", answer)
             await self.check_video(session)
+            await self.check_picture_loss(session, answer)
             await self.check_pointer(session)
             await self.check_files(session)
             session.send({"cmd": "stop"})
             session.process.stdin.close()
             self.assertEqual(await asyncio.wait_for(session.process.wait(), STEP_TIMEOUT), 0)
             self.assertIn("connected", session.states)
+            print(f"aiortc, candidates {'trickled' if trickle else 'in the offer'}: offer to connected "
+                  f"{(session.connected_at - session.offered_at) * 1000:.0f} ms, to first frame "
+                  f"{(session.first_frame_at - session.offered_at) * 1000:.0f} ms", file=sys.stderr)
         finally:
             await session.close()
 
@@ -207,6 +223,25 @@ class AiortcViewer(unittest.TestCase):
         u, v = (float(numpy.median(half)) for half in numpy.split(chroma, 2))
         for got, want in zip(rgb_from_bt709_limited(y, u, v), SCREEN_RGB):
             self.assertAlmostEqual(got, want, delta=2, msg=f"YUV {y} {u} {v}")
+
+    async def painted_frames(self, session, seconds, until_key_frame=False):
+        """Whether each frame decoded while the screen changes colour every 100 ms is a key frame."""
+        seen, step = [], 0
+        end = asyncio.get_running_loop().time() + seconds
+        while asyncio.get_running_loop().time() < end and not (until_key_frame and any(seen)):
+            step += 1
+            subprocess.run(["xsetroot", "-solid", "#%02x50c8" % (step * 16 % 256)], env=self.x_env, check=True)
+            await asyncio.sleep(0.1)
+            while not session.frames.empty():
+                seen.append(session.frames.get_nowait().key_frame)
+        return seen
+
+    async def check_picture_loss(self, session, answer):
+        changes = await self.painted_frames(session, 1.5)
+        self.assertTrue(changes and not any(changes), f"key frames among changes: {changes}")
+        receiver = next(t.receiver for t in session.pc.getTransceivers() if t.kind == "video")
+        await receiver._send_rtcp_pli(int(re.search(r"a=ssrc:(\d+) ", answer).group(1)))
+        self.assertTrue(any(await self.painted_frames(session, STEP_TIMEOUT, until_key_frame=True)))
 
     async def check_pointer(self, session):
         session.input.send(json.dumps({"type": "move", "x": 0.25, "y": 0.5}))
