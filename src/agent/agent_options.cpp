@@ -1,17 +1,31 @@
 #include "agent/agent_options.h"
 
+#include <arpa/inet.h>
 #include <charconv>
+#include <fstream>
 
 namespace dravnok::agent {
 
-const char* const kAgentUsage = "usage: remote-agent [options]\n"
-                                "  --listen HOST:PORT        where to serve the viewer (default 127.0.0.1:8080)\n"
-                                "  --mode control|view-only  what the viewer may do (default control)\n"
-                                "  --viewer-name NAME        the supporter's name shown on the banner\n"
-                                "  --ice URL[,USER,PASS]     a STUN or TURN server (repeatable)\n"
-                                "  --secret SECRET           what the viewer must present (default: a random one)\n"
-                                "  --helper PATH             the remote-helper program (default: beside the agent)\n"
-                                "  --viewer-dir DIR          serve the viewer page from DIR\n";
+const char* const kAgentUsage =
+    "usage: remote-agent [options]\n"
+    "  --listen HOST:PORT        where to serve the viewer (default 127.0.0.1:8080); off loopback the\n"
+    "                            agent speaks HTTPS only\n"
+    "  --mode control|view-only  what the viewer may do (default control)\n"
+    "  --viewer-name NAME        the supporter's name shown on the banner\n"
+    "  --ice URL[,USER,PASS]     a STUN or TURN server (repeatable)\n"
+    "  --secret SECRET           what the viewer must present, at least 16 characters (default: a random\n"
+    "                            one); other users see it in the process list, unlike these two:\n"
+    "  --secret-file FILE        the secret is the first line of FILE\n"
+    "                            (or set DRAVNOK_AGENT_SECRET)\n"
+    "  --allow-host NAME         a name or address the viewer's browser may use for this machine\n"
+    "                            (repeatable)\n"
+    "  --tls-cert FILE           HTTPS certificate (PEM) with --tls-key FILE; without them a\n"
+    "                            self-signed one is made at start and its fingerprint printed\n"
+    "  --insecure-http           plain HTTP off loopback: anyone on the path reads the secret and\n"
+    "                            the signalling and can take over the session\n"
+    "  --open-timeout SECONDS    end a session whose page never opens it (default 30)\n"
+    "  --helper PATH             the remote-helper program (default: beside the agent)\n"
+    "  --viewer-dir DIR          serve the viewer page from DIR\n";
 
 namespace {
 
@@ -41,13 +55,43 @@ nlohmann::json iceServer(const std::string& value) {
   return server;
 }
 
+std::optional<std::string> firstLineOf(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  if (!file) return std::nullopt;
+  std::string line(4096, '\0');
+  file.read(line.data(), static_cast<std::streamsize>(line.size()));
+  line.resize(static_cast<size_t>(file.gcount()));
+  line = line.substr(0, line.find_first_of("\r\n"));
+  return line;
+}
+
 } // namespace
 
-ParsedOptions parseAgentOptions(std::span<const std::string> args) {
+bool isLoopbackAddress(std::string_view host) {
+  std::string text(host);
+  in_addr v4{};
+  if (inet_pton(AF_INET, text.c_str(), &v4) == 1) return (ntohl(v4.s_addr) >> 24) == 127;
+  in6_addr v6{};
+  if (inet_pton(AF_INET6, text.c_str(), &v6) == 1) return IN6_IS_ADDR_LOOPBACK(&v6);
+  return host == "localhost";
+}
+
+bool isWildcardAddress(std::string_view host) { return host == "0.0.0.0" || host == "::" || host.empty(); }
+
+bool usesTls(const AgentOptions& options) {
+  return !options.tlsCert.empty() || (!isLoopbackAddress(options.host) && !options.insecureHttp);
+}
+
+ParsedOptions parseAgentOptions(std::span<const std::string> args, std::optional<std::string_view> environmentSecret) {
   AgentOptions options;
+  std::optional<std::string> secret;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& name = args[i];
     if (name == "--help" || name == "-h") return {std::nullopt, "help"};
+    if (name == "--insecure-http") {
+      options.insecureHttp = true;
+      continue;
+    }
     if (i + 1 >= args.size()) return {std::nullopt, name + " needs a value"};
     const std::string& value = args[++i];
     if (name == "--listen") {
@@ -61,8 +105,28 @@ ParsedOptions parseAgentOptions(std::span<const std::string> args) {
     } else if (name == "--ice") {
       options.iceServers.push_back(iceServer(value));
     } else if (name == "--secret") {
-      if (value.empty()) return {std::nullopt, "--secret must not be empty"};
-      options.secret = value;
+      secret = value;
+      options.secretOnCommandLine = true;
+    } else if (name == "--secret-file") {
+      options.secretOnCommandLine = false;
+      secret = firstLineOf(value);
+      if (!secret) return {std::nullopt, "cannot read the secret from " + value};
+    } else if (name == "--allow-host") {
+      in6_addr v6{};
+      bool ipv6 = inet_pton(AF_INET6, value.c_str(), &v6) == 1;
+      if (value.empty() || (!ipv6 && value.find_first_of(":/@[] ") != std::string::npos))
+        return {std::nullopt, "--allow-host wants a host name or address, not '" + value + "'"};
+      options.allowHosts.push_back(value);
+    } else if (name == "--tls-cert") {
+      options.tlsCert = value;
+    } else if (name == "--tls-key") {
+      options.tlsKey = value;
+    } else if (name == "--open-timeout") {
+      int seconds = 0;
+      auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), seconds);
+      if (ec != std::errc{} || end != value.data() + value.size() || seconds < 1 || seconds > 3600)
+        return {std::nullopt, "--open-timeout wants 1 to 3600 seconds, not '" + value + "'"};
+      options.openTimeout = std::chrono::seconds(seconds);
     } else if (name == "--helper") {
       options.helperPath = value;
     } else if (name == "--viewer-dir") {
@@ -71,6 +135,15 @@ ParsedOptions parseAgentOptions(std::span<const std::string> args) {
       return {std::nullopt, "unknown option " + name};
     }
   }
+  if (!secret && environmentSecret) secret = std::string(*environmentSecret);
+  if (secret) {
+    if (secret->size() < kMinSecretLength)
+      return {std::nullopt, "the secret must have at least " + std::to_string(kMinSecretLength) + " characters"};
+    options.secret = *secret;
+  }
+  if (options.tlsCert.empty() != options.tlsKey.empty()) return {std::nullopt, "--tls-cert and --tls-key go together"};
+  if (options.insecureHttp && !options.tlsCert.empty())
+    return {std::nullopt, "--insecure-http and --tls-cert exclude each other"};
   return {options, ""};
 }
 

@@ -42,6 +42,9 @@ HelperProcess::HelperProcess(const std::string& program, const std::vector<std::
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, in[0], STDIN_FILENO);
   posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+  // The helper gets no descriptor of ours beyond its three standard ones:
+  // the HTTP library accepts sockets without close-on-exec.
+  posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1);
 
   std::vector<std::string> argvStore{program};
   argvStore.insert(argvStore.end(), args.begin(), args.end());
@@ -92,6 +95,12 @@ bool HelperProcess::writeLine(std::string_view line) {
   return true;
 }
 
+void HelperProcess::kill() {
+  // Under the lock an unreaped helper keeps its pid.
+  std::lock_guard lock(mutex_);
+  if (!exited_) ::kill(pid_, SIGKILL);
+}
+
 void HelperProcess::closeInput() {
   std::lock_guard lock(mutex_);
   closeFd(stdinFd_);
@@ -116,11 +125,16 @@ void HelperProcess::readLoop() {
     }
     pending.erase(0, start);
   }
-  int status = 0;
-  while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+  // Wait for the exit without reaping, then reap under the lock: kill() never
+  // signals a pid that the system may already have given to another process.
+  siginfo_t info{};
+  while (::waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOWAIT) < 0 && errno == EINTR) {
   }
+  int status = 0;
   {
     std::lock_guard lock(mutex_);
+    while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+    }
     exited_ = true;
   }
   exitedCv_.notify_all();

@@ -33,6 +33,8 @@ public:
   // Writes one line (a line feed is added); false once the helper is gone.
   bool writeLine(std::string_view line);
   void closeInput();
+  // Ends a helper that outlived its end of input; nothing once it exited.
+  void kill();
   pid_t pid() const { return pid_; }
   bool exited() const;
 

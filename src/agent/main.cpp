@@ -7,7 +7,9 @@
 #include <climits>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
+#include <optional>
 #include <pthread.h>
 #include <thread>
 #include <unistd.h>
@@ -40,7 +42,11 @@ std::string defaultHelperPath() {
 
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
-  ParsedOptions parsed = parseAgentOptions(args);
+  // Read once and taken out of the environment: the helper has no use for it.
+  std::optional<std::string> environmentSecret;
+  if (const char* value = std::getenv("DRAVNOK_AGENT_SECRET")) environmentSecret = value;
+  unsetenv("DRAVNOK_AGENT_SECRET");
+  ParsedOptions parsed = parseAgentOptions(args, environmentSecret);
   if (!parsed.options) {
     if (parsed.error == "help") {
       std::fputs(kAgentUsage, stdout);
@@ -60,23 +66,40 @@ int main(int argc, char** argv) {
   sigaddset(&stopSignals, SIGTERM);
   pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
-  AgentServer server(options, helperPath, logLine);
-  if (!server.bind()) {
+  std::optional<AgentServer> server;
+  try {
+    server.emplace(options, helperPath, logLine);
+  } catch (const std::exception& e) {
+    logLine(e.what());
+    return 1;
+  }
+  if (!server->bind()) {
     logLine("cannot listen on " + options.host + ":" + std::to_string(options.port));
     return 1;
   }
   std::string host = options.host.find(':') != std::string::npos ? "[" + options.host + "]" : options.host;
-  std::printf("Open http://%s:%d/#secret=%s\n", host.c_str(), server.port(), options.secret.c_str());
+  if (server->tlsFingerprint().empty()) {
+    std::printf("Open http://%s:%d/#secret=%s\n", host.c_str(), server->port(), options.secret.c_str());
+  } else {
+    std::printf("Open https://%s:%d/#secret=%s (certificate SHA-256 %s)\n", host.c_str(), server->port(),
+                options.secret.c_str(), server->tlsFingerprint().c_str());
+  }
   std::fflush(stdout);
-  logLine("serving the viewer on " + host + ":" + std::to_string(server.port()) + ", helper " + helperPath + ", mode " +
-          options.mode);
+  if (options.secretOnCommandLine)
+    logLine("--secret shows in the process list to every user of this machine; --secret-file or "
+            "DRAVNOK_AGENT_SECRET keep it private");
+  if (options.insecureHttp && !isLoopbackAddress(options.host))
+    logLine("plain HTTP off loopback (--insecure-http): the secret and the signalling cross the network readable "
+            "and alterable by anyone on the path");
+  logLine("serving the viewer on " + host + ":" + std::to_string(server->port()) + ", helper " + helperPath +
+          ", mode " + options.mode);
 
   std::thread signalWaiter([&server, stopSignals] {
     int signal = 0;
     sigwait(&stopSignals, &signal);
-    server.stop();
+    server->stop();
   });
-  server.serve();
+  server->serve();
   // serve() also returns when listening failed: wake the waiter either way.
   kill(getpid(), SIGTERM);
   signalWaiter.join();

@@ -1,10 +1,14 @@
 #include "agent/viewer_session.h"
 
+#include "common/bounded_json.h"
+
 namespace dravnok::agent {
 namespace {
 
 // A page that stopped reading must not make the agent grow without bound.
 constexpr size_t kMaxQueuedEvents = 10000;
+// An answer is a few kilobytes; a log line less.
+constexpr size_t kMaxHelperLineBytes = 1 << 20;
 
 } // namespace
 
@@ -30,16 +34,45 @@ bool ViewerSession::sendCommand(const nlohmann::json& command) {
 
 void ViewerSession::stop() {
   if (!helper_) return;
+  {
+    std::lock_guard lock(mutex_);
+    if (!stopped_) stopped_ = Clock::now();
+  }
   helper_->writeLine(R"({"cmd":"stop"})");
   helper_->closeInput();
 }
 
+bool ViewerSession::openEvents() {
+  std::lock_guard lock(mutex_);
+  return !std::exchange(opened_, true);
+}
+
+void ViewerSession::enforceDeadlines(Clock::time_point now, std::chrono::seconds openTimeout) {
+  bool neverOpened = false;
+  bool overdue = false;
+  {
+    std::lock_guard lock(mutex_);
+    if (ended_) return;
+    neverOpened = !opened_ && !stopped_ && now - created_ >= openTimeout;
+    overdue = stopped_ && now - *stopped_ >= kStopGrace && !std::exchange(killed_, true);
+  }
+  if (neverOpened) {
+    log_("session " + id_ + ": the viewer never opened it");
+    stop();
+  } else if (overdue && helper_) {
+    log_("session " + id_ + ": remote-helper did not end after stop; killing it");
+    helper_->kill();
+  }
+}
+
 void ViewerSession::onHelperLine(const std::string& line) {
-  auto event = nlohmann::json::parse(line, nullptr, false);
-  if (!event.is_object()) {
+  // The helper's lines carry text that came from the viewer.
+  auto parsed = parseBoundedJson(line, kMaxHelperLineBytes, kMaxJsonDepth);
+  if (!parsed || !parsed->is_object()) {
     log_("session " + id_ + ": helper wrote a line that is not an event: " + line.substr(0, 200));
     return;
   }
+  const nlohmann::json& event = *parsed;
   if (event.value("evt", "") == "log") {
     log_("helper " + event.value("level", "?") + ": " + event.value("msg", ""));
   } else if (event.value("evt", "") == "state") {

@@ -7,12 +7,18 @@
 #include <chrono>
 #include <deque>
 #include <functional>
+#include <optional>
+#include <utility>
 
 namespace dravnok::agent {
 
 class ViewerSession {
 public:
   using Log = std::function<void(const std::string&)>;
+  using Clock = std::chrono::steady_clock;
+
+  // How long a helper may take to end after "stop" before it is killed.
+  static constexpr std::chrono::seconds kStopGrace{5};
 
   ViewerSession(std::string id, Log log);
   ~ViewerSession();
@@ -26,6 +32,13 @@ public:
   bool sendCommand(const nlohmann::json& command);
   // Ends the session the agent's way: "stop", then end of input.
   void stop();
+
+  // Claims the session's one event stream; false when it was claimed before.
+  bool openEvents();
+  // Run now and then: ends a session whose page did not open its event
+  // stream within `openTimeout`, and kills a helper that outlived "stop" by
+  // the grace period.
+  void enforceDeadlines(Clock::time_point now, std::chrono::seconds openTimeout);
 
   // The next event line, waiting up to `timeout`; empty on time-out or
   // once the session has ended and every event was taken.
@@ -45,6 +58,10 @@ private:
   std::condition_variable eventsCv_;
   std::deque<std::string> events_;
   bool ended_ = false;
+  bool opened_ = false;
+  Clock::time_point created_ = Clock::now();
+  std::optional<Clock::time_point> stopped_;
+  bool killed_ = false;
   std::unique_ptr<HelperProcess> helper_; // last: its reader calls into the members above
 };
 

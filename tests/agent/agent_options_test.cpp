@@ -1,6 +1,7 @@
 #include "agent/agent_options.h"
 #include "agent/secret.h"
 
+#include <fstream>
 #include <gtest/gtest.h>
 
 using namespace dravnok::agent;
@@ -31,11 +32,50 @@ TEST(AgentOptions, BadValuesAreRefusedWithAReason) {
   EXPECT_EQ(parse({"--listen", "8080"}).error, "--listen wants HOST:PORT, not '8080'");
   EXPECT_EQ(parse({"--listen", "h:70000"}).error, "--listen wants HOST:PORT, not 'h:70000'");
   EXPECT_EQ(parse({"--secret"}).error, "--secret needs a value");
-  EXPECT_EQ(parse({"--secret", ""}).error, "--secret must not be empty");
+  EXPECT_EQ(parse({"--secret", "fifteen-letters"}).error, "the secret must have at least 16 characters");
+  EXPECT_EQ(parseAgentOptions({}, "fifteen-letters").error, "the secret must have at least 16 characters");
+  EXPECT_EQ(parse({"--secret-file", "/nonexistent"}).error, "cannot read the secret from /nonexistent");
+  EXPECT_EQ(parse({"--tls-key", "k.pem"}).error, "--tls-cert and --tls-key go together");
+  EXPECT_EQ(parse({"--allow-host", "a.example:80"}).error,
+            "--allow-host wants a host name or address, not 'a.example:80'");
+  EXPECT_EQ(parse({"--open-timeout", "0"}).error, "--open-timeout wants 1 to 3600 seconds, not '0'");
   EXPECT_EQ(parse({"--bogus", "1"}).error, "unknown option --bogus");
   auto v6 = parse({"--listen", "[::1]:9000"});
   ASSERT_TRUE(v6.options);
   EXPECT_EQ(v6.options->host, "::1");
+}
+
+TEST(AgentOptions, SecretFromTheCommandLineAFileOrTheEnvironment) {
+  std::string path = testing::TempDir() + "agent-secret";
+  std::ofstream(path) << "from-the-file-0123\nsecond line";
+  auto fromFile = parseAgentOptions(std::vector<std::string>{"--secret-file", path}, "from-the-environment");
+  ASSERT_TRUE(fromFile.options);
+  EXPECT_EQ(fromFile.options->secret, "from-the-file-0123");
+  EXPECT_FALSE(fromFile.options->secretOnCommandLine);
+  EXPECT_EQ(parseAgentOptions({}, "from-the-environment").options->secret, "from-the-environment");
+  auto onCommandLine = parse({"--secret", "sixteen-letters!"});
+  ASSERT_TRUE(onCommandLine.options);
+  EXPECT_TRUE(onCommandLine.options->secretOnCommandLine);
+}
+
+TEST(AgentOptions, OffLoopbackTheAgentSpeaksTlsUnlessToldOtherwise) {
+  struct Case {
+    std::vector<std::string> args;
+    bool tls;
+  } cases[] = {
+      {{}, false},
+      {{"--listen", "[::1]:8080"}, false},
+      {{"--listen", "127.9.9.9:8080"}, false},
+      {{"--listen", "128.0.0.1:8080"}, true},
+      {{"--listen", "0.0.0.0:8080"}, true},
+      {{"--listen", "0.0.0.0:8080", "--insecure-http"}, false},
+      {{"--tls-cert", "c.pem", "--tls-key", "k.pem"}, true},
+  };
+  for (const auto& c : cases) {
+    auto parsed = parse(c.args);
+    ASSERT_TRUE(parsed.options) << parsed.error;
+    EXPECT_EQ(usesTls(*parsed.options), c.tls) << testing::PrintToString(c.args);
+  }
 }
 
 TEST(Secret, EqualOnlyForTheSameNonEmptyText) {

@@ -1,18 +1,23 @@
 #!/usr/bin/env python3
-"""Runs remote-agent with a stand-in helper and talks to it as the page does."""
+"""Runs remote-agent with a stand-in helper and talks to it as the page does,
+and as a hostile client would (the HOSTILE table)."""
 import argparse
+import hashlib
 import http.client
 import json
 import os
 import socket
+import ssl
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 import unittest
 
 AGENT = None
 HERE = os.path.dirname(os.path.abspath(__file__))
+SECRET = "s3cret-s3cret-s3cret"
 
 
 def free_port():
@@ -21,52 +26,93 @@ def free_port():
         return s.getsockname()[1]
 
 
+def peak_memory_kib(pid):
+    with open(f"/proc/{pid}/status") as f:
+        return next(int(line.split()[1]) for line in f if line.startswith("VmHWM:"))
+
+
+def children_of(pid):
+    found = []
+    for task in os.listdir(f"/proc/{pid}/task"):
+        with open(f"/proc/{pid}/task/{task}/children") as f:
+            found += [int(child) for child in f.read().split()]
+    return found
+
+
+def read_status(sock):
+    """The status of the reply on a raw socket, or None when none came."""
+    data = b""
+    try:
+        while b"\r\n" not in data:
+            chunk = sock.recv(4096)
+            if not chunk:
+                break
+            data += chunk
+    except OSError:
+        pass
+    return int(data.split()[1]) if data.startswith(b"HTTP/") else None
+
+
 class AgentTest(unittest.TestCase):
     def setUp(self):
+        args, env = HOSTILE.get(self._testMethodName, (None, [], {}))[1:]
         self.dir = tempfile.mkdtemp(prefix="dravnok-agent-")
         self.record = os.path.join(self.dir, "commands")
         self.port = free_port()
-        env = dict(os.environ, FAKE_HELPER_RECORD=self.record)
+        env = dict(os.environ, FAKE_HELPER_RECORD=self.record, **env)
         self.agent = subprocess.Popen(
-            [AGENT, "--listen", f"127.0.0.1:{self.port}", "--secret", "s3cret", "--viewer-name", "Ann",
-             "--ice", "stun:127.0.0.1:3478", "--helper", os.path.join(HERE, "fake_helper.py")],
-            stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env, text=True)
+            [AGENT, "--listen", f"127.0.0.1:{self.port}", "--secret", SECRET, "--viewer-name", "Ann",
+             "--ice", "stun:127.0.0.1:3478", "--helper", os.path.join(HERE, "fake_helper.py"),
+             *(arg.format(port=self.port) for arg in args)],
+            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, env=env, text=True)
         self.url_line = self.agent.stdout.readline()
 
     def tearDown(self):
         self.agent.terminate()
         self.agent.wait(timeout=20)
         self.agent.stdout.close()
-        self.agent.stderr.close()
 
-    def request(self, method, path, body=None):
-        conn = http.client.HTTPConnection("127.0.0.1", self.port, timeout=10)
-        conn.request(method, path, body=json.dumps(body) if body is not None else None)
+    def request(self, method, path, body=None, headers=None, timeout=10):
+        conn = http.client.HTTPConnection("127.0.0.1", self.port, timeout=timeout)
+        if isinstance(body, (dict, list)):
+            body = json.dumps(body)
+        conn.request(method, path, body=body, headers={"Content-Type": "application/json", **(headers or {})})
         response = conn.getresponse()
         data = response.read()
         conn.close()
+        self.last_headers = response.headers
         return response.status, json.loads(data) if data.startswith(b"{") else data
 
-    def events(self, session):
+    def start_session(self):
+        status, reply = self.request("POST", "/api/session", {"secret": SECRET})
+        self.assertEqual(status, 200, reply)
+        return reply["session"]
+
+    def events(self, session, expect=200):
         conn = http.client.HTTPConnection("127.0.0.1", self.port, timeout=10)
         conn.request("GET", f"/api/session/{session}/events")
         response = conn.getresponse()
-        self.assertEqual(response.status, 200)
+        self.assertEqual(response.status, expect)
         return conn, response
 
     @staticmethod
-    def next_event(response):
-        while True:
+    def next_event(response, within=10):
+        deadline = time.monotonic() + within
+        while time.monotonic() < deadline:
             line = response.fp.readline().decode()
             if line.startswith("data: "):
                 return json.loads(line[6:])
+        raise AssertionError("no event")
 
     def commands(self):
         with open(self.record) as f:
             return [json.loads(line) if line.startswith("{") else line.strip() for line in f]
 
+    def alive(self):
+        return self.request("GET", "/")[0] == 200
+
     def test_prints_the_url_with_the_secret_and_serves_the_page(self):
-        self.assertEqual(self.url_line.strip(), f"Open http://127.0.0.1:{self.port}/#secret=s3cret")
+        self.assertEqual(self.url_line.strip(), f"Open http://127.0.0.1:{self.port}/#secret={SECRET}")
         status, page = self.request("GET", "/")
         self.assertEqual(status, 200)
         self.assertIn(b"viewer.js", page)
@@ -78,11 +124,11 @@ class AgentTest(unittest.TestCase):
         self.assertFalse(os.path.exists(self.record))
 
     def test_signalling_is_relayed_both_ways_and_a_second_viewer_is_refused(self):
-        status, reply = self.request("POST", "/api/session", {"secret": "s3cret"})
+        status, reply = self.request("POST", "/api/session", {"secret": SECRET})
         self.assertEqual(status, 200)
         self.assertEqual(reply["iceServers"], [{"urls": "stun:127.0.0.1:3478"}])
         session = reply["session"]
-        status, reply = self.request("POST", "/api/session", {"secret": "s3cret"})
+        status, reply = self.request("POST", "/api/session", {"secret": SECRET})
         self.assertEqual(status, 409)
         self.assertIn("another viewer", reply["error"])
 
@@ -91,7 +137,7 @@ class AgentTest(unittest.TestCase):
         self.assertEqual(self.next_event(events), {"evt": "answer", "sdp": "answer-to:v=0"})
         self.assertEqual(self.next_event(events)["evt"], "ice")
         self.request("POST", f"/api/session/{session}/ice",
-                     {"candidate": {"candidate": "candidate:2", "sdpMid": "0"}})
+                     {"candidate": {"candidate": "candidate:2", "sdpMid": "0", "sdpMLineIndex": 0}})
         self.request("POST", f"/api/session/{session}/ice", {"candidate": None})
         self.request("POST", f"/api/session/{session}/stop", {})
         seen = [self.next_event(events) for _ in range(3)]
@@ -101,16 +147,16 @@ class AgentTest(unittest.TestCase):
             {"cmd": "start", "iceServers": [{"urls": "stun:127.0.0.1:3478"}], "mode": "control",
              "sessionId": session, "viewerName": "Ann"},
             {"cmd": "offer", "sdp": "v=0"},
-            {"cmd": "ice", "candidate": {"candidate": "candidate:2", "sdpMid": "0"}},
+            {"cmd": "ice", "candidate": {"candidate": "candidate:2", "sdpMid": "0", "sdpMLineIndex": 0}},
             {"cmd": "ice", "candidate": None},
             {"cmd": "stop"},
             "exit",
         ])
         # The slot is free again.
-        self.assertEqual(self.request("POST", "/api/session", {"secret": "s3cret"})[0], 200)
+        self.assertEqual(self.request("POST", "/api/session", {"secret": SECRET})[0], 200)
 
     def test_the_viewer_leaving_ends_the_helper(self):
-        session = self.request("POST", "/api/session", {"secret": "s3cret"})[1]["session"]
+        session = self.start_session()
         conn, events = self.events(session)
         conn.close()  # the page went away
         for _ in range(100):
@@ -120,6 +166,165 @@ class AgentTest(unittest.TestCase):
         self.assertEqual(self.commands()[-2:], [{"cmd": "stop"}, "exit"])
         self.assertEqual(self.request("POST", f"/api/session/{session}/offer", {"sdp": "x"})[0], 410)
 
+
+def foreign_host(t):
+    # A page of another site whose name was rebound to this address.
+    for host in (f"attacker.example:{t.port}", f"127.0.0.1:{t.port + 1}", f"localhost:{t.port}@attacker.example"):
+        t.assertEqual(t.request("POST", "/api/session", {"secret": SECRET}, {"Host": host})[0], 403, host)
+        t.assertEqual(t.request("GET", "/", headers={"Host": host})[0], 403, host)
+    t.assertFalse(os.path.exists(t.record))
+    for host in (f"localhost:{t.port}", f"desk.example:{t.port}"):
+        t.assertEqual(t.request("GET", "/", headers={"Host": host})[0], 200, host)
+
+
+def foreign_origin(t):
+    for origin in ("http://attacker.example", "null", f"http://127.0.0.1:{t.port + 1}",
+                   f"https://127.0.0.1:{t.port}", f"http://localhost:{t.port}"):
+        t.assertEqual(t.request("POST", "/api/session", {"secret": SECRET}, {"Origin": origin})[0], 403, origin)
+    t.assertFalse(os.path.exists(t.record))
+    t.assertEqual(t.request("POST", "/api/session", {"secret": SECRET}, {"Origin": f"http://127.0.0.1:{t.port}"})[0],
+                  200)
+
+
+def not_json(t):
+    # A form or a text/plain post needs no preflight: other sites can send them.
+    for kind in ("text/plain", "application/x-www-form-urlencoded", "application/jsonp", ""):
+        t.assertEqual(t.request("POST", "/api/session", {"secret": SECRET}, {"Content-Type": kind})[0], 415, kind)
+    t.assertFalse(os.path.exists(t.record))
+
+
+def huge_body(t):
+    before = peak_memory_kib(t.agent.pid)
+    for framing in ("Content-Length: 268435456", "Transfer-Encoding: chunked"):
+        with socket.create_connection(("127.0.0.1", t.port), timeout=10) as s:
+            s.sendall(f"POST /api/session HTTP/1.1\r\nHost: 127.0.0.1:{t.port}\r\n"
+                      f"Content-Type: application/json\r\n{framing}\r\n\r\n".encode())
+            s.settimeout(1)
+            status = read_status(s)
+            if status is None:  # not refused yet: send it all
+                s.settimeout(30)
+                mib = b" " * (1 << 20)
+                chunked = framing.startswith("Transfer")
+                try:
+                    for _ in range(256):
+                        s.sendall(b"100000\r\n" + mib + b"\r\n" if chunked else mib)
+                    s.sendall(b"0\r\n\r\n" if chunked else b"")
+                except OSError:
+                    pass
+                status = read_status(s)
+        t.assertEqual(status, 413 if framing.startswith("Content") else 411, framing)
+    t.assertLess(peak_memory_kib(t.agent.pid) - before, 16 << 10)
+    t.assertTrue(t.alive())
+
+
+def nested_body(t):
+    session = t.start_session()
+    conn, events = t.events(session)
+    # Within the size limit, far over it, and shallow but of the wrong shape.
+    for body in ['{"candidate":' + "[" * d + "]" * d + "}" for d in (20000, 1000000)] + [
+            '{"candidate":[[["x"]]]}', '{"candidate":{"candidate":{"a":1}}}', '{"sdp":{"a":1}}']:
+        path = "offer" if body.startswith('{"sdp"') else "ice"
+        t.assertIn(t.request("POST", f"/api/session/{session}/{path}", body)[0], (400, 413), body[:40])
+    t.request("POST", f"/api/session/{session}/offer", {"sdp": "v=0"})
+    t.assertEqual(t.next_event(events)["evt"], "answer")  # the session still works
+    t.assertEqual([c["cmd"] for c in t.commands()], ["start", "offer"])
+
+
+def slow_clients(t):
+    # More clients than the agent has workers, each sending a byte every
+    # two seconds of a request that never ends.
+    clients = [socket.create_connection(("127.0.0.1", t.port)) for _ in range(12)]
+    stop = threading.Event()
+
+    def drip():
+        while not stop.wait(2):
+            for c in clients:
+                try:
+                    c.sendall(b"G")
+                except OSError:
+                    pass
+
+    dripper = threading.Thread(target=drip)
+    dripper.start()
+    try:
+        time.sleep(3)
+        t.assertEqual(t.request("GET", "/", timeout=5)[0], 200)
+    finally:
+        stop.set()
+        dripper.join()
+        for c in clients:
+            c.close()
+
+
+def helper_ignores_stop(t):
+    session = t.start_session()
+    conn, events = t.events(session)
+    t.request("POST", f"/api/session/{session}/stop", {})
+    t.assertEqual(t.next_event(events), {"code": 128 + 9, "evt": "exit"})  # killed after the grace period
+    t.start_session()
+
+
+def never_opened(t):
+    t.start_session()
+    deadline = time.monotonic() + 8
+    while t.request("POST", "/api/session", {"secret": SECRET})[0] == 409:
+        t.assertLess(time.monotonic(), deadline, "the unopened session still holds the slot")
+        time.sleep(0.5)
+    t.assertEqual(t.commands()[1:3], [{"cmd": "stop"}, "exit"])
+
+
+def throttled_secrets(t):
+    for _ in range(5):
+        t.assertEqual(t.request("POST", "/api/session", {"secret": "wrong-wrong-wrong"})[0], 403)
+    # Now even the right secret waits, so that guessing goes no faster.
+    t.assertEqual(t.request("POST", "/api/session", {"secret": SECRET})[0], 429)
+    t.assertGreaterEqual(int(t.last_headers["Retry-After"]), 1)
+    time.sleep(int(t.last_headers["Retry-After"]) + 0.2)
+    t.start_session()
+
+
+def second_events_stream(t):
+    session = t.start_session()
+    conn, events = t.events(session)
+    t.events(session, expect=409)
+    t.request("POST", f"/api/session/{session}/offer", {"sdp": "v=0"})
+    t.assertEqual(t.next_event(events)["evt"], "answer")  # the first stream still gets every event
+
+
+def sockets_kept_from_the_helper(t):
+    t.start_session()
+    (helper,) = children_of(t.agent.pid)
+    fds = [os.readlink(f"/proc/{helper}/fd/{fd}") for fd in os.listdir(f"/proc/{helper}/fd")]
+    t.assertFalse([fd for fd in fds if fd.startswith("socket:")], fds)
+
+
+def tls_off_loopback(t):
+    url, fingerprint = t.url_line.strip().rstrip(")").split(" (certificate SHA-256 ")
+    t.assertEqual(url, f"Open https://0.0.0.0:{t.port}/#secret={SECRET}")
+    der = ssl.PEM_cert_to_DER_cert(ssl.get_server_certificate(("127.0.0.1", t.port)))
+    t.assertEqual(fingerprint, ":".join(f"{b:02X}" for b in hashlib.sha256(der).digest()))
+    with socket.create_connection(("127.0.0.1", t.port), timeout=10) as s:
+        s.sendall(f"GET / HTTP/1.1\r\nHost: 127.0.0.1:{t.port}\r\n\r\n".encode())
+        t.assertIsNone(read_status(s))  # no plain HTTP
+
+
+# name: (case, agent options ({port}: the agent's), helper environment)
+HOSTILE = {
+    "test_foreign_host": (foreign_host, ["--allow-host", "desk.example"], {}),
+    "test_foreign_origin": (foreign_origin, [], {}),
+    "test_not_json": (not_json, [], {}),
+    "test_huge_body": (huge_body, [], {}),
+    "test_nested_body": (nested_body, [], {}),
+    "test_slow_clients": (slow_clients, [], {}),
+    "test_helper_ignores_stop": (helper_ignores_stop, [], {"FAKE_HELPER_IGNORE_STOP": "1"}),
+    "test_never_opened": (never_opened, ["--open-timeout", "2"], {}),
+    "test_throttled_secrets": (throttled_secrets, [], {}),
+    "test_second_events_stream": (second_events_stream, [], {}),
+    "test_sockets_kept_from_the_helper": (sockets_kept_from_the_helper, [], {}),
+    "test_tls_off_loopback": (tls_off_loopback, ["--listen", "0.0.0.0:{port}"], {}),
+}
+for name, (case, _, _) in HOSTILE.items():
+    setattr(AgentTest, name, lambda self, case=case: case(self))
 
 if __name__ == "__main__":
     parser = argparse.ArgumentParser()

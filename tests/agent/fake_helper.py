@@ -1,9 +1,12 @@
 #!/usr/bin/env python3
 """Stands in for remote-helper: records the commands it gets and answers an
-offer the way the helper does, so that the agent can be tested alone."""
+offer the way the helper does, so that the agent can be tested alone. With
+FAKE_HELPER_IGNORE_STOP set it is a hung helper: it outlives "stop" and the
+end of its input."""
 import json
 import os
 import sys
+import time
 
 
 def emit(event):
@@ -22,6 +25,8 @@ for line in sys.stdin:
                             "sdpMid": "0"}, "evt": "ice"})
         emit({"evt": "log", "level": "info", "msg": "fake helper answered"})
         emit({"evt": "state", "value": "connected"})
-    elif command.get("cmd") == "stop":
+    elif command.get("cmd") == "stop" and not os.environ.get("FAKE_HELPER_IGNORE_STOP"):
         break
+if os.environ.get("FAKE_HELPER_IGNORE_STOP"):
+    time.sleep(3600)
 record.write("exit\n")
