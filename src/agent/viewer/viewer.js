@@ -270,7 +270,12 @@ drop.addEventListener('drop', async (e) => {
   for (const file of e.dataTransfer.files) await viewer.files?.put(file).catch((err) => viewer.showNotice(err.message));
 });
 window.addEventListener('pagehide', () => {
-  if (viewer.session) navigator.sendBeacon(`/api/session/${viewer.session}/stop`, '{}');
+  // Not a beacon: it cannot say application/json, which the agent requires.
+  if (viewer.session) {
+    fetch(`/api/session/${viewer.session}/stop`, {
+      method: 'POST', keepalive: true, headers: { 'Content-Type': 'application/json' }, body: '{}',
+    }).catch(() => {});
+  }
 });
 
 const fromLink = new URLSearchParams(location.hash.slice(1)).get('secret');
