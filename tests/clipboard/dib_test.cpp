@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
+
 #include <cstring>
 #include <limits>
 
@@ -19,17 +21,18 @@ struct Header {
 
 // A block exactly as long as asked, so that a read past it is caught by the
 // address sanitizer.
-std::vector<uint8_t> block(const Header& h, std::vector<uint8_t> pixels, size_t headerBytes = 40) {
-  std::vector<uint8_t> bytes(std::max<size_t>(headerBytes, 40), 0);
-  auto put = [&](size_t offset, auto value) { std::memcpy(bytes.data() + offset, &value, sizeof value); };
+std::vector<uint8_t> block(const Header& h, const std::vector<uint8_t>& pixels, size_t headerBytes = 40) {
+  std::array<uint8_t, 40> header{};
+  auto put = [&](size_t offset, auto value) { std::memcpy(header.data() + offset, &value, sizeof value); };
   put(0, h.size);
   put(4, h.width);
   put(8, h.height);
   put(12, uint16_t{1});
   put(14, h.bitCount);
   put(16, h.compression);
-  bytes.resize(headerBytes);
-  bytes.insert(bytes.end(), pixels.begin(), pixels.end());
+  std::vector<uint8_t> bytes(headerBytes + pixels.size(), 0);
+  std::memcpy(bytes.data(), header.data(), std::min(headerBytes, header.size()));
+  std::copy(pixels.begin(), pixels.end(), bytes.begin() + static_cast<std::ptrdiff_t>(headerBytes));
   return bytes;
 }
 
