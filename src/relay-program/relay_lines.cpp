@@ -10,9 +10,12 @@
 namespace dravnok::relay_program {
 
 void LineAccumulator::append(std::span<const char> bytes, const LineFn& onLine) {
+  // What was pending holds no line feed: only the new bytes are searched,
+  // so a long line that arrives in small reads costs no more than one read.
+  const size_t fresh = pending_.size();
   pending_.append(bytes.data(), bytes.size());
   size_t start = 0;
-  for (size_t end; (end = pending_.find('\n', start)) != std::string::npos; start = end + 1) {
+  for (size_t end; (end = pending_.find('\n', std::max(start, fresh))) != std::string::npos; start = end + 1) {
     if (skipping_) {
       skipping_ = false;
       continue;
