@@ -3,6 +3,21 @@
 const UPLOAD_CHUNK = 64 * 1024;
 const UPLOAD_HIGH_WATER = 4 * 1024 * 1024;
 
+// Which running transfer an "error" ends: the host's texts tell. A failed
+// put-done carries the byte count, a download that breaks on the way says
+// "cannot read" or "cannot send", and a put that cannot start names the
+// name or the folder. Any other error answers a listing or a get that never
+// started, and ends nothing that runs.
+function transferEndedBy(message) {
+  if ('received' in message) return 'upload';
+  const text = String(message.msg ?? '');
+  if (/^cannot (read|send) /.test(text)) return 'download';
+  if (/^(no filename given|not a usable file name|no writable destination folder|cannot write to )/.test(text)) {
+    return 'upload';
+  }
+  return null;
+}
+
 function formatSize(bytes) {
   if (bytes < 1024) return `${bytes} B`;
   const units = ['KiB', 'MiB', 'GiB', 'TiB'];
@@ -30,6 +45,10 @@ export class FileBrowser {
     this.completed = []; // finished downloads, for whoever wants the bytes
     channel.binaryType = 'arraybuffer';
     channel.addEventListener('message', (e) => this.onMessage(e.data));
+    channel.addEventListener('close', () => {
+      if (this.download) this.finishDownload(false);
+      this.failUpload(new Error('the files channel closed'));
+    });
   }
 
   sendJson(message) {
@@ -46,13 +65,29 @@ export class FileBrowser {
   }
 
   get(path) {
+    // The host drops a running download, and an upload it has not been told
+    // to finish, when another download starts; so does the page.
+    if (this.download) this.finishDownload(false);
+    if (!this.upload?.finishing) this.failUpload(new Error('the upload was stopped by a download'));
     this.sendJson({ t: 'get', path });
+  }
+
+  failUpload(error) {
+    const upload = this.upload;
+    if (!upload || upload.error) return;
+    upload.error = error;
+    upload.rejectReady(error);
+    upload.rejectDone(error);
+    upload.wake?.();
   }
 
   cancel() {
     this.sendJson({ t: 'cancel' });
     if (this.download) this.finishDownload(false);
-    if (this.upload) this.upload.cancelled = true;
+    if (this.upload) {
+      this.upload.cancelled = true;
+      this.upload.wake?.();
+    }
   }
 
   async put(file) {
@@ -67,18 +102,22 @@ export class FileBrowser {
       upload.resolveDone = resolve;
       upload.rejectDone = reject;
     });
+    upload.done.catch(() => {}); // may fail before anyone waits for it
     this.sendJson({ t: 'put', name: file.name, dir: this.path, size: file.size });
     this.progress(`Uploading ${file.name}`, 0);
     try {
       await upload.ready;
-      for (let offset = 0; offset < file.size && !upload.cancelled; offset += UPLOAD_CHUNK) {
-        if (this.channel.bufferedAmount > UPLOAD_HIGH_WATER) await this.drained();
+      for (let offset = 0; offset < file.size && !upload.cancelled && !upload.error; offset += UPLOAD_CHUNK) {
+        if (this.channel.bufferedAmount > UPLOAD_HIGH_WATER) await this.drained(upload);
         const chunk = await file.slice(offset, offset + UPLOAD_CHUNK).arrayBuffer();
+        if (upload.error) break;
         this.channel.send(chunk);
         upload.sent = offset + chunk.byteLength;
         this.progress(`Uploading ${file.name}`, upload.sent / file.size);
       }
+      if (upload.error) throw upload.error;
       if (upload.cancelled) throw new Error('cancelled');
+      upload.finishing = true;
       this.sendJson({ t: 'put-done' });
       return await upload.done;
     } finally {
@@ -88,8 +127,10 @@ export class FileBrowser {
     }
   }
 
-  drained() {
+  // Resolves when the channel has room again, or the upload failed.
+  drained(upload) {
     return new Promise((resolve) => {
+      upload.wake = resolve;
       this.channel.bufferedAmountLowThreshold = UPLOAD_CHUNK * 4;
       this.channel.addEventListener('bufferedamountlow', resolve, { once: true });
     });
@@ -136,14 +177,13 @@ export class FileBrowser {
       case 'put-ok':
         this.upload?.resolveDone(message);
         break;
-      case 'error':
+      case 'error': {
         this.ui.onError?.(message.msg);
-        if (this.upload) {
-          this.upload.rejectReady?.(new Error(message.msg));
-          this.upload.rejectDone?.(new Error(message.msg));
-        }
-        if (this.download) this.finishDownload(false);
+        const ended = transferEndedBy(message);
+        if (ended === 'upload') this.failUpload(new Error(message.msg));
+        if (ended === 'download' && this.download) this.finishDownload(false);
         break;
+      }
     }
   }
 
