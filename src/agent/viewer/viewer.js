@@ -6,6 +6,16 @@ import { attachInput } from './input.js';
 
 const $ = (id) => document.getElementById(id);
 
+// The remote desktop comes as H.264 only; what a supporter can do about a
+// browser that cannot show it.
+const WHAT_WORKS = 'Chrome, Edge and Safari show it; Firefox does once its OpenH264 plug-in is installed and enabled.';
+const NO_H264 = 'This browser does not decode H.264 video for WebRTC, so the remote desktop cannot be shown here ' +
+  `(files and clipboard still work). ${WHAT_WORKS}`;
+const NO_PICTURE = 'Connected, but no picture has come. If it stays so, this browser probably cannot decode the ' +
+  `H.264 video. ${WHAT_WORKS}`;
+// How long a connected session may go without a picture before the page says so.
+const PICTURE_WAIT_MS = 8000;
+
 class Viewer {
   constructor() {
     this.pc = null;
@@ -61,16 +71,25 @@ class Viewer {
     this.pc.ontrack = (e) => {
       const video = $('video');
       video.srcObject = e.streams[0] || new MediaStream([e.track]);
-      $('placeholder').hidden = true;
+      video.addEventListener('loadeddata', () => this.onPicture(), { once: true });
       video.requestVideoFrameCallback?.(() => {
         this.timings.firstFrame = performance.now();
         console.log(`first picture ${Math.round(this.timings.firstFrame - this.timings.offer)} ms after the offer`);
+        this.onPicture();
       });
     };
     this.pc.onicecandidate = (e) => this.post('ice', { candidate: e.candidate ? e.candidate.toJSON() : null });
-    this.pc.onconnectionstatechange = () => this.setState(this.pc.connectionState, this.pc.connectionState);
+    this.pc.onconnectionstatechange = () => {
+      this.setState(this.pc.connectionState, this.pc.connectionState);
+      if (this.pc.connectionState === 'connected') this.awaitPicture();
+    };
 
     await this.pc.setLocalDescription(await this.pc.createOffer());
+    this.canShowVideo = /^a=rtpmap:\d+ H264\/90000/im.test(this.pc.localDescription.sdp);
+    if (!this.canShowVideo) {
+      this.explainPicture(NO_H264);
+      this.showNotice(NO_H264);
+    }
     this.timings = { offer: performance.now() };
     await this.post('offer', { sdp: this.pc.localDescription.sdp });
     this.statsTimer = setInterval(() => this.updateFigures(), 1000);
@@ -164,6 +183,28 @@ class Viewer {
     }
   }
 
+  // Until the first picture the stage says what it is waiting for, or why
+  // there is none and which browsers show it.
+  explainPicture(text) {
+    const placeholder = $('placeholder');
+    placeholder.textContent = text;
+    placeholder.hidden = !!this.pictureShown;
+  }
+
+  awaitPicture() {
+    if (this.pictureShown || !this.canShowVideo || this.pictureTimer) return;
+    this.explainPicture('Connected; waiting for the picture\u2026');
+    this.pictureTimer = setTimeout(() => {
+      if (!this.pictureShown && this.pc) this.explainPicture(NO_PICTURE);
+    }, PICTURE_WAIT_MS);
+  }
+
+  onPicture() {
+    this.pictureShown = true;
+    clearTimeout(this.pictureTimer);
+    $('placeholder').hidden = true;
+  }
+
   selectMonitor(index) {
     this.requestedMonitor = index;
     this.sendInput({ type: 'monitor', index });
@@ -216,6 +257,9 @@ class Viewer {
   teardown(tellAgent = true) {
     if (tellAgent) this.post('stop', {});
     clearInterval(this.statsTimer);
+    clearTimeout(this.pictureTimer);
+    this.pictureTimer = null;
+    this.pictureShown = false;
     this.events?.close();
     this.pc?.close();
     this.events = null;
