@@ -1,0 +1,118 @@
+'use strict';
+// Firefox ESR as the viewer, a WebRTC stack nobody here wrote: remote-agent
+// serves the page, Firefox (driven over WebDriver BiDi) connects with its
+// host candidates hidden behind mDNS names, moves the X pointer, opens a
+// folder in the files panel, and tells that it has no picture: Debian's
+// Firefox offers no H.264 for WebRTC.
+const test = require('node:test');
+const assert = require('node:assert');
+const fs = require('node:fs');
+const os = require('node:os');
+const path = require('node:path');
+const puppeteer = require('puppeteer-core');
+const { until } = require('../harness');
+const { startXvfb, pointer } = require('../helper-driver');
+const { startAgent } = require('../viewer-driver');
+
+const FIREFOX = process.env.DRAVNOK_FIREFOX || '/usr/bin/firefox-esr';
+
+// Notes when the page's peer connection first reached "connected", on the
+// page's clock, before the page's own script makes one.
+function noteConnected() {
+  const Native = window.RTCPeerConnection;
+  window.RTCPeerConnection = class extends Native {
+    constructor(...args) {
+      super(...args);
+      this.addEventListener('connectionstatechange', () => {
+        if (this.connectionState === 'connected') window.dravnokConnectedAt ??= performance.now();
+      });
+    }
+  };
+}
+
+test('Firefox: connects through mDNS host candidates, moves the pointer, lists a folder, says there is no video',
+  { timeout: 120000 }, async (t) => {
+    const x = await startXvfb('1280x720x24');
+    const home = fs.mkdtempSync(path.join(os.tmpdir(), 'dravnok-home-'));
+    fs.mkdirSync(path.join(home, 'reports'));
+    fs.writeFileSync(path.join(home, 'reports', 'q3.txt'), 'figures\n');
+    const agent = await startAgent({ ...x.env, HOME: home, XDG_CONFIG_HOME: home });
+    const browser = await puppeteer.launch({ browser: 'firefox', executablePath: FIREFOX, headless: true });
+    t.after(async () => {
+      await browser.close().catch(() => {});
+      await agent.stop();
+      await x.stop();
+      fs.rmSync(home, { recursive: true, force: true });
+    });
+    const page = await browser.newPage();
+    page.on('console', (m) => {
+      if (process.env.DRAVNOK_BROWSER_LOG) console.log('[firefox]', m.text());
+    });
+    await page.setViewport({ width: 1280, height: 800 });
+    await page.evaluateOnNewDocument(noteConnected);
+    await page.goto(agent.url);
+
+    const text = (selector) => page.$eval(selector, (e) => e.textContent);
+    await until('connected', async () => {
+      const state = await text('#state');
+      return { ok: state === 'connected', value: state };
+    }, 30000);
+    const ice = await page.evaluate(async () => {
+      const viewer = window.dravnokViewer;
+      const lines = viewer.pc.localDescription.sdp.split('\r\n').filter((l) => l.startsWith('a=candidate:'));
+      const offered = [...new Set(lines.map((l) => `${l.split(' ')[2].toLowerCase()} ${l.split(' ')[4]}`))];
+      let pair = null, transport = null;
+      const byId = new Map();
+      (await viewer.pc.getStats()).forEach((s) => {
+        byId.set(s.id, s);
+        if (s.type === 'candidate-pair' && s.nominated && s.state === 'succeeded') pair = s;
+        if (s.type === 'transport') transport = s;
+      });
+      return {
+        offered,
+        local: pair && byId.get(pair.localCandidateId).candidateType,
+        dtls: transport && `${transport.tlsVersion} ${transport.dtlsCipher}`,
+        connectedMs: window.dravnokConnectedAt - viewer.timings.offer,
+      };
+    });
+    // Firefox hides its addresses behind names that we do not resolve; the
+    // host learns the address from Firefox's checks (a peer-reflexive one).
+    assert.ok(ice.offered.some((c) => c.startsWith('udp ')), JSON.stringify(ice.offered));
+    assert.ok(ice.offered.every((c) => c.endsWith('.local')), JSON.stringify(ice.offered));
+    assert.strictEqual(ice.local, 'host');
+
+    // A pointer move as a supporter makes it, right through the message in
+    // the middle of the stage. Without a picture the stage is the screen.
+    await until('the files panel', async () => ({ ok: !(await page.$eval('#side', (e) => e.hidden)) }), 10000);
+    const stage = await (await page.$('#video')).boundingBox();
+    const message = await (await page.$('#placeholder')).boundingBox();
+    const [mx, my] = [message.x + message.width / 3, message.y + message.height / 2];
+    await page.mouse.move(mx, my);
+    const want = { x: ((mx - stage.x) / stage.width) * 1280, y: ((my - stage.y) / stage.height) * 720 };
+    await until(`the pointer at ${want.x.toFixed(0)},${want.y.toFixed(0)}`, async () => {
+      const p = pointer(x.env);
+      return { ok: Math.abs(p.x - want.x) <= 2 && Math.abs(p.y - want.y) <= 2, value: p };
+    });
+
+    // A folder in the files panel, opened.
+    await until('the home folder listed', async () => ({
+      ok: (await text('#files-path')) === home && !!(await page.$('#files-list li.folder[data-name="reports"]')),
+      value: await text('#files-path'),
+    }));
+    await page.click('#files-list li.folder[data-name="reports"]');
+    await until('the folder listed', async () => ({
+      ok: (await text('#files-path')) === path.join(home, 'reports') &&
+        !!(await page.$('#files-list li[data-name="q3.txt"]')),
+      value: await text('#files-list'),
+    }));
+
+    // No picture, and the stage says why.
+    await until('the no-video message', async () => {
+      const shown = await page.$eval('#placeholder', (e) => !e.hidden && e.textContent);
+      return { ok: /does not decode H\.264/.test(shown), value: shown };
+    });
+    assert.strictEqual(await page.$eval('#video', (v) => v.videoWidth), 0);
+
+    console.log(`${await browser.version()}: offer to connected ${Math.round(ice.connectedMs)} ms, no picture ` +
+      `(no H.264 offered), DTLS ${ice.dtls}, its candidates ${ice.offered.join(', ')}`);
+  });
