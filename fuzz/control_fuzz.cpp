@@ -1,4 +1,5 @@
 // fuzz-deps: dravnok::host
+// fuzz-max-len: 1100000
 // Whatever arrives on stdin, a command line is acted on or dropped with a
 // warning: nothing throws, and a session call only carries what the line held.
 #include "host/control_loop.h"

@@ -1,4 +1,5 @@
 // fuzz-deps: dravnok::files
+// fuzz-max-len: 140000
 // A run of messages on the files channel (one per line; a line that starts
 // with byte 01 is binary upload data) against a made-up file system. No
 // message may crash the transfer, and an upload is only ever written

@@ -1,4 +1,5 @@
 // fuzz-deps: dravnok::input
+// fuzz-max-len: 1100000
 // Whatever the viewer sends on the input channel, the dispatcher drops it or
 // turns it into records that stay on the desktop, and a monitor selection
 // never names a negative monitor.

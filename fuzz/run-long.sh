@@ -23,7 +23,7 @@ for program in "${FUZZ_PROGRAMS[@]}"; do
   echo "-- $program: ${seconds} s, ${runs} runs"
   status=0
   started=$(date +%s)
-  "$FUZZ_DIR/fuzz/$program" -max_total_time="$seconds" -runs="$runs" -artifact_prefix="$work/crashes/" \
+  "$FUZZ_DIR/fuzz/$program" ${FUZZ_MAX_LEN[$program]} -max_total_time="$seconds" -runs="$runs" -artifact_prefix="$work/crashes/" \
     -print_final_stats=1 "$work/new" "fuzz/corpus/$target" >"$work/log" 2>&1 || status=$?
   elapsed=$(($(date +%s) - started))
   tail -3 "$work/log"
