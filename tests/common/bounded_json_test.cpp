@@ -31,5 +31,5 @@ TEST(BoundedJson, RefusesDeepAndLongTextAndSaysWhy) {
   EXPECT_EQ(why, "");
   auto value = parseBoundedJson(R"({"t":"[[[[[[[["})", 100, 1, &why);
   ASSERT_TRUE(value);
-  EXPECT_EQ((*value)["t"], "[[[[[[[[");
+  EXPECT_EQ(value->at("t").get<std::string>(), "[[[[[[[[");
 }
