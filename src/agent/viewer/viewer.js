@@ -78,7 +78,15 @@ class Viewer {
         this.onPicture();
       });
     };
-    this.pc.onicecandidate = (e) => this.post('ice', { candidate: e.candidate ? e.candidate.toJSON() : null });
+    // Candidates leave once the offer has reached the agent: the helper drops
+    // a candidate that comes before the offer, and separate requests can
+    // overtake one another.
+    let offerPosted;
+    const afterOffer = new Promise((resolve) => (offerPosted = resolve));
+    this.pc.onicecandidate = (e) => {
+      const body = { candidate: e.candidate ? e.candidate.toJSON() : null };
+      afterOffer.then(() => this.post('ice', body));
+    };
     this.pc.onconnectionstatechange = () => {
       this.setState(this.pc.connectionState, this.pc.connectionState);
       if (this.pc.connectionState === 'connected') this.awaitPicture();
@@ -92,6 +100,7 @@ class Viewer {
     }
     this.timings = { offer: performance.now() };
     await this.post('offer', { sdp: this.pc.localDescription.sdp });
+    offerPosted();
     this.statsTimer = setInterval(() => this.updateFigures(), 1000);
     return true;
   }
