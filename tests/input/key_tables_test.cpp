@@ -9,8 +9,10 @@ using namespace dravnok;
 TEST(KeyTables, GeneratedFamiliesCoverTheirWholeRange) {
   for (char c = 'A'; c <= 'Z'; ++c) EXPECT_EQ(lookupCode(std::string("Key") + c), (KeyInfo{uint16_t(c), 0})) << c;
   for (char c = '0'; c <= '9'; ++c) EXPECT_EQ(lookupCode(std::string("Digit") + c), (KeyInfo{uint16_t(c), 0})) << c;
-  for (int n = 1; n <= 24; ++n) EXPECT_EQ(lookupCode("F" + std::to_string(n)), (KeyInfo{uint16_t(0x6F + n), 0})) << n;
-  for (int n = 0; n <= 9; ++n) EXPECT_EQ(lookupCode("Numpad" + std::to_string(n)), (KeyInfo{uint16_t(0x60 + n), 0}));
+  for (int n = 1; n <= 24; ++n)
+    EXPECT_EQ(lookupCode(std::string("F").append(std::to_string(n))), (KeyInfo{uint16_t(0x6F + n), 0})) << n;
+  for (int n = 0; n <= 9; ++n)
+    EXPECT_EQ(lookupCode(std::string("Numpad").append(std::to_string(n))), (KeyInfo{uint16_t(0x60 + n), 0}));
   EXPECT_EQ(lookupCode("F24")->vk, 0x87);
   EXPECT_EQ(lookupCode("Numpad5"), (KeyInfo{0x65, 0}));
 }

@@ -10,7 +10,7 @@ TEST(DataChannelOpen, RoundTripsAndRejectsDamagedMessages) {
   open.priority = 256;
   open.reliabilityParameter = 3;
   open.label = "files";
-  open.protocol = "x";
+  open.protocol = std::string(1, 'x'); // GCC 12 at -O3 sees a false overlap in = "x"
   auto bytes = encodeOpen(open);
   ASSERT_EQ(bytes.size(), 12u + 5 + 1);
   auto back = decodeOpen(bytes);
