@@ -102,8 +102,10 @@ TEST_F(Input, KeyTablesHoldTheWholeMapWithItsExtendedFlags) {
   EXPECT_EQ(count, 54);
   for (char c = 'B'; c < 'Z'; ++c) EXPECT_EQ(lookupCode(std::string("Key") + c), (KeyInfo{uint16_t(c), 0})) << c;
   for (char c = '1'; c < '9'; ++c) EXPECT_EQ(lookupCode(std::string("Digit") + c), (KeyInfo{uint16_t(c), 0})) << c;
-  for (int n = 2; n < 24; ++n) EXPECT_EQ(lookupCode("F" + std::to_string(n)), (KeyInfo{uint16_t(0x6F + n), 0})) << n;
-  for (int n = 1; n < 9; ++n) EXPECT_EQ(lookupCode("Numpad" + std::to_string(n)), (KeyInfo{uint16_t(0x60 + n), 0}));
+  for (int n = 2; n < 24; ++n)
+    EXPECT_EQ(lookupCode(std::string("F").append(std::to_string(n))), (KeyInfo{uint16_t(0x6F + n), 0})) << n;
+  for (int n = 1; n < 9; ++n)
+    EXPECT_EQ(lookupCode(std::string("Numpad").append(std::to_string(n))), (KeyInfo{uint16_t(0x60 + n), 0}));
   for (const char* name : {"keya", "Key", "KeyAA", "Key1", "F0", "F25", "F01", "Digit", "Numpad10", "numpad1", "",
                            "IntlBackslash", "AudioVolumeUp", "Lang1", "ControlLeft "}) {
     EXPECT_FALSE(lookupCode(name)) << '"' << name << '"';
