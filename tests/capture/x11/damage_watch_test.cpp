@@ -4,6 +4,7 @@
 #include "capture/x11/damage_watch.h"
 
 #include <X11/Xlib.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <memory>
@@ -24,7 +25,12 @@ protected:
     watcher.reset(XOpenDisplay(nullptr));
     painter.reset(XOpenDisplay(nullptr));
     if (!watcher || !painter) GTEST_SKIP() << "no X display";
-    window = XCreateSimpleWindow(watcher.get(), DefaultRootWindow(watcher.get()), 0, 0, 64, 64, 0, 0, 0);
+    // Away from the corner where other tests' windows open: one mapped or
+    // unmapped over ours would damage it.
+    Display* d = watcher.get();
+    const int w = DisplayWidth(d, DefaultScreen(d)), h = DisplayHeight(d, DefaultScreen(d));
+    const int x = w / 4 + static_cast<int>(getpid()) % (w / 2), y = h / 4 + static_cast<int>(getpid() / 7) % (h / 2);
+    window = XCreateSimpleWindow(watcher.get(), DefaultRootWindow(watcher.get()), x, y, 64, 64, 0, 0, 0);
     XMapWindow(watcher.get(), window);
     XSync(watcher.get(), False);
   }
