@@ -5,6 +5,7 @@
 // longer than what was pending plus one read, an unfinished line never
 // stays beyond the limit, and no line makes the relay crash or put the
 // pointer off its display.
+#include "desktop_backend.h"
 #include "relay-program/relay_lines.h"
 
 #include <algorithm>
@@ -15,35 +16,14 @@
 #include <span>
 #include <string_view>
 
-namespace {
-
 using namespace dravnok;
-
-class DesktopBackend : public InputBackend {
-public:
-  void send(std::span<const InputRecord> records) override {
-    for (const InputRecord& record : records) {
-      const auto* mouse = std::get_if<MouseInput>(&record);
-      if (mouse == nullptr || (mouse->flags & mouseflag::absolute) == 0) continue;
-      if (mouse->dx < 0 || mouse->dx > normalizedMax || mouse->dy < 0 || mouse->dy > normalizedMax) std::abort();
-    }
-  }
-  VirtualDesktop virtualDesktop() override { return {0, 0, 1920, 1080}; }
-  uint32_t currentProcessId() override { return 100; }
-  uint32_t foregroundProcessId() override { return 200; }
-  void pause(int milliseconds) override {
-    if (milliseconds < 0) std::abort();
-  }
-  void secureAttention() override {}
-};
-
-} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;
   const size_t readSize = (static_cast<size_t>(data[0]) + 1) * (relay_program::kReadSize / 256);
   std::span<const char> stream(reinterpret_cast<const char*>(data) + 1, size - 1);
-  InputInjector injector(std::make_unique<DesktopBackend>(), false, 1920, 1080, 0, 0, 0);
+  InputInjector injector(std::make_unique<fuzzing::DesktopBackend>(VirtualDesktop{0, 0, 1920, 1080}), false, 1920, 1080,
+                         0, 0, 0);
   relay_program::LineAccumulator lines;
   while (!stream.empty()) {
     const std::span<const char> piece = stream.first(std::min(readSize, stream.size()));
