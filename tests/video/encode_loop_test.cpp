@@ -1,35 +1,39 @@
+// The encode loop pass by pass on a clock the test sets: key frames, the
+// answers to a still screen, and the adaptation of quality and frame-rate cap
+// to the target bitrate as one table of scenarios.
 #include "video/encode_loop.h"
+#include "video/encoder_config.h"
 
 #include "loop_fakes.h"
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-
+#include <atomic>
+#include <chrono>
 #include <memory>
 #include <string>
+#include <thread>
+#include <tuple>
+#include <vector>
 
 namespace dravnok::video {
 namespace {
 
 using namespace testing;
 
-struct LoopHarness {
-  ManualClock clock;
-  ScriptedScreen screen{clock};
-  RecordingEncoder encoder{clock};
-  std::shared_ptr<SettableRate> rate = std::make_shared<SettableRate>();
-  EncodeLoop loop{encoder, clock, 64, 32, 30, 92};
-  std::vector<std::pair<int64_t, bool>> outputs; // (ms, key frame)
-
-  LoopHarness() {
-    loop.attachSource(screen);
-    loop.setRateSource(rate);
-    loop.setFrameSink([this](const uint8_t*, size_t, bool key, int64_t) { outputs.emplace_back(clock.ms(), key); });
+class EncodeLoopTest : public ::testing::Test {
+protected:
+  void make(int32_t fps = 30, int32_t quality = 92) {
+    clock.now = 10'000'000'000;
+    encoder.calls.clear();
+    screen.changing = true;
+    loop = std::make_unique<EncodeLoop>(encoder, clock, 64, 32, fps, quality);
+    loop->attachSource(screen);
+    loop->setRateSource(rate);
+    loop->setFrameSink([this](const uint8_t*, size_t, bool key, int64_t) { outputs.emplace_back(clock.ms(), key); });
   }
   void runFor(int64_t ms) {
-    const int64_t end = clock.now + ms * 1'000'000;
-    while (clock.now < end) loop.runPass();
+    for (const int64_t end = clock.now + ms * 1'000'000; clock.now < end;) loop->runPass();
   }
   std::vector<int64_t> keyFrameTimes() const {
     std::vector<int64_t> times;
@@ -37,228 +41,341 @@ struct LoopHarness {
       if (key) times.push_back(ms);
     return times;
   }
+  // Delta frames that add up to `bps` at whatever frame rate the loop runs.
+  void produce(double bps) {
+    encoder.deltaBytes = [this, bps] { return static_cast<size_t>(bps / 8 / loop->frameRate()); };
+  }
+
+  ManualClock clock;
+  ScriptedScreen screen{clock};
+  RecordingEncoder encoder{clock};
+  std::shared_ptr<SettableRate> rate = std::make_shared<SettableRate>();
+  std::unique_ptr<EncodeLoop> loop;
+  std::vector<std::pair<int64_t, bool>> outputs; // (ms, key frame)
 };
 
-TEST(EncodeLoop, NothingHappensUntilActiveThenTheFirstOutputIsAKeyFrame) {
-  LoopHarness h;
-  h.runFor(500);
-  EXPECT_EQ(h.screen.acquisitions, 0);
-  EXPECT_TRUE(h.outputs.empty());
-
-  h.loop.setActive(true);
-  h.runFor(200);
-  ASSERT_GE(h.outputs.size(), 5u);
-  EXPECT_TRUE(h.outputs.front().second);
-  EXPECT_EQ(h.keyFrameTimes().size(), 1u);
-  // Key frames are encoded below the running quality, which is restored.
-  EXPECT_EQ(h.encoder.calls.front().quality, 70);
-  EXPECT_EQ(h.encoder.calls.back().quality, 92);
+TEST_F(EncodeLoopTest, EncoderNumbersFollowTheTarget) {
+  // (target, quality ceiling under 92, under 80, key-frame quality)
+  const std::tuple<uint32_t, int32_t, int32_t, int32_t> byTarget[] = {
+      {0, 92, 80, 70},         {999'999, 60, 60, 50},   {1'000'000, 72, 72, 60},
+      {1'999'999, 72, 72, 60}, {2'000'000, 84, 80, 60}, {2'499'999, 84, 80, 60},
+      {2'500'000, 84, 80, 70}, {3'999'999, 84, 80, 70}, {4'000'000, 92, 80, 70}};
+  for (const auto& [target, ceiling, lowCeiling, key] : byTarget) {
+    EXPECT_EQ(qualityCeiling(target, 92), ceiling) << target;
+    EXPECT_EQ(qualityCeiling(target, 80), lowCeiling) << target;
+    EXPECT_EQ(keyFrameQuality(target), key) << target;
+  }
+  EXPECT_EQ(qualityCeiling(4'000'000, 100), 92);
+  // 0.13 bits per pixel per frame between 2 and 8 Mbit/s; frame rate 0 counts as 1.
+  const std::tuple<int32_t, int32_t, int32_t, int32_t> start[] = {
+      {1920, 1080, 30, 8'000'000}, {1280, 720, 15, 2'000'000}, {1280, 720, 20, 2'396'160}, {3840, 2160, 0, 2'000'000}};
+  for (const auto& [w, h, fps, bps] : start) EXPECT_EQ(startBitrate(w, h, fps), bps) << w << "x" << h << "@" << fps;
+  EXPECT_EQ(startBitrate(20'000, 1000, 0), 2'600'000);
+  const std::pair<int32_t, int32_t> even[] = {{1921, 1920}, {1080, 1080}, {1, 2}, {3, 2}, {-5, 2}};
+  for (const auto& [in, out] : even) EXPECT_EQ(evenEncodeDimension(in), out) << in;
+  EXPECT_DOUBLE_EQ(quantizerScaleFor(100), 12.0);
+  EXPECT_DOUBLE_EQ(quantizerScaleFor(40), 12.0 + 60 * 0.39);
+  const std::tuple<int32_t, int32_t, int32_t, int32_t> rates[] = {
+      {30, 25, 30, 25}, {20, 30, 30, 20}, {30, 30, 15, 15}, {3, 30, 30, 5}, {30, 30, 4, 5}};
+  for (const auto& [controller, configured, cap, fps] : rates) {
+    EXPECT_EQ(currentFrameRate(controller, configured, cap), fps) << controller << "/" << configured << "/" << cap;
+  }
 }
 
-TEST(EncodeLoop, NonUrgentRequestsWaitOneSecondAfterTheLastKeyFrame) {
-  LoopHarness h;
-  h.loop.setActive(true);
-  h.runFor(100);
-  ASSERT_EQ(h.keyFrameTimes().size(), 1u);
-  h.runFor(2000); // well clear of the activation key frame
+// A phase of an adaptation scenario: the target and what the encoder makes.
+struct Phase {
+  uint32_t target;
+  double producedBps;
+  int64_t ms;
+};
 
-  h.rate->keyframe = true; // a picture-loss request
-  h.runFor(300);
-  h.rate->keyframe = true;
-  h.runFor(1500);
-  const auto keys = h.keyFrameTimes();
+struct Adaptation {
+  const char* name;
+  int32_t fps, quality;
+  std::vector<Phase> phases;
+  // Each change of (quality, cap), at ms since the loop became active.
+  std::vector<std::tuple<int64_t, int32_t, int32_t>> changes;
+};
+
+TEST_F(EncodeLoopTest, QualityAndFrameRateCapFollowTheTarget) {
+  const std::vector<Adaptation> scenarios = {
+      {"between 0.6 and 1.15 of the target only the quality ceiling applies",
+       30,
+       92,
+       {{1'500'000, 1'400'000, 3000}},
+       {{0, 72, 30}}},
+      {"above 1.15x quality steps down by 5 every 300 ms, at the floor the cap falls",
+       10,
+       92,
+       {{2'000'000, 2'400'000, 4000}},
+       {{0, 84, 30},
+        {1200, 79, 30},
+        {1500, 74, 30},
+        {1800, 69, 30},
+        {2100, 64, 30},
+        {2400, 59, 30},
+        {2700, 54, 30},
+        {3000, 49, 30},
+        {3300, 44, 30},
+        {3600, 40, 20}}},
+      {"exactly twice the target is still a step of 5",
+       20,
+       92,
+       {{2'000'000, 4'000'000, 2000}},
+       {{0, 84, 30}, {750, 79, 30}, {1250, 74, 30}, {1750, 69, 30}}},
+      {"above twice the target quality steps down by 10",
+       20,
+       92,
+       {{2'000'000, 4'200'000, 4000}},
+       {{0, 84, 30}, {750, 79, 30}, {1250, 69, 30}, {1750, 59, 30}, {2250, 49, 30}, {2750, 40, 20}}},
+      {"at the floor a second of overshoot cuts the cap, a step per 1.5 s",
+       30,
+       40,
+       {{600'000, 1'300'000, 8000}},
+       {{266, 44, 30}, {799, 40, 30}, {1866, 40, 20}, {3366, 40, 15}, {4966, 40, 10}}},
+      {"a second without pictures starts the overshoot's second again",
+       20,
+       40,
+       {{600'000, 15'000'000, 2000}, {600'000, 0, 1500}, {600'000, 15'000'000, 2000}},
+       {{1250, 40, 20}, {2750, 40, 15}, {4883, 40, 10}}},
+      {"below 0.6x quality rises by 4 a second up to the ceiling",
+       20,
+       40,
+       {{5'000'000, 2'000'000, 14000}},
+       {{250, 44, 30},
+        {1250, 48, 30},
+        {2250, 52, 30},
+        {3250, 56, 30},
+        {4250, 60, 30},
+        {5250, 64, 30},
+        {6250, 68, 30},
+        {7250, 72, 30},
+        {8250, 76, 30},
+        {9250, 80, 30},
+        {10250, 84, 30},
+        {11250, 88, 30},
+        {12250, 92, 30}}},
+      {"3 s below 0.6x raise the cap a step at a time, 3 s apart",
+       30,
+       40,
+       {{600'000, 1'300'000, 8000}, {5'000'000, 2'000'000, 9500}},
+       {{266, 44, 30},
+        {799, 40, 30},
+        {1866, 40, 20},
+        {3366, 40, 15},
+        {4966, 40, 10},
+        {8266, 44, 10},
+        {9466, 48, 10},
+        {10666, 52, 10},
+        {11266, 52, 15},
+        {11799, 56, 15},
+        {12866, 60, 15},
+        {13933, 64, 15},
+        {14466, 64, 20},
+        {14966, 68, 20},
+        {15966, 72, 20},
+        {16966, 76, 20},
+        {17466, 76, 30}}},
+  };
+  for (const Adaptation& s : scenarios) {
+    SCOPED_TRACE(s.name);
+    make(s.fps, s.quality);
+    outputs.clear();
+    loop->setActive(true);
+    const int64_t start = clock.ms();
+    std::vector<std::tuple<int64_t, int32_t, int32_t>> changes;
+    std::pair<int32_t, int32_t> last{loop->quality(), loop->fpsCap()};
+    for (const Phase& phase : s.phases) {
+      rate->bitrate = phase.target;
+      produce(phase.producedBps);
+      for (const int64_t end = clock.now + phase.ms * 1'000'000; clock.now < end;) {
+        loop->runPass();
+        if (std::pair{loop->quality(), loop->fpsCap()} != last) {
+          last = {loop->quality(), loop->fpsCap()};
+          changes.emplace_back(clock.ms() - start, last.first, last.second);
+        }
+      }
+    }
+    EXPECT_EQ(changes, s.changes);
+  }
+}
+
+TEST_F(EncodeLoopTest, KeyFramesComeAtActivationBelowTheRunningQualityAndNonUrgentOnesWaitASecond) {
+  make(20);
+  runFor(500);
+  EXPECT_EQ(screen.acquisitions, 0);
+  encoder.encodeNs = 1'000'000;
+  loop->setActive(true);
+  loop->statisticsLine();
+  runFor(2000);
+  // Frames at 0, 50, ... 2000 ms: 40 of 1000 bytes after a key frame of 4000, 1 ms to encode each.
+  EXPECT_NE(loop->statisticsLine().find("enc fps=20.5 q=92 fpscap=20 kbps=176 idr=1 cached=0 refine=0 skip=0 "
+                                        "acq=0.0ms conv=0.0ms enc=1.0ms maxloop=1ms"),
+            std::string::npos);
+  encoder.encodeNs = 0;
+  ASSERT_GE(outputs.size(), 5u);
+  EXPECT_EQ(keyFrameTimes(), std::vector<int64_t>{outputs.front().first});
+  EXPECT_EQ(encoder.calls.front().quality, 70);
+  EXPECT_EQ(encoder.calls.back().quality, 92);
+
+  runFor(2000);
+  rate->keyframe = true; // a picture-loss request
+  runFor(300);
+  rate->keyframe = true;
+  runFor(1500);
+  auto keys = keyFrameTimes();
   ASSERT_EQ(keys.size(), 3u);
-  // The second request is served once a second has passed since the first
-  // IDR, within one frame interval.
-  EXPECT_GE(keys[2] - keys[1], 1000);
-  EXPECT_LE(keys[2] - keys[1], 1000 + 34);
-
-  // An urgent request does not wait.
-  h.loop.requestKeyFrame(true);
-  h.runFor(40);
-  EXPECT_EQ(h.keyFrameTimes().size(), 4u);
+  EXPECT_EQ(keys[2] - keys[1], 1000); // a second after the last, at 20 frames a second
+  loop->requestKeyFrame(true);        // does not wait
+  runFor(50);
+  EXPECT_EQ(keyFrameTimes().size(), 4u);
 }
 
-TEST(EncodeLoop, StaticScreenIsAnsweredFromTheLastPicture) {
-  LoopHarness h;
-  h.rate->bitrate = 600'000; // refine is not worth it at this rate
-  h.loop.setActive(true);
-  h.runFor(100);
-  h.screen.changing = false;
-  const int conversions = h.screen.conversions;
-  h.runFor(1500);
+TEST_F(EncodeLoopTest, AStillScreenIsAnsweredFromTheLastPicture) {
+  make();
+  rate->bitrate = 600'000;
+  loop->setActive(true);
+  runFor(100);
+  screen.changing = false;
+  const int conversions = screen.conversions;
+  runFor(1500);
+  EXPECT_EQ(screen.lastTimeoutMs, 33); // a frame interval, within 5..50
+  EXPECT_EQ(screen.releases, screen.acquisitions);
+  rate->keyframe = true;
+  loop->runPass();
+  EXPECT_EQ(screen.lastTimeoutMs, 0); // a due key frame does not wait for a change
+  runFor(100);
+  EXPECT_EQ(keyFrameTimes().size(), 2u);
+  EXPECT_EQ(screen.conversions, conversions); // no new capture
+  EXPECT_EQ(encoder.calls.back().quality, 50);
+  EXPECT_NE(loop->statisticsLine().find("cached=1 refine=0"), std::string::npos);
 
-  h.rate->keyframe = true;
-  h.runFor(100);
-  EXPECT_EQ(h.keyFrameTimes().size(), 2u);
-  EXPECT_EQ(h.screen.conversions, conversions); // no new capture
-  EXPECT_EQ(h.encoder.calls.back().quality, 50);
-  EXPECT_NE(h.loop.statisticsLine().find("cached=1 refine=0"), std::string::npos);
+  rate->fps = 5; // the time-out stops at 50 ms
+  runFor(1000);
+  EXPECT_EQ(screen.lastTimeoutMs, 50);
 }
 
-TEST(EncodeLoop, RefinesAStillPictureOnceAndNoMoreThanEveryTwoAndAHalfSeconds) {
-  LoopHarness h;
-  h.loop.setActive(true);
-  h.runFor(100);
-  h.screen.changing = false;
-  const int64_t lastEncode = h.encoder.calls.back().atMs;
-  h.runFor(5000);
-  // The last picture was a delta at 92, nothing to refine.
-  EXPECT_EQ(h.encoder.calls.back().atMs, lastEncode);
-
-  // A key frame on the still screen (quality 70) is followed by one refine
-  // 800 ms later at full quality, and then nothing.
-  const size_t before = h.encoder.calls.size();
-  h.loop.requestKeyFrame(true);
-  h.runFor(2000);
-  ASSERT_EQ(h.encoder.calls.size(), before + 2);
-  const EncodeCall idr = h.encoder.calls[before];
-  const EncodeCall refine = h.encoder.calls[before + 1];
-  EXPECT_TRUE(idr.forced);
-  EXPECT_EQ(idr.quality, 70);
-  EXPECT_FALSE(refine.forced);
-  EXPECT_EQ(refine.quality, 92);
-  EXPECT_GE(refine.atMs - idr.atMs, 800);
-  EXPECT_LE(refine.atMs - idr.atMs, 850);
-
-  // Another low-quality key frame right away: its refine waits for the
-  // 2.5 s spacing.
-  h.loop.requestKeyFrame(true);
-  h.runFor(4000);
-  ASSERT_EQ(h.encoder.calls.size(), before + 4);
-  const EncodeCall secondRefine = h.encoder.calls.back();
-  EXPECT_FALSE(secondRefine.forced);
-  EXPECT_GE(secondRefine.atMs - refine.atMs, 2500);
-  EXPECT_LE(secondRefine.atMs - refine.atMs, 2550);
-}
-
-TEST(EncodeLoop, OvershootLowersQualityToTheFloorThenTheFrameRate) {
-  LoopHarness h;
-  // 1.3 Mbit/s whatever the frame rate, measured over a full second before
-  // the target appears.
-  h.encoder.deltaBytes = [&] { return static_cast<size_t>(1'300'000 / 8 / h.loop.frameRate()); };
-  h.loop.setActive(true);
-  h.runFor(1500);
-  h.rate->bitrate = 600'000;
-
-  std::vector<int32_t> qualities{h.loop.quality()};
-  std::vector<std::pair<int64_t, int32_t>> caps{{h.clock.ms(), h.loop.fpsCap()}};
-  for (int i = 0; i < 12'000 / 5; ++i) {
-    h.runFor(5);
-    if (h.loop.quality() != qualities.back()) qualities.push_back(h.loop.quality());
-    if (h.loop.fpsCap() != caps.back().second) caps.emplace_back(h.clock.ms(), h.loop.fpsCap());
+TEST_F(EncodeLoopTest, AStillPictureBelowTheCeilingIsRefinedOnce) {
+  // (target, quality of the last picture, quality of the refine or 0 for none)
+  const std::tuple<uint32_t, int32_t, int32_t> cases[] = {
+      {1'999'999, 92, 0}, {0, 88, 0}, {2'000'000, 92, 92}, {0, 87, 92}};
+  for (const auto& [target, quality, refined] : cases) {
+    make(30, quality);
+    rate->bitrate = target;
+    loop->setActive(true);
+    runFor(100);
+    screen.changing = false;
+    const EncodeCall last = encoder.calls.back();
+    const size_t encoded = encoder.calls.size();
+    runFor(1500);
+    ASSERT_EQ(encoder.calls.size(), encoded + (refined ? 1 : 0)) << target << "/" << quality;
+    if (!refined) continue;
+    EXPECT_FALSE(encoder.calls.back().forced);
+    EXPECT_EQ(encoder.calls.back().quality, refined);
+    EXPECT_EQ(loop->quality(), std::min(quality, qualityCeiling(target, 92))); // back after the refine
+    EXPECT_GE(encoder.calls.back().atMs - last.atMs, 800);
+    EXPECT_LE(encoder.calls.back().atMs - last.atMs, 834);
   }
-  // Capped at 60 and lowered by 10 in the same step, then to the floor.
-  EXPECT_EQ(qualities, (std::vector<int32_t>{92, 50, 40}));
-  ASSERT_EQ(caps.size(), 4u);
-  EXPECT_EQ(caps[1].second, 20);
-  EXPECT_EQ(caps[2].second, 15);
-  EXPECT_EQ(caps[3].second, 10);
-  EXPECT_GE(caps[2].first - caps[1].first, 1500);
-  EXPECT_GE(caps[3].first - caps[2].first, 1500);
+  // A key frame (at 70) is refined, but no sooner than 2.5 s after the last refine.
+  const EncodeCall refine = encoder.calls.back();
+  const size_t n = encoder.calls.size();
+  loop->requestKeyFrame(true);
+  runFor(4000);
+  ASSERT_EQ(encoder.calls.size(), n + 2);
+  EXPECT_TRUE(encoder.calls[n].forced);
+  EXPECT_EQ(encoder.calls[n + 1].quality, 92);
+  EXPECT_GE(encoder.calls[n + 1].atMs - refine.atMs, 2500);
+  EXPECT_LE(encoder.calls[n + 1].atMs - refine.atMs, 2534);
 }
 
-TEST(EncodeLoop, HeadroomRaisesQualityThenTheFrameRateCap) {
-  LoopHarness h;
-  h.rate->bitrate = 600'000;
-  h.encoder.deltaBytes = [&] { return static_cast<size_t>(1'300'000 / 8 / h.loop.frameRate()); };
-  h.loop.setActive(true);
-  h.runFor(12'000);
-  ASSERT_EQ(h.loop.fpsCap(), 10);
-  ASSERT_EQ(h.loop.quality(), 40);
+TEST_F(EncodeLoopTest, APacerBacklogSkipsCaptureAndTheFrameRateStaysAtFiveOrMore) {
+  make();
+  loop->setActive(true);
+  runFor(100);
+  rate->pacerMs = 151;
+  const int acquisitions = screen.acquisitions;
+  const int64_t before = clock.ms();
+  loop->statisticsLine();
+  for (int i = 0; i < 10; ++i) loop->runPass();
+  EXPECT_EQ(screen.acquisitions, acquisitions);
+  EXPECT_EQ(clock.ms() - before, 10 * 8 + 33); // waits 8 ms, after the pass's own pacing
+  EXPECT_NE(loop->statisticsLine().find("skip=10 "), std::string::npos);
+  rate->pacerMs = 150;
+  loop->runPass();
+  EXPECT_EQ(screen.acquisitions, acquisitions + 1);
 
-  h.rate->bitrate = 5'000'000;
-  h.encoder.deltaBytes = [&] { return static_cast<size_t>(2'000'000 / 8 / h.loop.frameRate()); };
-  std::vector<std::pair<int64_t, int32_t>> caps{{h.clock.ms(), 10}};
-  int64_t reached92 = 0;
-  const int64_t start = h.clock.ms();
-  for (int i = 0; i < 20'000 / 5; ++i) {
-    h.runFor(5);
-    if (h.loop.fpsCap() != caps.back().second) caps.emplace_back(h.clock.ms(), h.loop.fpsCap());
-    if (!reached92 && h.loop.quality() == 92) reached92 = h.clock.ms();
-  }
-  ASSERT_EQ(caps.size(), 4u);
-  EXPECT_EQ(caps[1].second, 15);
-  EXPECT_EQ(caps[2].second, 20);
-  EXPECT_EQ(caps[3].second, 30);
-  EXPECT_GE(caps[1].first - start, 3000);
-  EXPECT_GE(caps[2].first - caps[1].first, 3000);
-  EXPECT_GE(caps[3].first - caps[2].first, 3000);
-  // 40 to 92 in steps of 4 at most one a second (fewer while the cap moves).
-  EXPECT_GE(reached92 - start, 12'000);
-  EXPECT_EQ(h.loop.quality(), 92);
+  make();
+  outputs.clear();
+  rate->fps = 3;
+  EXPECT_EQ(loop->frameRate(), 5);
+  loop->setActive(true);
+  runFor(2000);
+  EXPECT_EQ(outputs.size(), 11u); // at 0, 200, ... 2000 ms
 }
 
-TEST(EncodeLoop, PacerBacklogSkipsCapture) {
-  LoopHarness h;
-  h.loop.setActive(true);
-  h.runFor(100);
-  h.rate->pacerMs = 200;
-  const int acquisitions = h.screen.acquisitions;
-  const int64_t before = h.clock.ms();
-  h.loop.statisticsLine();
-  for (int i = 0; i < 10; ++i) h.loop.runPass();
-  EXPECT_EQ(h.screen.acquisitions, acquisitions);
-  EXPECT_LE(h.clock.ms() - before, 10 * 8 + 34);
-  EXPECT_NE(h.loop.statisticsLine().find("skip=10 "), std::string::npos);
-
-  h.rate->pacerMs = 150;
-  h.runFor(100);
-  EXPECT_GT(h.screen.acquisitions, acquisitions);
-}
-
-TEST(EncodeLoop, FrameRateNeverFallsBelowFive) {
-  LoopHarness h;
-  h.rate->fps = 3;
-  EXPECT_EQ(h.loop.frameRate(), 5);
-  h.loop.setActive(true);
-  h.runFor(2000);
-  EXPECT_NEAR(static_cast<double>(h.outputs.size()), 10.0, 1.0);
-}
-
-TEST(EncodeLoop, AsynchronousEncoderQueuesPicturesAndDeliversFromItsOwnThread) {
-  LoopHarness h;
-  h.encoder.async = true;
-  h.rate->bitrate = 600'000;
-  h.loop.beginStreaming();
-  ASSERT_TRUE(h.encoder.streamOutput);
-  h.loop.setActive(true);
-  h.runFor(100);
-  ASSERT_GE(h.encoder.calls.size(), 3u);
+TEST_F(EncodeLoopTest, AnAsynchronousEncoderQueuesPicturesAndDeliversFromItsOwnThread) {
+  make();
+  encoder.async = true;
+  rate->bitrate = 600'000;
+  loop->beginStreaming();
+  ASSERT_TRUE(encoder.streamOutput);
+  loop->setActive(true);
+  runFor(100);
+  ASSERT_GE(encoder.calls.size(), 3u);
   // The key frame is forced on the queued picture without lowering quality:
   // the encoder applies it to whichever picture it takes next.
-  EXPECT_TRUE(h.encoder.calls.front().forced);
-  EXPECT_EQ(h.encoder.calls.front().quality, 60); // the 600 kbps ceiling, not the key-frame quality
-  EXPECT_EQ(h.loop.lastIdrMs(), h.encoder.calls.front().atMs);
-  EXPECT_TRUE(h.outputs.empty()); // nothing arrives on the loop's own pass
-
+  EXPECT_TRUE(encoder.calls.front().forced);
+  EXPECT_EQ(encoder.calls.front().quality, 60); // the 600 kbps ceiling, not the key-frame quality
+  EXPECT_EQ(loop->lastIdrMs(), encoder.calls.front().atMs);
+  EXPECT_TRUE(outputs.empty());
   const uint8_t unit[3] = {0, 0, 1};
-  h.encoder.streamOutput(unit, sizeof unit, true, 1234);
-  h.encoder.streamOutput(unit, sizeof unit, false, 1300);
-  ASSERT_EQ(h.outputs.size(), 2u);
-  EXPECT_NE(h.loop.statisticsLine().find("idr=1"), std::string::npos);
+  clock.now += 5'000'000;
+  encoder.streamOutput(unit, sizeof unit, true, 1234);
+  EXPECT_EQ(loop->lastIdrMs(), clock.ms());
+  encoder.streamOutput(unit, sizeof unit, false, 1300);
+  encoder.streamOutput(unit, sizeof unit, true, 1400);
+  EXPECT_EQ(outputs.size(), 3u);
+  EXPECT_NE(loop->statisticsLine().find("idr=2"), std::string::npos);
 
-  // A still screen: no refine, and a picture-loss request is not answered
-  // by re-encoding the last picture but by a fresh capture.
-  h.screen.changing = false;
-  const size_t queued = h.encoder.calls.size();
-  h.runFor(4000);
-  EXPECT_EQ(h.encoder.calls.size(), queued);
-  h.rate->keyframe = true;
-  h.runFor(200);
-  EXPECT_EQ(h.screen.freshRequests, 1);
-  ASSERT_EQ(h.encoder.calls.size(), queued + 1);
-  EXPECT_TRUE(h.encoder.calls[queued].forced);
+  // A still screen: no refine, and a picture-loss request is answered by a
+  // fresh capture, not by re-encoding.
+  screen.changing = false;
+  const size_t queued = encoder.calls.size();
+  runFor(4000);
+  EXPECT_EQ(encoder.calls.size(), queued);
+  rate->keyframe = true;
+  runFor(200);
+  EXPECT_EQ(screen.freshRequests, 1);
+  ASSERT_EQ(encoder.calls.size(), queued + 1);
+  EXPECT_TRUE(encoder.calls[queued].forced);
 }
 
-TEST(EncodeLoop, KeyFrameWithoutAnyPictureAsksTheCapturerForAFreshOne) {
-  LoopHarness h;
-  h.screen.changing = false;
-  h.loop.setActive(true);
-  h.runFor(50);
-  EXPECT_GE(h.screen.freshRequests, 1);
-  ASSERT_FALSE(h.outputs.empty());
-  EXPECT_TRUE(h.outputs.front().second);
+TEST_F(EncodeLoopTest, AKeyFrameWithoutAnyPictureAsksTheCapturerForAFreshOne) {
+  make();
+  screen.changing = false;
+  loop->setActive(true);
+  runFor(50);
+  EXPECT_EQ(screen.freshRequests, 1);
+  ASSERT_FALSE(outputs.empty());
+  EXPECT_TRUE(outputs.front().second);
+}
+
+TEST_F(EncodeLoopTest, StartRunsPassesOnItsOwnThreadOnTheGivenSourceUntilStop) {
+  make();
+  clock.now = 1'000'000'000'000'000; // 10^6 s: statistics counted from 0 would show no frame rate
+  std::atomic<int> frames{0};
+  loop->setFrameSink([&](const uint8_t*, size_t, bool, int64_t) { ++frames; });
+  ScriptedScreen other{clock};
+  loop->setActive(true);
+  loop->start(screen);
+  loop->start(other); // the first thread is stopped, the second runs on `other`
+  for (int i = 0; i < 5000 && frames.load() < 3; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  loop->stop();
+  EXPECT_TRUE(encoder.streamOutput);
+  EXPECT_GE(other.conversions, 3);
+  EXPECT_EQ(screen.conversions, 0);
+  // The statistics count from the start: about 30 frames a second.
+  EXPECT_GT(std::stod(loop->statisticsLine().substr(8)), 25.0);
 }
 
 } // namespace

@@ -27,11 +27,12 @@ public:
   explicit ScriptedScreen(ManualClock& clock) : clock(clock) {}
   // The screen changes at every acquisition while set.
   bool changing = true;
-  int acquisitions = 0, conversions = 0, freshRequests = 0;
+  int acquisitions = 0, conversions = 0, releases = 0, freshRequests = 0, lastTimeoutMs = -1;
   uint8_t shade = 100;
 
   bool acquire(int timeoutMs) override {
     ++acquisitions;
+    lastTimeoutMs = timeoutMs;
     if (changing || fresh) {
       fresh = false;
       return true;
@@ -44,7 +45,7 @@ public:
     nv12[0] = shade++;
     return true;
   }
-  void release() override {}
+  void release() override { ++releases; }
   void requestFreshFrame() override {
     ++freshRequests;
     fresh = true;
@@ -67,6 +68,8 @@ public:
   explicit RecordingEncoder(ManualClock& clock) : clock(clock) {}
   std::vector<EncodeCall> calls;
   int32_t quality = 92;
+  // Loop-clock time one encode takes.
+  int64_t encodeNs = 0;
   // Bytes of the next delta frame; key frames are 4x that.
   std::function<size_t()> deltaBytes = [] { return size_t{1000}; };
 
@@ -93,6 +96,7 @@ public:
     if (async) return true;
     std::vector<uint8_t> unit(forced ? deltaBytes() * 4 : deltaBytes(), 0x55);
     output(unit.data(), unit.size(), forced);
+    clock.now += encodeNs;
     return true;
   }
   void flush(const EncodedOutput&) override {}
