@@ -64,9 +64,22 @@ TEST(PngHeader, DeclaredSizeMustFitThePixelBudgetAndTheFileSize) {
     bool acceptable;
   };
   const Case cases[] = {
-      // 4 000 000 bytes of RGBA rows need at least 3876 bytes of deflate.
-      {declaring(1000, 1000, 8, 6, 3876), true},
+      // 4 000 000 bytes of RGBA rows need 4 000 000 / 1032 bytes of deflate,
+      // 3 000 000 of RGB 2906, 2 000 000 of grey and alpha 1937.
+      {declaring(1000, 1000, 8, 6, 3875), true},
       {declaring(1000, 1000, 8, 6, 3874), false},
+      {declaring(1000, 1000, 8, 2, 2906), true},
+      {declaring(1000, 1000, 8, 4, 1937), true},
+      // Every depth there is, and no other.
+      {declaring(10, 10, 2, 0), true},
+      {declaring(10, 10, 4, 0), true},
+      {declaring(10, 10, 16, 6), true},
+      {declaring(10, 10, 3, 0), false},
+      {declaring(10, 10, 17, 0), false},
+      // The widest picture there may be, one row high.
+      {declaring(1 << 26, 1, 1, 0, 8200), true},
+      // The header alone is enough to judge.
+      {declaring(1, 1, 8, 6).substr(0, 29), true},
       // One bit per pixel: 64 Mi pixels are 8 MiB of rows.
       {declaring(8192, 8192, 1, 0, 8200), true},
       {declaring(8192, 8193, 1, 0, 1 << 20), false},
