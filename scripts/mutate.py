@@ -145,7 +145,7 @@ def main():
                     if run(["cmake", "--build", args.build, "--target", target], 600) != 0:
                         stillborn += 1  # does not compile: no mutant at all
                         continue
-                    if run([str(program), f"--gtest_filter={gfilter}"], 120) != 0:
+                    if run([str(program), f"--gtest_filter={gfilter}"], 30) != 0:  # a hang counts as killed
                         killed += 1
                     else:
                         survivors.append(f"  {path.relative_to(ROOT)}:{n + 1}: {description}: {mutated.strip()}")
