@@ -368,12 +368,13 @@ TEST_F(EncodeLoopTest, StartRunsPassesOnItsOwnThreadOnTheGivenSourceUntilStop) {
   ScriptedScreen other{clock};
   loop->setActive(true);
   loop->start(screen);
-  loop->start(other); // the first thread is stopped, the second runs on `other`
+  loop->start(other);                        // the first thread is stopped, the second runs on `other`
+  const int onTheFirst = screen.conversions; // that thread may have had a pass; it is joined now
   for (int i = 0; i < 5000 && frames.load() < 3; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
   loop->stop();
   EXPECT_TRUE(encoder.streamOutput);
   EXPECT_GE(other.conversions, 3);
-  EXPECT_EQ(screen.conversions, 0);
+  EXPECT_EQ(screen.conversions, onTheFirst);
   // The statistics count from the start: about 30 frames a second.
   EXPECT_GT(std::stod(loop->statisticsLine().substr(8)), 25.0);
 }
