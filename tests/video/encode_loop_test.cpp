@@ -370,6 +370,7 @@ TEST_F(EncodeLoopTest, StartRunsPassesOnItsOwnThreadOnTheGivenSourceUntilStop) {
   loop->start(screen);
   loop->start(other);                        // the first thread is stopped, the second runs on `other`
   const int onTheFirst = screen.conversions; // that thread may have had a pass; it is joined now
+  frames = 0;
   for (int i = 0; i < 5000 && frames.load() < 3; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
   loop->stop();
   EXPECT_TRUE(encoder.streamOutput);
