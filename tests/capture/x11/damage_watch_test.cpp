@@ -4,7 +4,6 @@
 #include "capture/x11/damage_watch.h"
 
 #include <X11/Xlib.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <memory>
@@ -16,34 +15,29 @@ struct Closer {
   void operator()(Display* d) const { XCloseDisplay(d); }
 };
 
-// A window of our own to watch, so that other programs drawing on the
-// shared test screen cannot disturb the test; drawn into from a second
-// connection, as another client would.
+// A pixmap of our own to watch: nothing another program shows on the shared
+// test screen can damage it (a window can be covered and exposed); drawn
+// into from a second connection, as another client would.
 class DamageWatchTest : public ::testing::Test {
 protected:
   void SetUp() override {
     watcher.reset(XOpenDisplay(nullptr));
     painter.reset(XOpenDisplay(nullptr));
     if (!watcher || !painter) GTEST_SKIP() << "no X display";
-    // Away from the corner where other tests' windows open: one mapped or
-    // unmapped over ours would damage it.
     Display* d = watcher.get();
-    const int w = DisplayWidth(d, DefaultScreen(d)), h = DisplayHeight(d, DefaultScreen(d));
-    const int x = w / 4 + static_cast<int>(getpid()) % (w / 2), y = h / 4 + static_cast<int>(getpid() / 7) % (h / 2);
-    window = XCreateSimpleWindow(watcher.get(), DefaultRootWindow(watcher.get()), x, y, 64, 64, 0, 0, 0);
-    XMapWindow(watcher.get(), window);
-    XSync(watcher.get(), False);
+    pixmap = XCreatePixmap(d, DefaultRootWindow(d), 64, 64, static_cast<unsigned>(DefaultDepth(d, DefaultScreen(d))));
+    XSync(d, False);
   }
   void TearDown() override {
-    if (window) XDestroyWindow(watcher.get(), window);
+    if (pixmap) XFreePixmap(watcher.get(), pixmap);
   }
   void draw() {
-    GC gc = XCreateGC(painter.get(), window, 0, nullptr);
-    XFillRectangle(painter.get(), window, gc, 4, 4, 8, 8);
+    GC gc = XCreateGC(painter.get(), pixmap, 0, nullptr);
+    XFillRectangle(painter.get(), pixmap, gc, 4, 4, 8, 8);
     XFreeGC(painter.get(), gc);
     XSync(painter.get(), False);
   }
-  // Whatever mapping the window drew is reported before the test starts.
+  // Whatever creating it reported is taken before the test starts.
   void settle(DamageWatch& watch) {
     watch.waitForChange(200);
     watch.takeChange();
@@ -52,11 +46,11 @@ protected:
   }
 
   std::unique_ptr<Display, Closer> watcher, painter;
-  Window window = 0;
+  Pixmap pixmap = 0;
 };
 
 TEST_F(DamageWatchTest, ReportsEachDrawingOnceAndNothingWithoutOne) {
-  DamageWatch watch(watcher.get(), window);
+  DamageWatch watch(watcher.get(), pixmap);
   ASSERT_TRUE(watch.active());
   EXPECT_TRUE(watch.takeChange()); // the first copy is always wanted
   settle(watch);
@@ -72,7 +66,7 @@ TEST_F(DamageWatchTest, ReportsEachDrawingOnceAndNothingWithoutOne) {
 }
 
 TEST_F(DamageWatchTest, WaitEndsAtADrawingOrAtTheTimeout) {
-  DamageWatch watch(watcher.get(), window);
+  DamageWatch watch(watcher.get(), pixmap);
   settle(watch);
   auto start = std::chrono::steady_clock::now();
   watch.waitForChange(100);
