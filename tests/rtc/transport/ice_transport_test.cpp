@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
@@ -191,6 +195,11 @@ TEST(IceTransport, AnswersAndOtherThreadsDatagramsAllLeaveInTheOrderSent) {
 // closed in the middle of a transfer) drops them and ends cleanly, however
 // the stop falls between the loop's passes.
 TEST(IceTransport, StopsCleanlyInTheMiddleOfATransfer) {
+#ifdef _WIN32
+  // Wine's sockets at times deliver none of a tight sending loop's datagrams
+  // for many seconds, so the stop would not fall in a transfer.
+  if (GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version")) GTEST_SKIP() << "under Wine";
+#endif
   for (int round = 0; round < 5; ++round) {
     std::atomic<int> handled{0};
     std::atomic<IceTransport*> receiverPtr{nullptr};
@@ -216,7 +225,7 @@ TEST(IceTransport, StopsCleanlyInTheMiddleOfATransfer) {
     for (int i = 0; i < 200 && handled.load() < 2000; ++i) std::this_thread::sleep_for(5ms);
     const auto start = std::chrono::steady_clock::now();
     receiver.stop();
-    EXPECT_LT(std::chrono::steady_clock::now() - start, 10s); // a hang, not a speed check: Wine is slow here
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 10s); // a hang, not a speed check
     flooding = false;
     flood.join();
     sender.stop();
