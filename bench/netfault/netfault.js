@@ -2,7 +2,7 @@
 // remote-helper and Chromium on the two ends of a veth link between two
 // network namespaces, with a delaying, lossy bridge in the way. Prints what the helper's
 // rate controller and the browser's receiver did under each fault.
-//   node tests/netfault/netfault.js [bottleneck|loss|cut|turn ...]
+//   node bench/netfault/netfault.js [bottleneck|loss|cut|turn ...]
 // Needs root (ip netns, tc) and a built tree (build/linux).
 const { execFileSync, spawn } = require('node:child_process');
 const fs = require('node:fs');
@@ -26,7 +26,7 @@ const wrapper = path.join(os.tmpdir(), `dravnok-netns-chromium-${id}.sh`);
 fs.writeFileSync(wrapper, `#!/bin/sh\nexec ip netns exec ${NS_BROWSER} /usr/bin/chromium "$@"\n`, { mode: 0o755 });
 process.env.DRAVNOK_CHROMIUM = wrapper;
 
-const browserDir = path.resolve(__dirname, '../browser');
+const browserDir = path.resolve(__dirname, '../../tests/browser');
 const { launchBrowser } = require(path.join(browserDir, 'harness'));
 const { runCases, sleep, until, startXvfb, startSession, videoStats } = require(path.join(browserDir, 'helper-driver'));
 

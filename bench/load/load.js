@@ -2,14 +2,14 @@
 // remote-helper under load from a viewer page in Chromium: an input flood,
 // a very large clipboard text, a folder of 100 000 entries and a 4 GiB
 // download. Prints what happened and the helper's memory; not a test.
-//   node tests/load/load.js [input|clipboard|folder|download ...]
+//   node bench/load/load.js [input|clipboard|folder|download ...]
 // DRAVNOK_LOAD_DOWNLOAD_MIB sets the download's size (4096 by default).
 const { spawn } = require('node:child_process');
 const fs = require('node:fs');
 const os = require('node:os');
 const path = require('node:path');
 
-const browserDir = path.resolve(__dirname, '../browser');
+const browserDir = path.resolve(__dirname, '../../tests/browser');
 const { launchBrowser } = require(path.join(browserDir, 'harness'));
 const { pointer, runCases, sleep, until, startXvfb, startSession } = require(path.join(browserDir, 'helper-driver'));
 
