@@ -1,5 +1,7 @@
 #include "transport/dispatcher.hpp"
 
+#include "transport/guarded.hpp"
+
 #include <vector>
 
 namespace rtc::impl {
@@ -105,7 +107,7 @@ void Dispatcher::run(std::shared_ptr<Shared> shared) {
     auto task = std::move(shared->tasks.front());
     shared->tasks.pop_front();
     lock.unlock();
-    task();
+    guarded("a callback", task);
     task = nullptr; // release captured objects outside the lock
     lock.lock();
   }

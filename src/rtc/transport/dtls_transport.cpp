@@ -1,6 +1,7 @@
 #include "transport/dtls_transport.hpp"
 
 #include "log.hpp"
+#include "transport/guarded.hpp"
 
 #include <openssl/err.h>
 #include <openssl/ssl.h>
@@ -26,7 +27,9 @@ std::string openSslError() {
 // keeping datagram boundaries that a memory BIO would lose.
 int bioWrite(BIO* bio, const char* data, int size) {
   auto* self = static_cast<DtlsTransport*>(BIO_get_data(bio));
-  return self ? self->writeRecord(data, size) : -1;
+  return self ? guarded(
+                    "a DTLS write", [&] { return self->writeRecord(data, size); }, -1)
+              : -1;
 }
 
 long bioCtrl(BIO* bio, int cmd, long, void*) {

@@ -1,6 +1,7 @@
 #include "transport/ice_transport.hpp"
 
 #include "log.hpp"
+#include "transport/guarded.hpp"
 
 #include <gio/gio.h>
 // The platform's socket and resolver headers (and Winsock's start-up).
@@ -43,26 +44,30 @@ std::string resolve(const std::string& host, bool tcp) {
   return rc == 0 ? text : "";
 }
 
-void onGatheringDone(NiceAgent*, guint, gpointer self) { static_cast<IceTransport*>(self)->handleGatheringDone(); }
+void onGatheringDone(NiceAgent*, guint, gpointer self) {
+  guarded("ICE gathering", [&] { static_cast<IceTransport*>(self)->handleGatheringDone(); });
+}
 
 void onStateChanged(NiceAgent*, guint, guint, guint state, gpointer self) {
-  static_cast<IceTransport*>(self)->handleStateChange(state);
+  guarded("an ICE state change", [&] { static_cast<IceTransport*>(self)->handleStateChange(state); });
 }
 
 void onNewCandidate(NiceAgent*, NiceCandidate* candidate, gpointer self) {
-  static_cast<IceTransport*>(self)->handleNewCandidate(candidate);
+  guarded("an ICE candidate", [&] { static_cast<IceTransport*>(self)->handleNewCandidate(candidate); });
 }
 
 void onReceive(NiceAgent*, guint, guint, guint len, gchar* buf, gpointer self) {
-  static_cast<IceTransport*>(self)->onPacketReceived(reinterpret_cast<const uint8_t*>(buf), len);
+  guarded("an ICE receive",
+          [&] { static_cast<IceTransport*>(self)->onPacketReceived(reinterpret_cast<const uint8_t*>(buf), len); });
 }
 
 gboolean onDrain(gpointer self) {
+  // drainReceived guards each datagram's handling itself.
   return static_cast<IceTransport*>(self)->drainReceived() ? G_SOURCE_CONTINUE : G_SOURCE_REMOVE;
 }
 
 gboolean onTimer(gpointer self) {
-  static_cast<IceTransport*>(self)->handleTick();
+  guarded("an ICE timer", [&] { static_cast<IceTransport*>(self)->handleTick(); });
   return G_SOURCE_CONTINUE;
 }
 
@@ -117,7 +122,8 @@ bool IceTransport::drainReceived() {
   holdSends();
   for (; drainNext_ < end && !stopping_; ++drainNext_) {
     const uint32_t size = drainingSizes_[drainNext_];
-    if (callbacks_.onPacket) callbacks_.onPacket(draining_.data() + drainOffset_, size);
+    if (callbacks_.onPacket)
+      guarded("a received datagram", [&] { callbacks_.onPacket(draining_.data() + drainOffset_, size); });
     drainOffset_ += size;
   }
   sendHeld();
@@ -266,7 +272,7 @@ void IceTransport::invoke(std::function<void()> task) {
   g_main_context_invoke_full(
       context_, G_PRIORITY_DEFAULT,
       [](gpointer data) -> gboolean {
-        (*static_cast<std::function<void()>*>(data))();
+        guarded("a task on the ICE loop", *static_cast<std::function<void()>*>(data));
         return G_SOURCE_REMOVE;
       },
       heap, [](gpointer data) { delete static_cast<std::function<void()>*>(data); });

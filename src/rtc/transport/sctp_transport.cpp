@@ -1,6 +1,7 @@
 #include "transport/sctp_transport.hpp"
 
 #include "log.hpp"
+#include "transport/guarded.hpp"
 #include "transport/sctp_checksum.hpp"
 
 #include <usrsctp.h>
@@ -60,11 +61,16 @@ thread_local uintptr_t tlInputFor = 0;
 thread_local int tlInputEvents = 0;
 
 int onOutput(void* addr, void* buffer, size_t length, uint8_t, uint8_t) {
-  auto transport = registry().find(reinterpret_cast<uintptr_t>(addr));
-  if (!transport) return -1;
-  // usrsctp leaves the checksum to us (see configureOnce).
-  setSctpChecksum(static_cast<uint8_t*>(buffer), length);
-  return transport->outgoing(buffer, length);
+  return guarded(
+      "SCTP output",
+      [&] {
+        auto transport = registry().find(reinterpret_cast<uintptr_t>(addr));
+        if (!transport) return -1;
+        // usrsctp leaves the checksum to us (see configureOnce).
+        setSctpChecksum(static_cast<uint8_t*>(buffer), length);
+        return transport->outgoing(buffer, length);
+      },
+      -1);
 }
 
 // Without a receive callback usrsctp keeps received data in the socket until
@@ -78,10 +84,12 @@ void onUpcall(struct socket* sock, void* arg, int) {
     tlInputEvents |= events;
     return;
   }
-  auto transport = registry().find(reinterpret_cast<uintptr_t>(arg));
-  if (!transport) return;
-  if (events & SCTP_EVENT_WRITE) transport->writable();
-  if (events & (SCTP_EVENT_READ | SCTP_EVENT_ERROR)) transport->readable();
+  guarded("an SCTP upcall", [&] {
+    auto transport = registry().find(reinterpret_cast<uintptr_t>(arg));
+    if (!transport) return;
+    if (events & SCTP_EVENT_WRITE) transport->writable();
+    if (events & (SCTP_EVENT_READ | SCTP_EVENT_ERROR)) transport->readable();
+  });
 }
 
 // usrsctp without its own threads: one timer thread of ours drives it while
