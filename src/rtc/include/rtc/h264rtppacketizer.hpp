@@ -13,8 +13,9 @@ class H264RtpPacketizer : public RtpPacketizer {
 public:
   using Separator = NalUnit::Separator;
 
-  static const size_t DefaultMaxFragmentSize = 1220;
-  static const uint32_t ClockRate = 90000;
+  // Inline: callers pass them by reference, which needs a definition.
+  inline static const size_t DefaultMaxFragmentSize = 1220;
+  inline static const uint32_t ClockRate = 90000;
 
   // Sizes below 3 octets, which cannot carry an FU-A fragment, count as 3.
   H264RtpPacketizer(Separator separator, shared_ptr<RtpPacketizationConfig> rtpConfig,

@@ -12,7 +12,7 @@ namespace rtc {
 // no longer or never kept are ignored.
 class RtcpNackResponder : public MediaHandler {
 public:
-  static const size_t DefaultMaxSize = 512;
+  inline static const size_t DefaultMaxSize = 512;
 
   // The history holds between 1 and 32768 packets, so that sequence
   // numbers in it are unique.
