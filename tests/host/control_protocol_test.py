@@ -72,7 +72,8 @@ class ControlProtocol(HelperTest):
         log = self.helper.log()
         stamp = r"\d\d:\d\d:\d\d\.\d{3}"
         headers = re.findall(r"\n==== session start " + stamp + " ====\n", log)
-        self.assertEqual(len(headers), 2, log)
+        # At least: Wine at times loses a run, which is then run again.
+        self.assertGreaterEqual(len(headers), 2, log)
         self.assertRegex(log, stamp + r" \[info\] helper started \(pid running a live session\)\n")
         self.assertRegex(log, stamp + r" \[sdp\] OFFER \(from the browser\):\nv=0\r\ns=-\r\n\n")
         self.assertTrue(log.startswith("\n==== session start"))
