@@ -2,7 +2,7 @@
 // The page's side of the tests: an RTCPeerConnection that offers data
 // channels, records what it receives and checks it.
 (() => {
-  const state = { pc: null, channels: {}, received: {}, sent: {}, closed: {}, opened: {} };
+  const state = { pc: null, channels: {}, received: {}, sent: {}, opened: {} };
 
   function patternBytes(size) {
     const data = new Uint8Array(size);
@@ -41,7 +41,6 @@
         state.received[label] = [];
         state.sent[label] = [];
         dc.onopen = () => (state.opened[label] = true);
-        dc.onclose = () => (state.closed[label] = true);
         dc.onmessage = (e) => state.received[label].push(e.data);
       }
       if (video) {
@@ -53,7 +52,6 @@
           element.playsInline = true;
           element.srcObject = new MediaStream([e.track]);
           document.body.appendChild(element);
-          state.video = element;
         };
       }
       const offer = await pc.createOffer();
@@ -74,7 +72,6 @@
     },
     connectionState: () => (state.pc ? state.pc.connectionState : 'none'),
     opened: (label) => !!state.opened[label],
-    closed: (label) => !!state.closed[label],
     receivedCount: (label) => state.received[label].length,
     selectedCandidateType: async () => {
       const stats = await state.pc.getStats();
@@ -117,7 +114,7 @@
     closeChannel: (label) => state.channels[label].close(),
     closeConnection: () => state.pc.close(),
     channel: (label) => state.channels[label],
-    // Video from our side: its inbound statistics and what the page shows.
+    // Video from our side: its inbound statistics.
     async videoStats() {
       const stats = await state.pc.getStats();
       let inbound = null;
@@ -129,31 +126,6 @@
         'pliCount', 'firCount', 'packetsLost', 'packetsReceived', 'keyFramesDecoded', 'bytesReceived', 'freezeCount',
         'totalFreezesDuration'];
       return Object.fromEntries(pick.map((k) => [k, inbound[k] ?? 0]));
-    },
-    // Draws the current frame and finds the pixels close to `colour`: their
-    // bounding box, plus the colour of the top left corner.
-    grabFrame(colour) {
-      const video = state.video;
-      if (!video || !video.videoWidth) return null;
-      const canvas = document.createElement('canvas');
-      canvas.width = video.videoWidth;
-      canvas.height = video.videoHeight;
-      const context = canvas.getContext('2d');
-      context.drawImage(video, 0, 0);
-      const { data, width, height } = context.getImageData(0, 0, canvas.width, canvas.height);
-      let box = null;
-      for (let y = 0; y < height; y++)
-        for (let x = 0; x < width; x++) {
-          const i = (y * width + x) * 4;
-          if (Math.abs(data[i] - colour[0]) + Math.abs(data[i + 1] - colour[1]) + Math.abs(data[i + 2] - colour[2]) > 60)
-            continue;
-          if (!box) box = { left: x, top: y, right: x, bottom: y };
-          box.left = Math.min(box.left, x);
-          box.right = Math.max(box.right, x);
-          box.top = Math.min(box.top, y);
-          box.bottom = Math.max(box.bottom, y);
-        }
-      return { width, height, corner: [data[0], data[1], data[2]], box };
     },
   };
 })();
