@@ -25,6 +25,7 @@ public:
   std::deque<DuplicatedFrame> answers;
   std::deque<bool> blackImages;
   bool screenChanged = true;
+  bool imageReadable = true; // the held frame's texture can be had
   bool held = false;
   int opens = 0, releases = 0, copies = 0;
   std::vector<std::string> log;
@@ -32,6 +33,7 @@ public:
   uint64_t tickCount() override { return now; }
   bool duplicationOpen() const override { return open; }
   bool openDuplicationForMonitor() override {
+    EXPECT_FALSE(held) << "a frame of the old duplication is still held";
     ++opens;
     open = opensSucceed;
     return open;
@@ -49,7 +51,7 @@ public:
     held = false;
     ++releases;
   }
-  bool takeHeldImage() override { return true; }
+  bool takeHeldImage() override { return imageReadable; }
   bool heldImageIsBlack() override {
     bool black = !blackImages.empty() && blackImages.front();
     if (!blackImages.empty()) blackImages.pop_front();
@@ -116,9 +118,20 @@ TEST_F(AcquisitionTest, ImagesAreHeldUntilReleasedAndClearTheFreshFlag) {
   EXPECT_EQ(backend.releases, 1);
   acquisition.releaseFrame(); // a second release does nothing
   EXPECT_EQ(backend.releases, 1);
-  // A time-out of 0 or below polls.
+  // A time-out of 0 or below polls; 1 ms is waited.
   acquisition.acquireFrame(frame, -5);
   EXPECT_EQ(backend.log.back(), "acquire 0");
+  acquisition.acquireFrame(frame, 1);
+  EXPECT_EQ(backend.log.back(), "acquire 1");
+}
+
+TEST_F(AcquisitionTest, AnImageWhoseTextureCannotBeHadIsReleasedAndYieldsNothing) {
+  backend.answers = {DuplicatedFrame::Image};
+  backend.imageReadable = false;
+  EXPECT_FALSE(acquire().valid);
+  EXPECT_EQ(backend.releases, 1);
+  EXPECT_FALSE(acquisition.frameHeld);
+  EXPECT_TRUE(acquisition.needFreshFrame);
 }
 
 TEST_F(AcquisitionTest, AccessLostReopensAtOnceAndAsksForAFreshImage) {
@@ -151,6 +164,14 @@ TEST_F(AcquisitionTest, FailedReopeningRetriesAfter500msAndCopiesTheScreenMeanwh
   EXPECT_FALSE(acquisition.gdiMode);
 }
 
+TEST_F(AcquisitionTest, AClosedDuplicationIsOpenedAtOnceOnAFreshClock) {
+  backend.now = 0;
+  backend.open = false;
+  backend.answers = {DuplicatedFrame::Image};
+  EXPECT_EQ(acquire().source, "dd");
+  EXPECT_EQ(backend.opens, 1);
+}
+
 TEST_F(AcquisitionTest, OtherFailuresCloseTheDuplicationUntilTheRetryTime) {
   backend.answers = {DuplicatedFrame::Failed};
   EXPECT_FALSE(acquire().valid);
@@ -179,6 +200,8 @@ TEST_F(AcquisitionTest, OneGoodImageEndsTheBlackChecks) {
   backend.answers = {DuplicatedFrame::Image, DuplicatedFrame::Image, DuplicatedFrame::Image, DuplicatedFrame::Image};
   backend.blackImages = {true, false, true, true};
   EXPECT_EQ(acquire().source, "copy");
+  EXPECT_FALSE(acquisition.frameHeld); // the black image is not kept while its copy is out
+  EXPECT_EQ(backend.releases, 1);
   EXPECT_EQ(acquire().source, "dd");
   EXPECT_EQ(acquisition.blackChecksLeft, 0);
   EXPECT_EQ(acquire().source, "dd");
@@ -190,10 +213,14 @@ TEST_F(AcquisitionTest, MonitorRequestsAreCheckedAndOnlyTheNewestCounts) {
   acquisition.monitors = {{0, 0, 1920, 1080, true}, {-1920, 0, 1920, 1080, false}, {1920, 0, 1280, 1024, false}};
   EXPECT_FALSE(acquisition.requestMonitor(-1));
   EXPECT_FALSE(acquisition.requestMonitor(3));
+  backend.answers = {DuplicatedFrame::Image, DuplicatedFrame::Image};
+  FakeFrame frame;
+  acquisition.acquireFrame(frame, 0); // still held when the switch comes
   EXPECT_TRUE(acquisition.requestMonitor(1));
   EXPECT_TRUE(acquisition.requestMonitor(2));
-  backend.answers = {DuplicatedFrame::Image};
-  EXPECT_EQ(acquire().source, "dd");
+  acquisition.acquireFrame(frame, 0);
+  EXPECT_EQ(frame.source, "dd");
+  EXPECT_EQ(backend.releases, 1);
   EXPECT_EQ(acquisition.currentMonitor, 2);
   EXPECT_EQ(backend.opens, 1);
   EXPECT_THAT(backend.log, ::testing::Contains("rect 1920"));
@@ -223,15 +250,27 @@ TEST_F(AcquisitionTest, InitialProbeDecidesBetweenDuplicationAndCopies) {
   EXPECT_FALSE(acquisition.keepDuplicationAfterProbe(1200, 100));
   EXPECT_FALSE(backend.open);
   EXPECT_FALSE(backend.held);
+  EXPECT_EQ(backend.releases, 2); // the pointer-only frame and the image
 
   // A real image: duplication without further black checks.
   FakeBackend good;
   good.answers = {DuplicatedFrame::Image};
   Acquisition<FakeFrame> second(good);
+  second.blackChecksLeft = kBlackChecksWhenUnproven;
   EXPECT_TRUE(second.keepDuplicationAfterProbe(1200, 100));
   EXPECT_EQ(second.blackChecksLeft, 0);
   EXPECT_TRUE(second.needFreshFrame);
   EXPECT_FALSE(good.held);
+
+  // An image that cannot be read proves nothing black: duplication stays.
+  FakeBackend unreadable;
+  unreadable.answers = {DuplicatedFrame::Image};
+  unreadable.blackImages = {true};
+  unreadable.imageReadable = false;
+  Acquisition<FakeFrame> third(unreadable);
+  EXPECT_TRUE(third.keepDuplicationAfterProbe(1200, 100));
+  EXPECT_TRUE(unreadable.open);
+  EXPECT_EQ(unreadable.releases, 1);
 }
 
 TEST_F(AcquisitionTest, InitialProbeWithoutAnImageArmsThreeBlackChecks) {

@@ -60,6 +60,19 @@ TEST(BlackFrame, SamplesEvery16thPixelAndTreatsNoSamplesAsNotBlack) {
   pixels[(16 * width + 48) * 4 + 1] = 255;
   EXPECT_NEAR(meanBrightness(pixels.data(), width * 4, width, height, 16), 255.0 / 24, 1e-9);
   EXPECT_FALSE(isMostlyBlack(pixels.data(), width * 4, width, height));
+  // Every channel counts, and a mean of exactly 3 is not black: 72 over
+  // 24 channel samples. One less is.
+  std::vector<uint8_t> dim(width * height * 4, 0);
+  uint8_t* sample = &dim[(16 * width + 32) * 4];
+  sample[0] = sample[1] = sample[2] = 24;
+  EXPECT_FALSE(isMostlyBlack(dim.data(), width * 4, width, height));
+  sample[2] = 23;
+  EXPECT_TRUE(isMostlyBlack(dim.data(), width * 4, width, height));
+  EXPECT_NEAR(meanBrightness(dim.data(), width * 4, width, height, 1), 71.0 / (width * height * 3), 1e-12);
+  // Nothing to sample: no image, a zero step or no columns.
+  EXPECT_EQ(meanBrightness(nullptr, width * 4, width, height, 16), -1.0);
+  EXPECT_EQ(meanBrightness(dim.data(), width * 4, width, height, 0), -1.0);
+  EXPECT_EQ(meanBrightness(dim.data(), width * 4, 0, height, 16), -1.0);
   // Alpha is ignored.
   std::vector<uint8_t> alphaOnly(width * height * 4, 0);
   for (size_t i = 3; i < alphaOnly.size(); i += 4) alphaOnly[i] = 255;
