@@ -111,13 +111,11 @@ class AgentTest(unittest.TestCase):
     def alive(self):
         return self.request("GET", "/")[0] == 200
 
-    def test_prints_the_url_with_the_secret_and_serves_the_page(self):
+    def test_prints_the_url_serves_the_page_and_requires_the_secret(self):
         self.assertEqual(self.url_line.strip(), f"Open http://127.0.0.1:{self.port}/#secret={SECRET}")
         status, page = self.request("GET", "/")
         self.assertEqual(status, 200)
         self.assertIn(b"viewer.js", page)
-
-    def test_secret_is_required(self):
         self.assertEqual(self.request("POST", "/api/session", {"secret": "nope"})[0], 403)
         self.assertEqual(self.request("POST", "/api/session", {})[0], 403)
         self.assertEqual(self.request("POST", "/api/session", [1])[0], 400)
