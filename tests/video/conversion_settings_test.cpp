@@ -1,5 +1,6 @@
 #include "video/conversion_settings.h"
 #include "video/sample_clock.h"
+#include "video/speed_preset.h"
 
 #include <gtest/gtest.h>
 
@@ -46,4 +47,11 @@ TEST(SampleClock, WithoutACounterTimesAdvanceByOneFrame) {
   SampleClock clock(0);
   EXPECT_EQ(clock.sampleTime(123, 10), 0);
   EXPECT_EQ(clock.sampleTime(124, 10), 1000000);
+}
+
+TEST(SpeedPreset, SettingDefaultsTo50AndStopsAt100) {
+  EXPECT_EQ(qualityVsSpeed(std::nullopt), 50);
+  EXPECT_EQ(qualityVsSpeed(0), 50);
+  EXPECT_EQ(qualityVsSpeed(250), 100);
+  EXPECT_EQ(qualityVsSpeed(70), 70);
 }

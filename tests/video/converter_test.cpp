@@ -8,8 +8,10 @@
 
 #include <bit>
 #include <cmath>
+#include <cstring>
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 using namespace dravnok::video;
@@ -76,31 +78,13 @@ TEST(ColourConversion, BlackAndWhiteHaveNeutralChroma) {
   }
 }
 
-TEST(ColourConversion, FastEqualsLegacyOnRandomImagesOfOddAndEvenSizes) {
-  uint32_t seed = 1;
-  for (auto [w, h] : {std::pair{2u, 2u}, {3u, 3u}, {17u, 5u}, {33u, 9u}, {64u, 64u}, {101u, 77u}, {1366u, 768u}}) {
-    Image image = randomImage(w, h, seed++);
-    // Same size (made even), and scaled up and down.
-    expectFastMatchesLegacy(image, evenAtLeastTwo(static_cast<int>(w)), evenAtLeastTwo(static_cast<int>(h)));
-    expectFastMatchesLegacy(image, 38, 22);
-  }
-}
-
-TEST(ColourConversion, FastEqualsLegacyWhenScalingLargeScreensToTheEncodeSize) {
-  for (auto [w, h] : {std::pair{2560u, 1440u}, {3840u, 2160u}})
-    expectFastMatchesLegacy(randomImage(w, h, w), 1920, 1080);
-}
-
 // Every BGR triple once: the whole domain of the luma formula, in every
 // SIMD lane position and both rows of a pair.
 TEST(ColourConversion, FastEqualsLegacyForEveryColour) {
   Image image{4096, 4096, 4096 * 4, std::vector<uint8_t>(size_t(4096) * 4096 * 4)};
   for (uint32_t i = 0; i < (1u << 24); ++i) {
-    uint8_t* p = image.bytes.data() + size_t(i) * 4;
-    p[0] = static_cast<uint8_t>(i);
-    p[1] = static_cast<uint8_t>(i >> 8);
-    p[2] = static_cast<uint8_t>(i >> 16);
-    p[3] = 0xFF;
+    const uint32_t bgra = i | 0xFF000000u; // B, G, R, A in memory on a little-endian machine
+    std::memcpy(image.bytes.data() + size_t(i) * 4, &bgra, 4);
   }
   auto expected = legacyOf(image, 4096, 4096);
   for (SimdLevel level : supportedSimdLevels()) {
@@ -144,23 +128,35 @@ TEST(ColourConversion, FastEqualsLegacyOnEveryChromaHalfwayPoint) {
   expectFastMatchesLegacy(image, static_cast<int>(image.width), static_cast<int>(image.height));
 }
 
-// Scale factors that read each group of output columns through one window,
-// through two, or by gathering, with output widths that are and are not a
-// whole number of 16-column steps.
-TEST(ColourConversion, FastEqualsLegacyForEveryKindOfColumnMap) {
-  uint32_t seed = 100;
-  for (auto [sourceWidth, width] : {std::pair{1000u, 1366},
-                                    {1920u, 1366},
-                                    {1366u, 1024},
-                                    {3000u, 1920},
-                                    {1920u, 640},
-                                    {20u, 18},
-                                    {17u, 16},
-                                    {16u, 34},
-                                    {5u, 64}}) {
-    Image image = randomImage(sourceWidth, 6, seed++);
-    expectFastMatchesLegacy(image, width, 8);
-  }
+// Random pictures of odd and even sizes at their own size (made even) and
+// scaled; large screens down to the encode size; and scale factors that read
+// each group of output columns through one window, through two, or by
+// gathering, with output widths that are and are not a whole number of
+// 16-column steps.
+TEST(ColourConversion, FastEqualsLegacyOnRandomPicturesAtEveryKindOfScale) {
+  const std::tuple<uint32_t, uint32_t, int, int> cases[] = {{2, 2, 2, 2},
+                                                            {3, 3, 2, 2},
+                                                            {17, 5, 16, 4},
+                                                            {33, 9, 32, 8},
+                                                            {64, 64, 64, 64},
+                                                            {101, 77, 100, 76},
+                                                            {1366, 768, 1366, 768},
+                                                            {101, 77, 38, 22},
+                                                            {1366, 768, 38, 22},
+                                                            {2560, 1440, 1920, 1080},
+                                                            {3840, 2160, 1920, 1080},
+                                                            {1000, 6, 1366, 8},
+                                                            {1920, 6, 1366, 8},
+                                                            {1366, 6, 1024, 8},
+                                                            {3000, 6, 1920, 8},
+                                                            {1920, 6, 640, 8},
+                                                            {20, 6, 18, 8},
+                                                            {17, 6, 16, 8},
+                                                            {16, 6, 34, 8},
+                                                            {5, 6, 64, 8}};
+  uint32_t seed = 1;
+  for (const auto& [sourceWidth, sourceHeight, width, height] : cases)
+    expectFastMatchesLegacy(randomImage(sourceWidth, sourceHeight, seed++), width, height);
 }
 
 // The vector converters' single-precision division, on every numerator the
