@@ -1,12 +1,10 @@
 #include "video/colour_formulas.h"
 #include "video/fast_converter.h"
-#include "video/fixed_quotient.h"
 #include "video/legacy_converter.h"
 #include "video/nv12_converter.h"
 
 #include <gtest/gtest.h>
 
-#include <bit>
 #include <cmath>
 #include <cstring>
 #include <random>
@@ -157,32 +155,6 @@ TEST(ColourConversion, FastEqualsLegacyOnRandomPicturesAtEveryKindOfScale) {
   uint32_t seed = 1;
   for (const auto& [sourceWidth, sourceHeight, width, height] : cases)
     expectFastMatchesLegacy(randomImage(sourceWidth, sourceHeight, seed++), width, height);
-}
-
-// The vector converters' single-precision division, on every numerator the
-// formulas can produce (even, bias included): the upper half is the
-// quotient, the lower half is 0 exactly at multiples of the divisor.
-TEST(ColourConversion, FixedPointQuotientIsExactForEveryNumerator) {
-  auto check = [](uint32_t first, uint32_t last, uint32_t divisor, int32_t offset, float scale, float bias,
-                  uint32_t halving) {
-    size_t failures = 0;
-    for (uint32_t n = first; n <= last; n += 2) {
-      const float value = std::bit_cast<float>(offset + static_cast<int32_t>(n / halving));
-      // The product and sum are exact in double, so one rounding to float
-      // gives what the fused multiply-add gives.
-      const auto fused = static_cast<float>(static_cast<double>(value) * scale + bias);
-      const auto z = static_cast<uint32_t>(std::nearbyint(fused));
-      const bool halfway = n % divisor == 0;
-      failures += (z >> 16) != n / divisor || ((z & 0xFFFF) == 0) != halfway;
-    }
-    return failures;
-  };
-  EXPECT_EQ(
-      check(kLumaBias, lumaNumerator(255, 255, 255), kLumaDivisor, kFloatTwo23Bits, kLumaScale, kLumaScaleBias, 1), 0u);
-  // Chroma values lie in 16...240.
-  EXPECT_EQ(check(16 * kChromaDivisor, 241 * kChromaDivisor - 2, kChromaDivisor, kFloatTwo23Bits, kChromaScale,
-                  kChromaScaleBias, 2),
-            0u);
 }
 
 TEST(ColourConversion, ScalingSamplesTheNearestSourcePixel) {

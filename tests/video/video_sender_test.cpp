@@ -96,13 +96,13 @@ TEST(VideoSender, LogsTheStreamComingUp) {
   int64_t t = 2'000'000;
   h.send(t, true, 5000);
   for (int frame = 2; frame <= 300; ++frame) h.send(t += 33'333, frame == 10 || frame == 150 || frame % 50 == 0, 100);
-  ASSERT_EQ(h.lines.size(), 6u);
-  EXPECT_EQ(h.lines[0], "info FIRST video frame sent to track (len=5000, keyframe=yes)");
-  EXPECT_EQ(h.lines[1], "info keyframe #2 sent (len=100)");
-  EXPECT_EQ(h.lines[2], "info keyframe #3 sent (len=100)"); // frame 50
-  EXPECT_EQ(h.lines[3], "info keyframe #4 sent (len=100)"); // frame 100
-  EXPECT_EQ(h.lines[4], "info keyframe #5 sent (len=100)"); // frame 150 takes precedence
-  EXPECT_EQ(h.lines[5], "info video: 300 frames sent, 8 keyframes, rtpTs=" + std::to_string(h.track.timestamp));
+  // The first five key frames (frames 1, 10, 50, 100, 150), then every
+  // 150th frame, where the key-frame line takes precedence (frame 150).
+  EXPECT_EQ(h.lines,
+            (std::vector<std::string>{
+                "info FIRST video frame sent to track (len=5000, keyframe=yes)", "info keyframe #2 sent (len=100)",
+                "info keyframe #3 sent (len=100)", "info keyframe #4 sent (len=100)", "info keyframe #5 sent (len=100)",
+                "info video: 300 frames sent, 8 keyframes, rtpTs=" + std::to_string(h.track.timestamp)}));
 
   // A failing send is logged and not counted.
   h.track.throwOnSend = true;

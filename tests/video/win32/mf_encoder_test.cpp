@@ -7,6 +7,7 @@
 
 #include <cstdlib>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace dravnok::video {
@@ -71,23 +72,20 @@ TEST_F(MediaFoundation, ChoiceTriesHardwareOnRequestThenSynchronousThenAny) {
       return flags == present ? ComPtr<IMFTransform>(fake.Get()) : ComPtr<IMFTransform>();
     };
   };
-
-  MftChoice choice = chooseH264EncoderMft(true, findOnly(hardwareOnly));
-  EXPECT_TRUE(choice.transform && choice.hardware);
-  EXPECT_EQ(asked, (std::vector<UINT32>{hardwareOnly}));
-
-  choice = chooseH264EncoderMft(true, findOnly(synchronous));
-  EXPECT_TRUE(choice.transform && !choice.hardware);
-  EXPECT_EQ(asked, (std::vector<UINT32>{hardwareOnly, synchronous}));
-
-  // The last resort may well be a hardware encoder, but nobody asked for one.
-  choice = chooseH264EncoderMft(true, findOnly(any));
-  EXPECT_TRUE(choice.transform && !choice.hardware);
-  EXPECT_EQ(asked, (std::vector<UINT32>{hardwareOnly, synchronous, any}));
-
-  choice = chooseH264EncoderMft(false, findOnly(0));
-  EXPECT_FALSE(choice.transform);
-  EXPECT_EQ(asked, (std::vector<UINT32>{synchronous, any}));
+  // (hardware asked for, the only search that finds one, found, reported as
+  // hardware, searches made). The last resort may well be a hardware
+  // encoder, but nobody asked for one.
+  const std::tuple<bool, UINT32, bool, bool, std::vector<UINT32>> cases[] = {
+      {true, hardwareOnly, true, true, {hardwareOnly}},
+      {true, synchronous, true, false, {hardwareOnly, synchronous}},
+      {true, any, true, false, {hardwareOnly, synchronous, any}},
+      {false, 0, false, false, {synchronous, any}}};
+  for (const auto& [request, present, found, hardware, searches] : cases) {
+    const MftChoice choice = chooseH264EncoderMft(request, findOnly(present));
+    EXPECT_EQ(bool(choice.transform), found) << present;
+    EXPECT_EQ(choice.hardware, hardware) << present;
+    EXPECT_EQ(asked, searches) << present;
+  }
 
   MfEncoder none([](UINT32) { return ComPtr<IMFTransform>(); });
   bool hardware = true;
