@@ -112,6 +112,8 @@ TEST_F(EncodeLoopTest, QualityAndFrameRateCapFollowTheTarget) {
        {{2'000'000, 4'200'000, 4000}}, "0:84/30 750:79/30 1250:69/30 1750:59/30 2250:49/30 2750:40/20"},
       {"at the floor a second of overshoot cuts the cap, a step per 1.5 s", 30, 40,
        {{600'000, 1'300'000, 8000}}, "266:44/30 799:40/30 1866:40/20 3366:40/15 4966:40/10"},
+      {"quality within 3 of the floor counts as the floor for the cap", 10, 84,
+       {{4'000'000, 8'400'000, 3000}}, "300:88/30 900:83/30 1200:73/30 1500:63/30 1800:53/30 2100:43/20 2400:40/20"},
       {"a second without pictures starts the overshoot's second again", 20, 40,
        {{600'000, 15'000'000, 2000}, {600'000, 0, 1500}, {600'000, 15'000'000, 2000}},
        "1250:40/20 2750:40/15 4883:40/10"},
