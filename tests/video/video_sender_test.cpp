@@ -68,6 +68,12 @@ TEST(VideoSender, RtpTimeFollowsCaptureTimeAndAlwaysIncreases) {
   // No capture time: the loop clock is read.
   h.clock.now = 1'100'000'000;
   EXPECT_EQ(h.send(0) - h.track.start, 9000u);
+  // Only 0 means "no capture time": a stamp of 1 ns is one.
+  SenderHarness one;
+  const uint8_t byte = 0;
+  one.sender.send(&one.track, &byte, 1, false, 1);
+  one.sender.send(&one.track, &byte, 1, false, 1 + 33'333'333);
+  EXPECT_EQ(one.track.timestamp - one.track.start, 3000u);
 }
 
 TEST(VideoSender, SenderReportIsRequestedAfterMoreThanASecondOfMediaTime) {
