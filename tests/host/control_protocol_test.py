@@ -10,51 +10,45 @@ import unittest
 import helper_program
 
 TIMEOUT = 60
+STAMP = r"\d\d:\d\d:\d\d\.\d{3}"
 
 
-class Helper:
-    """A copy of remote-helper in its own folder, so that its log file is its own."""
+class ControlProtocol(unittest.TestCase):
+    """Each test runs a copy of remote-helper in its own folder, so that its log file is its own."""
 
-    def __init__(self):
+    def setUp(self):
         self.dir = tempfile.mkdtemp(prefix="dravnok-helper-")
+        self.addCleanup(shutil.rmtree, self.dir, True)
         self.exe = os.path.join(self.dir, os.path.basename(helper_program.path))
         shutil.copy2(helper_program.path, self.exe)
+        self.log_path = os.path.join(self.dir, "remote-helper.log")
 
-    def log_path(self):
-        return os.path.join(self.dir, "remote-helper.log")
-
-    def log(self):
-        with open(self.log_path(), "rb") as f:
-            return f.read().decode("utf-8")
-
-    def run(self, args=(), stdin=b"", env=None):
-        full_env = dict(os.environ, **(env or {}))
-        return helper_program.run(*args, program=self.exe, stdin=stdin, timeout=TIMEOUT, cwd=self.dir,
-                                  env=full_env)
-
-    def close(self):
-        shutil.rmtree(self.dir, ignore_errors=True)
-
-
-class HelperTest(unittest.TestCase):
-    def setUp(self):
-        self.helper = Helper()
-
-    def tearDown(self):
-        self.helper.close()
+    def run_helper(self, args=(), stdin=b""):
+        return helper_program.run(*args, program=self.exe, stdin=stdin, timeout=TIMEOUT, cwd=self.dir)
 
     def session(self, text):
-        result = self.helper.run(stdin=text.encode("utf-8"))
+        result = self.run_helper(stdin=text.encode())
         self.assertEqual(result.returncode, 0, result.stderr)
-        return result.stdout.decode("utf-8").splitlines()
+        return result.stdout.decode().splitlines()
 
+    def log(self):
+        with open(self.log_path, "rb") as f:
+            return f.read().decode()
 
-class ControlProtocol(HelperTest):
-    def test_invalid_utf8_is_replaced_in_events(self):
-        result = self.helper.run(stdin=b'{"cmd":"x\xff"}\n')
-        self.assertEqual(result.returncode, 0)
-        # The parser rejects the line, so it is reported as non-JSON.
-        self.assertEqual(result.stdout, b'{"evt":"log","level":"warn","msg":"ignoring non-JSON stdin line"}\n')
+    def test_slow_agent_lines_are_each_answered_before_the_next(self):
+        proc = subprocess.Popen(helper_program.command(program=self.exe), stdin=subprocess.PIPE,
+                                stdout=subprocess.PIPE, cwd=self.dir)
+        # Invalid UTF-8 makes the line unreadable; CRLF ends a line too.
+        for line, reply in [(b'{"cmd":"x\xff"}\n', b'{"evt":"log","level":"warn","msg":"ignoring non-JSON stdin line"}\n'),
+                            (b'{"cmd":"a"}\n', b'{"evt":"log","level":"warn","msg":"unknown cmd: a"}\n'),
+                            (b'{"cmd":"b"}\r\n', b'{"evt":"log","level":"warn","msg":"unknown cmd: b"}\n')]:
+            proc.stdin.write(line)
+            proc.stdin.flush()
+            self.assertEqual(proc.stdout.readline(), reply)
+        proc.stdin.close()
+        self.assertEqual(proc.wait(timeout=TIMEOUT), 0)
+        self.assertEqual(proc.stdout.read(), b"")
+        proc.stdout.close()
 
     def test_failed_start_ends_the_process_after_that_line(self):
         lines = self.session('{"cmd":"start","sessionId":"s1"}\n{"cmd":"nope"}\n')
@@ -62,52 +56,28 @@ class ControlProtocol(HelperTest):
             self.skipTest("this build has a WebRTC implementation")
         self.assertEqual(lines, ['{"evt":"log","level":"error","msg":"this build has no WebRTC support"}',
                                  '{"evt":"state","value":"failed"}'])
-        log = self.helper.log()
-        self.assertIn("[start] sessionId=s1 mode=view-only iceServers=0\n", log)
-        self.assertIn("[state] peerConnection -> failed\n", log)
+        self.assertIn("[start] sessionId=s1 mode=view-only iceServers=0\n", self.log())
+        self.assertIn("[state] peerConnection -> failed\n", self.log())
 
-    def test_end_of_input_exits_zero_and_log_has_header_and_records(self):
+    def test_each_session_appends_a_header_and_its_records_to_the_log(self):
         self.session('{"cmd":"offer","sdp":"v=0\\r\\ns=-\\r\\n"}\n')
         self.session('{"cmd":"stop"}\n')
-        log = self.helper.log()
-        stamp = r"\d\d:\d\d:\d\d\.\d{3}"
-        headers = re.findall(r"\n==== session start " + stamp + " ====\n", log)
-        # At least: Wine at times loses a run, which is then run again.
-        self.assertGreaterEqual(len(headers), 2, log)
-        self.assertRegex(log, stamp + r" \[info\] helper started \(pid running a live session\)\n")
-        self.assertRegex(log, stamp + r" \[sdp\] OFFER \(from the browser\):\nv=0\r\ns=-\r\n\n")
+        log = self.log()
         self.assertTrue(log.startswith("\n==== session start"))
+        # At least: Wine at times loses a run, which is then run again.
+        self.assertGreaterEqual(len(re.findall(r"\n==== session start " + STAMP + " ====\n", log)), 2, log)
+        self.assertRegex(log, STAMP + r" \[info\] helper started \(pid running a live session\)\n")
+        self.assertRegex(log, STAMP + r" \[sdp\] OFFER \(from the browser\):\nv=0\r\ns=-\r\n\n")
 
-    def test_slow_agent_lines_are_each_handled_before_the_next(self):
-        proc = subprocess.Popen(helper_program.command(program=self.helper.exe), stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                                cwd=self.helper.dir)
-        proc.stdin.write(b'{"cmd":"a"}\n')
-        proc.stdin.flush()
-        self.assertEqual(proc.stdout.readline(), b'{"evt":"log","level":"warn","msg":"unknown cmd: a"}\n')
-        proc.stdin.write(b'{"cmd":"b"}\r\n')
-        proc.stdin.flush()
-        self.assertEqual(proc.stdout.readline(), b'{"evt":"log","level":"warn","msg":"unknown cmd: b"}\n')
-        proc.stdin.close()
-        self.assertEqual(proc.wait(timeout=TIMEOUT), 0)
-        self.assertEqual(proc.stdout.read(), b"")
-        proc.stdout.close()
-
-
-class CommandLineModes(HelperTest):
-    def test_usage_lines_and_exit_codes(self):
+    def test_test_modes_print_usage_and_never_write_the_log_file(self):
         for args, usage in [(["--clip-selftest"], "usage: --clip-selftest <file.png>\n"),
                             (["--clip-readtest"], "usage: --clip-readtest <out.png>\n"),
                             (["--clip-echo", "in.png"], "usage: --clip-echo <in.png> <out.png>\n"),
                             (["--clip-echo"], "usage: --clip-echo <in.png> <out.png>\n")]:
-            result = self.helper.run(args)
-            self.assertEqual(result.returncode, 2, args)
-            self.assertEqual(result.stderr.decode(), usage)
-            self.assertEqual(result.stdout, b"")
-
-    def test_test_modes_never_write_the_log_file(self):
-        self.helper.run(["--probe"])
-        self.helper.run(["--clip-echo"])
-        self.assertFalse(os.path.exists(self.helper.log_path()))
+            result = self.run_helper(args)
+            self.assertEqual((result.returncode, result.stderr.decode(), result.stdout), (2, usage, b""), args)
+        self.run_helper(["--probe"])
+        self.assertFalse(os.path.exists(self.log_path))
 
 
 if __name__ == "__main__":
