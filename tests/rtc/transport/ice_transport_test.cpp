@@ -1,5 +1,7 @@
 #include "transport/ice_transport.hpp"
 
+#include "rtc/transport/loopback_pair.hpp"
+
 #include <gtest/gtest.h>
 
 #ifdef _WIN32
@@ -7,8 +9,6 @@
 #endif
 
 #include <atomic>
-#include <condition_variable>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -20,54 +20,38 @@ namespace {
 
 // One side of a pair of ICE transports on this machine.
 struct Side {
-  std::mutex mutex;
-  std::condition_variable changed;
+  rtc_test::Waiter w;
   std::vector<std::string> candidates;
-  bool gathered = false;
-  bool connected = false;
-  bool failed = false;
+  bool gathered = false, connected = false, failed = false;
 
   IceTransport::Callbacks callbacks() {
     IceTransport::Callbacks c;
-    c.onCandidate = [this](std::string line) {
-      std::lock_guard lock(mutex);
-      candidates.push_back(line);
-    };
-    c.onGatheringDone = [this] {
-      std::lock_guard lock(mutex);
-      gathered = true;
-      changed.notify_all();
-    };
+    c.onCandidate = [this](std::string line) { w.update([&] { candidates.push_back(line); }); };
+    c.onGatheringDone = [this] { w.update([&] { gathered = true; }); };
     c.onState = [this](IceTransport::State state) {
-      std::lock_guard lock(mutex);
-      if (state == IceTransport::State::Connected) connected = true;
-      if (state == IceTransport::State::Failed) failed = true;
-      changed.notify_all();
+      w.update([&] {
+        connected |= state == IceTransport::State::Connected;
+        failed |= state == IceTransport::State::Failed;
+      });
     };
     return c;
   }
-  template <typename P> bool waitFor(P predicate) {
-    std::unique_lock lock(mutex);
-    return changed.wait_for(lock, 20s, predicate);
-  }
 };
-
-void introduce(IceTransport& to, IceTransport& from, Side& fromSide) {
-  to.setRemoteCredentials(from.localUfrag(), from.localPwd());
-  std::lock_guard lock(fromSide.mutex);
-  for (const auto& line : fromSide.candidates) to.addRemoteCandidate(line);
-  to.remoteGatheringDone();
-}
 
 // Gathers on both sides, hands each the other's candidates and waits until
 // both are connected.
 bool connectPair(IceTransport& a, Side& aSide, IceTransport& b, Side& bSide) {
   a.gather();
   b.gather();
-  if (!aSide.waitFor([&] { return aSide.gathered; }) || !bSide.waitFor([&] { return bSide.gathered; })) return false;
-  introduce(a, b, bSide);
-  introduce(b, a, aSide);
-  return aSide.waitFor([&] { return aSide.connected; }) && bSide.waitFor([&] { return bSide.connected; });
+  if (!aSide.w.waitFor([&] { return aSide.gathered; }) || !bSide.w.waitFor([&] { return bSide.gathered; }))
+    return false;
+  for (auto [to, from, fromSide] : {std::tuple{&a, &b, &bSide}, std::tuple{&b, &a, &aSide}}) {
+    to->setRemoteCredentials(from->localUfrag(), from->localPwd());
+    std::lock_guard lock(fromSide->w.mutex());
+    for (const auto& line : fromSide->candidates) to->addRemoteCandidate(line);
+    to->remoteGatheringDone();
+  }
+  return aSide.w.waitFor([&] { return aSide.connected; }) && bSide.w.waitFor([&] { return bSide.connected; });
 }
 
 } // namespace
@@ -79,9 +63,9 @@ TEST(IceTransport, FailsWhenNothingConnectsInTime) {
   IceTransport ice(rtc::Configuration{}, false, side.callbacks());
   ice.setConnectTimeout(1s);
   ice.gather();
-  ASSERT_TRUE(side.waitFor([&] { return side.gathered; }));
+  ASSERT_TRUE(side.w.waitFor([&] { return side.gathered; }));
   ice.setRemoteCredentials("abcd", "0123456789abcdefghijkl");
-  EXPECT_TRUE(side.waitFor([&] { return side.failed; }));
+  EXPECT_TRUE(side.w.waitFor([&] { return side.failed; }));
   ice.stop();
 }
 
@@ -92,7 +76,6 @@ TEST(IceTransport, TimersKeepRunningWhileABurstOfDatagramsIsHandled) {
   constexpr int kBurst = 1000;
   std::atomic<int> handled{0};
   std::atomic<int> ticksDuringBurst{0};
-
   Side receiverSide, senderSide;
   auto receiverCallbacks = receiverSide.callbacks();
   receiverCallbacks.onPacket = [&](const uint8_t*, size_t) {
@@ -100,8 +83,7 @@ TEST(IceTransport, TimersKeepRunningWhileABurstOfDatagramsIsHandled) {
     handled.fetch_add(1);
   };
   receiverCallbacks.onTick = [&] {
-    int h = handled.load();
-    if (h > 0 && h < kBurst) ticksDuringBurst.fetch_add(1);
+    if (int h = handled.load(); h > 0 && h < kBurst) ticksDuringBurst.fetch_add(1);
   };
   IceTransport receiver(rtc::Configuration{}, false, receiverCallbacks);
   IceTransport sender(rtc::Configuration{}, true, senderSide.callbacks());
@@ -109,7 +91,6 @@ TEST(IceTransport, TimersKeepRunningWhileABurstOfDatagramsIsHandled) {
 
   std::vector<uint8_t> datagram(1000, 0x17); // looks like DTLS application data
   for (int i = 0; i < kBurst; ++i) sender.send(datagram.data(), datagram.size());
-
   for (int i = 0; i < 300 && handled.load() < kBurst; ++i) std::this_thread::sleep_for(100ms);
   sender.stop();
   receiver.stop();
@@ -126,52 +107,42 @@ TEST(IceTransport, AnswersAndOtherThreadsDatagramsAllLeaveInTheOrderSent) {
   std::atomic<IceTransport*> answererPtr{nullptr};
   std::mutex sendMutex; // stands for DTLS's lock
   uint32_t nextNumber = 0;
-  std::mutex mutex;
+  rtc_test::Waiter w;
   std::vector<uint32_t> arrivals; // record numbers as they arrived
-  std::condition_variable arrived;
 
-  auto numbered = [&](uint8_t kind) {
-    std::vector<uint8_t> d(600, 0x17); // looks like DTLS application data
-    d[1] = kind;
-    return d;
-  };
-  auto sendNumbered = [&](IceTransport& transport, std::vector<uint8_t> d) {
+  // Looks like DTLS application data, numbered from octet 2.
+  auto sendNumbered = [&](IceTransport& transport) {
+    std::vector<uint8_t> d(600, 0x17);
     std::lock_guard lock(sendMutex);
     for (int i = 0; i < 4; ++i) d[2 + i] = uint8_t(nextNumber >> (8 * i));
     ++nextNumber;
     transport.send(d.data(), d.size());
   };
-
   Side askerSide, answererSide;
   auto answererCallbacks = answererSide.callbacks();
   answererCallbacks.onPacket = [&](const uint8_t*, size_t) {
-    sendNumbered(*answererPtr.load(), numbered('A'));
+    sendNumbered(*answererPtr.load());
     std::this_thread::sleep_for(100us); // handling takes time: passes hold several answers
   };
   auto askerCallbacks = askerSide.callbacks();
   askerCallbacks.onPacket = [&](const uint8_t* data, size_t size) {
     if (size < 6) return;
     uint32_t number = uint32_t(data[2]) | uint32_t(data[3]) << 8 | uint32_t(data[4]) << 16 | uint32_t(data[5]) << 24;
-    std::lock_guard lock(mutex);
-    arrivals.push_back(number);
-    arrived.notify_all();
+    w.update([&] { arrivals.push_back(number); });
   };
   IceTransport answerer(rtc::Configuration{}, false, answererCallbacks);
   answererPtr = &answerer;
   IceTransport asker(rtc::Configuration{}, true, askerCallbacks);
   ASSERT_TRUE(connectPair(answerer, answererSide, asker, askerSide));
 
-  auto question = numbered('Q');
+  std::vector<uint8_t> question(600, 0x17);
   // A single question is answered although nothing follows it.
   asker.send(question.data(), question.size());
-  {
-    std::unique_lock lock(mutex);
-    ASSERT_TRUE(arrived.wait_for(lock, 5s, [&] { return arrivals.size() == 1; }));
-  }
+  ASSERT_TRUE(w.waitFor([&] { return arrivals.size() == 1; }, 5s));
 
   std::thread other([&] {
     for (uint32_t i = 0; i < kEach; ++i) {
-      sendNumbered(answerer, numbered('O'));
+      sendNumbered(answerer);
       if (i % 40 == 0) std::this_thread::sleep_for(1ms);
     }
   });
@@ -180,14 +151,12 @@ TEST(IceTransport, AnswersAndOtherThreadsDatagramsAllLeaveInTheOrderSent) {
     if (i % 40 == 0) std::this_thread::sleep_for(1ms);
   }
   other.join();
-  {
-    std::unique_lock lock(mutex);
-    arrived.wait_for(lock, 10s, [&] { return arrivals.size() == 2 * kEach + 1; });
-  }
+  w.waitFor([&] { return arrivals.size() == 2 * kEach + 1; }, 10s);
   asker.stop();
   answerer.stop();
   std::vector<uint32_t> expected(2 * kEach + 1);
   for (uint32_t i = 0; i < expected.size(); ++i) expected[i] = i;
+  std::lock_guard lock(w.mutex());
   EXPECT_EQ(arrivals, expected);
 }
 
