@@ -22,60 +22,53 @@ const std::string kBaseline = "a=rtpmap:98 H264/90000\na=fmtp:98 profile-level-i
 const std::string kConstrained =
     "a=rtpmap:102 H264/90000\na=fmtp:102 level-asymmetry-allowed=1;packetization-mode=1;profile-level-id=42e01f\n";
 
-VideoOfferInfo scan(const std::string& sdp, bool expected = true) {
-  VideoOfferInfo info;
-  EXPECT_EQ(scanVideoOffer(sdp, info), expected) << sdp;
-  return info;
+// A mode-one H.264 type with the given fmtp parameters before the mode.
+std::string h264(const std::string& type, const std::string& fmtp = "profile-level-id=42e01f;") {
+  return "a=rtpmap:" + type + " H264/90000\na=fmtp:" + type + " " + fmtp + "packetization-mode=1\n";
 }
 
 } // namespace
 
-TEST(VideoOffer, PrefersConstrainedBaselineThenBaselineThenAnyModeOneType) {
-  auto info = scan(offer(kHigh + kBaseline + kConstrained));
-  EXPECT_EQ(info.mid, "1");
-  EXPECT_EQ(info.payloadType, 102);
-  EXPECT_EQ(info.profileLevelId, "42e01f");
-  EXPECT_EQ(scan(offer(kHigh + kBaseline)).payloadType, 98);
-  info = scan(offer(kHigh));
-  EXPECT_EQ(info.payloadType, 96);
-  EXPECT_EQ(info.profileLevelId, "640c1f");
-}
-
-TEST(VideoOffer, CrLfLinesGiveTheSameResult) {
-  auto info = scan(offer(kHigh + kBaseline + kConstrained, "\r\n"));
-  EXPECT_EQ(info.mid, "1");
-  EXPECT_EQ(info.payloadType, 102);
-}
-
-TEST(VideoOffer, OnlyModeOneUpperCaseH264InVideoSectionsCounts) {
-  // The audio section's H264 line never counts, mode 0 and missing fmtp
-  // are never chosen, and "h264" is not H.264.
-  scan(offer("a=rtpmap:100 H264/90000\na=fmtp:100 profile-level-id=42e01f;packetization-mode=0\n"
-             "a=rtpmap:101 H264/90000\n"
-             "a=rtpmap:97 h264/90000\na=fmtp:97 profile-level-id=42e01f;packetization-mode=1\n"),
-       false);
-  auto info = scan(offer("a=rtpmap:104 H264/90000\na=fmtp:104 packetization-mode=1\n"));
-  EXPECT_EQ(info.payloadType, 104);
-  EXPECT_EQ(info.profileLevelId, "");
-  EXPECT_EQ(
-      scan(offer("a=rtpmap:99 H264/90000\na=fmtp:99 profile-level-id=42E01F;packetization-mode=1\n" + kConstrained))
-          .payloadType,
-      102);
-  // Payload types outside the dynamic range 96..127 are never chosen.
-  for (int type : {95, 128, 300, -100}) {
-    const std::string t = std::to_string(type);
-    scan(offer("a=rtpmap:" + t + " H264/90000\na=fmtp:" + t + " profile-level-id=42e01f;packetization-mode=1\n"),
-         false);
+// Constrained Baseline, then Baseline, then any mode-one type of a video
+// section; never the audio section's, mode 0, one without fmtp, "h264", or a
+// type outside the dynamic range 96..127.
+TEST(VideoOffer, ChoosesTheBestModeOneH264TypeOfTheVideoSections) {
+  const struct {
+    std::string sdp;
+    int payloadType; // -1: none usable
+    std::string profile;
+  } cases[] = {
+      {offer(kHigh + kBaseline + kConstrained), 102, "42e01f"},
+      {offer(kHigh + kBaseline + kConstrained, "\r\n"), 102, "42e01f"},
+      {offer(kHigh + kBaseline), 98, "42001f"},
+      {offer(kHigh), 96, "640c1f"},
+      {offer("a=rtpmap:100 H264/90000\na=fmtp:100 profile-level-id=42e01f;packetization-mode=0\n"
+             "a=rtpmap:101 H264/90000\na=rtpmap:97 h264/90000\na=fmtp:97 packetization-mode=1\n"),
+       -1, ""},
+      {offer(h264("104", "")), 104, ""},
+      {offer(h264("99", "profile-level-id=42E01F;") + kConstrained), 102, "42e01f"},
+      {offer(h264("95")), -1, ""},
+      {offer(h264("128")), -1, ""},
+      {offer(h264("300")), -1, ""},
+      {offer(h264("-100")), -1, ""},
+      {offer(h264("127", "")), 127, ""},
+  };
+  for (const auto& c : cases) {
+    VideoOfferInfo info;
+    EXPECT_EQ(scanVideoOffer(c.sdp, info), c.payloadType >= 0) << c.sdp;
+    EXPECT_EQ(info.mid, "1") << c.sdp;
+    if (c.payloadType < 0) continue;
+    EXPECT_EQ(info.payloadType, c.payloadType) << c.sdp;
+    EXPECT_EQ(info.profileLevelId, c.profile) << c.sdp;
   }
-  EXPECT_EQ(scan(offer("a=rtpmap:127 H264/90000\na=fmtp:127 packetization-mode=1\n")).payloadType, 127);
 }
 
 TEST(VideoOffer, FailsWithoutAVideoMidAndTakesTheLastMid) {
   VideoOfferInfo info;
   EXPECT_FALSE(scanVideoOffer("", info));
   EXPECT_FALSE(scanVideoOffer("v=0\nm=video 9 RTP/AVP 102\n" + kConstrained, info));
-  std::string two = "v=0\nm=video 9 X 102\na=mid:a\n" + kConstrained + "m=video 9 X 96\na=mid:b\n" + kHigh;
-  info = scan(two);
+  EXPECT_TRUE(
+      scanVideoOffer("v=0\nm=video 9 X 102\na=mid:a\n" + kConstrained + "m=video 9 X 96\na=mid:b\n" + kHigh, info));
   EXPECT_EQ(info.mid, "b");
   EXPECT_EQ(info.payloadType, 102); // the sets are shared across video sections
 }
