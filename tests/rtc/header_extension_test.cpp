@@ -91,8 +91,11 @@ TEST(HeaderExtensions, OneByteBlockIsFramedAndPadded) {
 
   // Elements the form cannot carry are left out, not written wrong.
   const auto seventeen = filled(17, 1);
-  const ExtensionElement unfit[] = {{0, delay}, {15, delay}, {3, seventeen}, {4, {}}};
-  EXPECT_EQ(rtc::impl::oneByteExtensionSize(unfit), 0u);
+  const ExtensionElement unfit[] = {{0, delay}, {15, delay}, {3, seventeen}, {4, {}}, {5, delay}};
+  block.assign(rtc::impl::oneByteExtensionSize(unfit), std::byte{0xEE});
+  rtc::impl::writeOneByteExtension(block.data(), unfit);
+  EXPECT_EQ(block, bytes({0xBE, 0xDE, 0, 1, 0x52, 0, 0, 0}));
+  EXPECT_EQ(rtc::impl::oneByteExtensionSize(std::span(unfit).first(4)), 0u);
 
   // Minimum in the first 12 bits, maximum in the last; clamped.
   const auto range = rtc::impl::playoutDelayData(1, 0x1000);

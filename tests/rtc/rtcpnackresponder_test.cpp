@@ -67,6 +67,16 @@ TEST(RtcpNackResponder, HistoryKeepsTheLastPacketsAcrossTheSequenceWrap) {
   EXPECT_TRUE(r.resent(nack(7, {{2, 0}})).empty()); // another stream
 }
 
+// Between one packet and half the sequence number space.
+TEST(RtcpNackResponder, HistorySizeIsClamped) {
+  for (auto [asked, kept] : {std::pair<size_t, uint16_t>{0, 1}, {65536, 32768}}) {
+    Responder r{rtc::RtcpNackResponder(asked)};
+    r.send(0, kept + 1);
+    EXPECT_TRUE(r.resent(nack(42, {{0, 0}})).empty()) << asked;
+    EXPECT_EQ(r.resent(nack(42, {{1, 0}})), std::vector<unsigned>{1}) << asked;
+  }
+}
+
 TEST(RtcpNackResponder, MalformedFeedbackIsIgnored) {
   Responder r;
   r.send(10, 4);
@@ -76,9 +86,12 @@ TEST(RtcpNackResponder, MalformedFeedbackIsIgnored) {
   auto overrun = nack(42, {{11, 0}});
   overrun[3] = std::byte{9};
   EXPECT_TRUE(r.resent(overrun).empty());
-  auto version1 = nack(42, {{11, 0}});
-  version1[0] = std::byte{0x41};
-  EXPECT_TRUE(r.resent(version1).empty());
+  // Version 1, and transport feedback of another format (15: transport-wide).
+  for (unsigned first : {0x41, 0x8F}) {
+    auto other = nack(42, {{11, 0}});
+    other[0] = std::byte(first);
+    EXPECT_TRUE(r.resent(other).empty()) << first;
+  }
   EXPECT_TRUE(r.resent(bytes({0x81, 205, 0, 1, 0, 0, 0, 1})).empty()); // no media SSRC, no FCI
   EXPECT_TRUE(r.resent(nack(42, {{11, 0}}), rtc::Message::Binary).empty());
 
