@@ -32,6 +32,9 @@ TARGETS = {
     "files": ("src/files/file_transfer.cpp src/files/paths.cpp", "files_tests", "*"),
     "clipboard": ("src/clipboard/clipboard_state.cpp src/clipboard/dib.cpp src/clipboard/png_header.cpp",
                   "clipboard_tests", "*"),
+    "rtc/wire": ("src/rtc/rtp_header.cpp src/rtc/rtcp_packet.cpp src/rtc/packet_kind.cpp src/rtc/rtcpnackresponder.cpp",
+                 "rtc_tests", "*"),
+    "rtc/sdp": ("src/rtc/sdp_text.cpp src/rtc/description.cpp", "rtc_tests", "*"),
 }
 
 COMPARISONS = [("<=", "<"), ("<", "<="), (">=", ">"), (">", ">="), ("==", "!="), ("!=", "==")]
