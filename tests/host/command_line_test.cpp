@@ -21,9 +21,6 @@ TEST(CommandLine, FirstMatchingArgumentDecidesAndOthersAreSkipped) {
 
 TEST(CommandLine, BenchCountIsLikeAtoiWithTwelveAsFallback) {
   EXPECT_EQ(benchCount(choose({"--bench"})), 12);
-  EXPECT_EQ(benchCount(choose({"--bench", "0"})), 12);
-  EXPECT_EQ(benchCount(choose({"--bench", "x"})), 12);
-  EXPECT_EQ(benchCount(choose({"--bench", "-4"})), 12);
-  EXPECT_EQ(benchCount(choose({"--bench", "30"})), 30);
-  EXPECT_EQ(benchCount(choose({"--bench", "7fps"})), 7);
+  const std::pair<const char*, int> cases[] = {{"0", 12}, {"x", 12}, {"-4", 12}, {"30", 30}, {"7fps", 7}};
+  for (auto [arg, count] : cases) EXPECT_EQ(benchCount(choose({"--bench", arg})), count) << arg;
 }
