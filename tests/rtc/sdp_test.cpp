@@ -2,6 +2,8 @@
 #include <rtc/configuration.hpp>
 #include <rtc/description.hpp>
 
+#include "sdp_text.hpp"
+
 #include <gtest/gtest.h>
 
 #include <stdexcept>
@@ -59,10 +61,27 @@ TEST(Description, ParsesAnOfferAndWritesItBack) {
   // Lines ending in a bare line feed read the same; the written text reads back.
   std::string lf = kOffer;
   for (size_t at; (at = lf.find("\r\n")) != std::string::npos;) lf.erase(at, 1);
-  rtc::Description again(std::string(rtc::Description(lf, "offer")), "offer");
+  const std::string written = rtc::Description(lf, "offer");
+  for (const char* line : {"a=group:BUNDLE 0 1\r\n", "m=video 9 UDP/TLS/RTP/SAVPF 96 102\r\n", "a=recvonly\r\n"})
+    EXPECT_NE(written.find(line), std::string::npos) << line << written;
+  rtc::Description again(written, "offer");
   EXPECT_EQ(again.mediaCount(), 2);
   EXPECT_EQ(again.iceUfrag(), offer.iceUfrag());
   EXPECT_EQ(again.application()->sctpPort().value_or(0), 5000);
+
+  // What our answer sets: credentials, and a codec by its payload type; a
+  // payload type beyond 127 is not one.
+  again.setIceCredentials("ours", "our-password");
+  EXPECT_EQ(again.iceUfrag().value_or("") + again.icePwd().value_or(""), "oursour-password");
+  rtc::Description::Video ours("0", rtc::Description::Direction::Inactive);
+  ours.addH264Codec(102);
+  const std::string lines = ours.generateSdp("\n", "");
+  EXPECT_NE(lines.find("a=rtpmap:102 H264/90000\n"), std::string::npos) << lines;
+  EXPECT_NE(lines.find("a=inactive\n"), std::string::npos) << lines;
+  auto odd = std::dynamic_pointer_cast<rtc::Description::Media>(
+      rtc::Description("v=0\r\nm=video 9 RTP/AVP 200\r\na=rtpmap:200 VP8/90000\r\na=inactive\r\n").entry(0));
+  EXPECT_FALSE(odd->hasPayloadType(200));
+  EXPECT_EQ(odd->direction(), rtc::Description::Direction::Inactive);
 }
 
 TEST(Description, RejectsTextThatIsNotSdp) {
@@ -198,4 +217,12 @@ TEST(IceServer, RejectsUnusableUrlsNamingThem) {
       EXPECT_NE(std::string(e.what()).find(url), std::string::npos) << e.what();
     }
   }
+}
+
+TEST(SdpText, NumbersWordsAndLines) {
+  using rtc::impl::parseUnsigned;
+  EXPECT_EQ(parseUnsigned("0000000000000005000").value_or(0), 5000u); // 19 digits: the most read
+  for (const char* bad : {"", "18446744073709551617", "12a", "-1"}) EXPECT_FALSE(parseUnsigned(bad)) << bad;
+  EXPECT_EQ(rtc::impl::splitWords(" a\t b  "), (std::vector<std::string>{"a", "b"}));
+  EXPECT_EQ(rtc::impl::splitLines("v=0\r\n\r\na\nb"), (std::vector<std::string>{"v=0", "a", "b"}));
 }
