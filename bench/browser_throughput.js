@@ -1,7 +1,7 @@
 'use strict';
 // Data channel throughput from Chromium to our peer on loopback, in MB/s.
 // Usage: node bench/browser_throughput.js [total MiB = 256] [message KiB = 64]
-const { launchBrowser, startPeer, connect } = require('../tests/browser/harness');
+const { launchBrowser, startPeer, connect } = require('../tests/browser/driver');
 
 (async () => {
   const totalMiB = Number(process.argv[2] || 256);

@@ -16,7 +16,7 @@ const path = require('node:path');
 const ROOT = path.resolve(__dirname, '..');
 const BUILD_DIR = process.env.DRAVNOK_BUILD_DIR || path.join(ROOT, 'build/linux');
 const { chromium } = require(path.join(ROOT, 'tests/browser/node_modules/playwright-core'));
-const { CHROMIUM_FLAGS, sleep, until, freePort } = require(path.join(ROOT, 'tests/browser/harness.js'));
+const { CHROMIUM_FLAGS, sleep, until, freePort } = require(path.join(ROOT, 'tests/browser/driver.js'));
 
 const CLOCK_TICKS = Number(execFileSync('getconf', ['CLK_TCK']).toString().trim()) || 100;
 const verbose = !!process.env.DRAVNOK_BENCH_VERBOSE;

@@ -10,8 +10,7 @@ const os = require('node:os');
 const path = require('node:path');
 
 const browserDir = path.resolve(__dirname, '../../tests/browser');
-const { launchBrowser } = require(path.join(browserDir, 'harness'));
-const { pointer, runCases, sleep, until, startXvfb, startSession } = require(path.join(browserDir, 'helper-driver'));
+const { launchBrowser, pointer, runCases, sleep, until, startXvfb, startSession } = require(path.join(browserDir, 'driver'));
 
 const MiB = 1024 * 1024;
 

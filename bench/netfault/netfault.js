@@ -27,8 +27,7 @@ fs.writeFileSync(wrapper, `#!/bin/sh\nexec ip netns exec ${NS_BROWSER} /usr/bin/
 process.env.DRAVNOK_CHROMIUM = wrapper;
 
 const browserDir = path.resolve(__dirname, '../../tests/browser');
-const { launchBrowser } = require(path.join(browserDir, 'harness'));
-const { runCases, sleep, until, startXvfb, startSession, videoStats } = require(path.join(browserDir, 'helper-driver'));
+const { launchBrowser, runCases, sleep, until, startXvfb, startSession, videoStats } = require(path.join(browserDir, 'driver'));
 
 function run(...argv) {
   execFileSync(argv[0], argv.slice(1), { stdio: ['ignore', 'ignore', 'pipe'] });

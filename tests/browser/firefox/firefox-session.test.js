@@ -11,9 +11,7 @@ const fs = require('node:fs');
 const os = require('node:os');
 const path = require('node:path');
 const puppeteer = require('puppeteer-core');
-const { until } = require('../harness');
-const { startXvfb, pointer } = require('../helper-driver');
-const { startAgent } = require('../viewer-driver');
+const { poll, startXvfb, pointer, startAgent } = require('../driver');
 
 const FIREFOX = process.env.DRAVNOK_FIREFOX || '/usr/bin/firefox-esr';
 
@@ -46,9 +44,7 @@ test('Firefox: connects through mDNS host candidates, moves the pointer, lists a
       fs.rmSync(home, { recursive: true, force: true });
     });
     const page = await browser.newPage();
-    page.on('console', (m) => {
-      if (process.env.DRAVNOK_BROWSER_LOG) console.log('[firefox]', m.text());
-    });
+    page.on('console', (m) => process.env.DRAVNOK_BROWSER_LOG && console.log('[firefox]', m.text()));
     await page.setViewport({ width: 1280, height: 800 });
     await page.evaluateOnNewDocument(noteConnected);
     // The offer's request held back, as a slow network may: Firefox's
@@ -59,10 +55,7 @@ test('Firefox: connects through mDNS host candidates, moves the pointer, lists a
     await page.goto(agent.url);
 
     const text = (selector) => page.$eval(selector, (e) => e.textContent);
-    await until('connected', async () => {
-      const state = await text('#state');
-      return { ok: state === 'connected', value: state };
-    }, 30000);
+    await poll('connected', () => text('#state'), (state) => state === 'connected', 30000);
     const ice = await page.evaluate(async (hold) => {
       const viewer = window.dravnokViewer;
       const lines = viewer.pc.localDescription.sdp.split('\r\n').filter((l) => l.startsWith('a=candidate:'));
@@ -90,34 +83,24 @@ test('Firefox: connects through mDNS host candidates, moves the pointer, lists a
 
     // A pointer move as a supporter makes it, right through the message in
     // the middle of the stage. Without a picture the stage is the screen.
-    await until('the files panel', async () => ({ ok: !(await page.$eval('#side', (e) => e.hidden)) }), 10000);
+    await poll('the files panel', () => page.$eval('#side', (e) => !e.hidden), Boolean, 10000);
     const stage = await (await page.$('#video')).boundingBox();
     const message = await (await page.$('#placeholder')).boundingBox();
     const [mx, my] = [message.x + message.width / 3, message.y + message.height / 2];
     await page.mouse.move(mx, my);
     const want = { x: ((mx - stage.x) / stage.width) * 1280, y: ((my - stage.y) / stage.height) * 720 };
-    await until(`the pointer at ${want.x.toFixed(0)},${want.y.toFixed(0)}`, async () => {
-      const p = pointer(x.env);
-      return { ok: Math.abs(p.x - want.x) <= 2 && Math.abs(p.y - want.y) <= 2, value: p };
-    });
+    await poll(`the pointer at ${want.x.toFixed(0)},${want.y.toFixed(0)}`, () => pointer(x.env),
+      (p) => Math.abs(p.x - want.x) <= 2 && Math.abs(p.y - want.y) <= 2);
 
     // A folder in the files panel, opened.
-    await until('the home folder listed', async () => ({
-      ok: (await text('#files-path')) === home && !!(await page.$('#files-list li.folder[data-name="reports"]')),
-      value: await text('#files-path'),
-    }));
+    const listed = async (folder, entry) => (await text('#files-path')) === folder && !!(await page.$(entry));
+    await poll('the home folder listed', () => listed(home, '#files-list li.folder[data-name="reports"]'));
     await page.click('#files-list li.folder[data-name="reports"]');
-    await until('the folder listed', async () => ({
-      ok: (await text('#files-path')) === path.join(home, 'reports') &&
-        !!(await page.$('#files-list li[data-name="q3.txt"]')),
-      value: await text('#files-list'),
-    }));
+    await poll('the folder listed', () => listed(path.join(home, 'reports'), '#files-list li[data-name="q3.txt"]'));
 
     // No picture, and the stage says why.
-    await until('the no-video message', async () => {
-      const shown = await page.$eval('#placeholder', (e) => !e.hidden && e.textContent);
-      return { ok: /does not decode H\.264/.test(shown), value: shown };
-    });
+    await poll('the no-video message', () => page.$eval('#placeholder', (e) => !e.hidden && e.textContent),
+      (shown) => /does not decode H\.264/.test(shown));
     assert.strictEqual(await page.$eval('#video', (v) => v.videoWidth), 0);
 
     console.log(`${await browser.version()}: offer to connected ${Math.round(ice.connectedMs)} ms, no picture ` +

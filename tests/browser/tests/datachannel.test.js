@@ -5,7 +5,7 @@
 // test takes.)
 const { test } = require('node:test');
 const assert = require('node:assert/strict');
-const { launchBrowser, startPeer, connect, startTurn } = require('../harness');
+const { launchBrowser, startPeer, connect, startTurn } = require('../driver');
 
 const SIZES = [1, 2, 100, 1199, 1200, 4096, 16384, 65535, 65536, 131072, 262144];
 
@@ -13,31 +13,24 @@ async function until(page, expression, arg, timeoutMs = 20000) {
   await page.waitForFunction(expression, arg, { timeout: timeoutMs, polling: 50 });
 }
 
-// Both directions on both channels, checked on the page.
+// Both directions on both channels, checked on the page: the page's
+// messages echoed, then our peer's own pattern.
 async function exchange(page, peer) {
-  for (const label of ['input', 'files']) {
-    for (const kind of ['binary', 'text']) {
-      await page.evaluate(({ l }) => window.rtcTest.reset(l), { l: label });
-      await page.evaluate(({ l, k, s }) => window.rtcTest.send(l, k, s), { l: label, k: kind, s: SIZES });
-      await until(page, ({ l, n }) => window.rtcTest.receivedCount(l) >= n, { l: label, n: SIZES.length });
-      assert.equal(await page.evaluate(({ l, k }) => window.rtcTest.check(l, 'echo', k, []), { l: label, k: kind }), '');
+  for (const how of ['echo', 'pattern']) {
+    peer.send({ cmd: 'echo', on: how === 'echo' });
+    for (const label of ['input', 'files']) {
+      for (const kind of ['binary', 'text']) {
+        await page.evaluate((l) => window.rtcTest.reset(l), label);
+        const message = { cmd: 'send', label, kind, sizes: SIZES };
+        if (how === 'echo') await page.evaluate((m) => window.rtcTest.send(m.label, m.kind, m.sizes), message);
+        else peer.send(message);
+        await until(page, ({ l, n }) => window.rtcTest.receivedCount(l) >= n, { l: label, n: SIZES.length });
+        const fault = await page.evaluate(({ l, h, k, s }) => window.rtcTest.check(l, h, k, s),
+          { l: label, h: how, k: kind, s: how === 'echo' ? [] : SIZES });
+        assert.equal(fault, '', `${how} ${label} ${kind}`);
+      }
     }
   }
-  peer.send({ cmd: 'echo', on: false });
-  for (const label of ['input', 'files']) {
-    for (const kind of ['binary', 'text']) {
-      await page.evaluate(({ l }) => window.rtcTest.reset(l), { l: label });
-      peer.send({ cmd: 'send', label, kind, sizes: SIZES });
-      await until(page, ({ l, n }) => window.rtcTest.receivedCount(l) >= n, { l: label, n: SIZES.length });
-      const fault = await page.evaluate(({ l, k, s }) => window.rtcTest.check(l, 'pattern', k, s), {
-        l: label,
-        k: kind,
-        s: SIZES,
-      });
-      assert.equal(fault, '');
-    }
-  }
-  peer.send({ cmd: 'echo', on: true });
 }
 
 async function waitConnected(page, peer) {

@@ -6,7 +6,7 @@ const { test } = require('node:test');
 const assert = require('node:assert/strict');
 const fs = require('node:fs');
 const path = require('node:path');
-const { launchBrowser } = require('../harness');
+const { launchBrowser } = require('../driver');
 
 const VIEWER = path.resolve(__dirname, '../../../src/agent/viewer');
 const PAGE = `<div id="transfer"><span id="label"></span><progress id="progress"></progress></div>

@@ -5,8 +5,9 @@
 // end must be an exit with code 0 within a few seconds.
 const test = require('node:test');
 const assert = require('node:assert');
-const { launchBrowser } = require('../harness');
-const { sleep, until, startXvfb, startPainter, startHelper, connectViewer, answerOffer, videoStats, newTestPage } = require('../helper-driver');
+const {
+  launchBrowser, sleep, poll, startXvfb, startPainter, startHelper, connectViewer, answerOffer, videoStats, newTestPage,
+} = require('../driver');
 
 // Sanitizer builds of the helper are slower: DRAVNOK_SLOW stretches every
 // limit and wait by that factor.
@@ -28,11 +29,15 @@ test.after(async () => {
   if (x) await x.stop();
 });
 
-async function decoding(page, frames) {
-  return until(`${frames} decoded frames`, async () => {
-    const s = await videoStats(page);
-    return { ok: !!s && s.framesDecoded >= frames, value: s };
-  }, 20000 * SLOW);
+const decoding = (page, frames) =>
+  poll(`${frames} decoded frames`, () => videoStats(page), (s) => !!s && s.framesDecoded >= frames, 20000 * SLOW);
+
+// The helper's exit after `since`: code 0, on its own and within the limit.
+async function assertQuickExit(helper, since, what) {
+  const exit = await helper.exitWithin(SHUTDOWN_LIMIT_MS * 3, since);
+  assert.deepStrictEqual([exit.code, exit.signal, exit.hung], [0, null, false], `${what}: ${helper.stderr()}`);
+  assert.ok(exit.ms < SHUTDOWN_LIMIT_MS, `${what}: shutdown took ${exit.ms} ms`);
+  return exit;
 }
 
 // How the agent ends a session: a stop line, its end of input, or its death
@@ -81,11 +86,8 @@ test('stop, end of input or the agent gone in each phase of start: exit 0 within
       await reach(helper, page);
       const since = Date.now();
       endSession(helper, how);
-      const exit = await helper.exitWithin(SHUTDOWN_LIMIT_MS * 3, since);
-      figures.push(`${how} ${phase}: exit ${exit.code ?? exit.signal} after ${exit.ms} ms`);
-      assert.strictEqual(exit.hung, false, `${how} ${phase}: the helper hung`);
-      assert.deepStrictEqual([exit.code, exit.signal], [0, null], `${how} ${phase}: ${helper.stderr()}`);
-      assert.ok(exit.ms < SHUTDOWN_LIMIT_MS, `${how} ${phase}: shutdown took ${exit.ms} ms`);
+      const exit = await assertQuickExit(helper, since, `${how} ${phase}`);
+      figures.push(`${how} ${phase}: exit after ${exit.ms} ms`);
     } finally {
       await helper.kill();
       await page.close();
@@ -111,10 +113,8 @@ test('the tab closed mid-session: the helper reports the end and exits on the ne
   assert.strictEqual(helper.child.exitCode, null, 'the helper waits for the next line');
   const since = Date.now();
   helper.send({ cmd: 'ice' });
-  const exit = await helper.exitWithin(SHUTDOWN_LIMIT_MS * 3, since);
-  t.diagnostic(`state ${end.value} ${noticed} ms after the tab closed; exit ${exit.code} ${exit.ms} ms after the next line`);
-  assert.deepStrictEqual([exit.code, exit.signal, exit.hung], [0, null, false], helper.stderr());
-  assert.ok(exit.ms < SHUTDOWN_LIMIT_MS, `shutdown took ${exit.ms} ms`);
+  const exit = await assertQuickExit(helper, since, 'after the tab closed');
+  t.diagnostic(`state ${end.value} ${noticed} ms after the tab closed; exit ${exit.ms} ms after the next line`);
 });
 
 test('an offer before start, a second start and a renegotiation offer leave one working session', { timeout: 90000 * SLOW }, async (t) => {
@@ -132,8 +132,7 @@ test('an offer before start, a second start and a renegotiation offer leave one 
   await connectViewer(page, helper);
   const first = await decoding(page, 30);
   assert.strictEqual(helper.log.events.filter((e) => e.evt === 'answer').length, 1);
-  await until('the monitor list on "input"', async () => ({
-    ok: (await page.evaluate(() => window.rtcTest.receivedCount('input'))) >= 1, value: null }));
+  await poll('the monitor list on "input"', () => page.evaluate(() => window.rtcTest.receivedCount('input')), (n) => n >= 1);
 
   // A second start is ignored: no second capturer, encoder or thread set.
   const threads = helper.threads();
@@ -155,8 +154,6 @@ test('an offer before start, a second start and a renegotiation offer leave one 
 
   const since = Date.now();
   helper.send({ cmd: 'stop' });
-  const exit = await helper.exitWithin(SHUTDOWN_LIMIT_MS * 3, since);
-  assert.deepStrictEqual([exit.code, exit.signal, exit.hung], [0, null, false], helper.stderr());
-  assert.ok(exit.ms < SHUTDOWN_LIMIT_MS, `shutdown took ${exit.ms} ms`);
+  await assertQuickExit(helper, since, 'stop');
   await page.close();
 });

@@ -4,66 +4,37 @@
 // Chromium connects, receives the monitor list and controls the pointer.
 const test = require('node:test');
 const assert = require('node:assert');
-const { spawn, execFileSync } = require('node:child_process');
 const crypto = require('node:crypto');
 const fs = require('node:fs');
 const os = require('node:os');
 const path = require('node:path');
-const readline = require('node:readline');
-const { launchBrowser, sleep, until } = require('../harness');
-const { startXvfb, pointer } = require('../helper-driver');
 const {
-  SECRET, startAgent, monitorList, videoPixel, near, videoStats, readXClipboard, writeXClipboard, downloadDigest,
-  uploadRandom,
-} = require('../viewer-driver');
-
-const BUILD_DIR = process.env.DRAVNOK_BUILD_DIR || path.resolve(__dirname, '../../../build/linux');
+  BUILD_DIR, launchBrowser, sleep, poll, startJsonChild, startXvfb, pointer, windowGeometries, SECRET, startAgent,
+  monitorList, videoPixel, videoSize, near, videoStats, readXClipboard, writeXClipboard, downloadDigest, uploadRandom,
+  filesListing,
+} = require('../driver');
 
 // Xorg with the dummy driver: monitor A at 0,0 and B at 1920,0, each
 // 1920x1080. The server lives as long as the helper script's standard input
 // stays open.
 async function startTwoMonitorDisplay() {
   const script = path.resolve(__dirname, '../../lib/two_monitor_display.py');
-  const server = spawn('python3', [script, '--', 'sh', '-c', 'echo "$DISPLAY"; exec cat >/dev/null'],
-    { stdio: ['pipe', 'pipe', 'inherit'] });
-  const exited = new Promise((resolve) => server.on('exit', resolve));
-  const display = await new Promise((resolve, reject) => {
-    readline.createInterface({ input: server.stdout }).once('line', resolve);
-    server.once('exit', (code) => reject(new Error(`two-monitor display ended with ${code}`)));
-  });
-  return { env: { ...process.env, DISPLAY: display.trim() }, stop() { server.stdin.end(); return exited; } };
+  const server = startJsonChild(['python3', script, '--', 'sh', '-c', 'echo "$DISPLAY"; exec cat >/dev/null'],
+    process.env, 'display');
+  const { line } = await server.waitFor((e) => e.line, 30000, 'the two-monitor display');
+  return { env: { ...process.env, DISPLAY: line.trim() }, stop: () => server.stop() };
 }
 
 // Our test desktop (tests/browser/desktop): panels, a changing picture and a
 // window that reports the input it receives.
 async function startDesktop(env, args) {
-  const child = spawn(path.join(BUILD_DIR, 'tests/browser/x_test_desktop'), args, { env, stdio: ['pipe', 'pipe', 'inherit'] });
-  const events = [];
-  const lines = readline.createInterface({ input: child.stdout });
-  await new Promise((resolve, reject) => {
-    lines.on('line', (line) => {
-      const event = JSON.parse(line);
-      if (event.ready) resolve();
-      else events.push(event);
-    });
-    child.once('exit', (code) => reject(new Error(`x_test_desktop ended with ${code}`)));
-  });
-  const exited = new Promise((resolve) => child.on('exit', resolve));
-  return { events, async stop() { child.stdin.end(); await exited; } };
+  const child = startJsonChild([path.join(BUILD_DIR, 'tests/browser/x_test_desktop'), ...args], env, 'desktop');
+  await child.waitFor((e) => e.ready, 10000, 'the test desktop');
+  return { events: child.log.events, stop: () => child.stop() };
 }
 
 // Position and size of the banner window, or null while there is none.
-function bannerGeometry(env) {
-  try {
-    const out = execFileSync('xdotool', ['search', '--onlyvisible', '--class', 'DravnokRemoteSessionBanner',
-      'getwindowgeometry', '%@'], { env }).toString();
-    const [, x, y] = out.match(/Position: (-?\d+),(-?\d+)/);
-    const [, w, h] = out.match(/Geometry: (\d+)x(\d+)/);
-    return { x: Number(x), y: Number(y), w: Number(w), h: Number(h) };
-  } catch {
-    return null;
-  }
-}
+const bannerGeometry = (env) => windowGeometries(env, '--class', 'DravnokRemoteSessionBanner')[0] || null;
 
 // A private desktop (one 1280x720 monitor, or two of 1920x1080 side by side),
 // optionally our test windows on it, an agent and a viewer page; torn down
@@ -109,10 +80,7 @@ const PAGE_PNG_HELPERS = `
 test('a wrong secret starts nothing; a view-only session refuses files and injects nothing', async (t) => {
   const { x, agent, viewer } = await startSession(t, { mode: 'view-only', secret: 'wrong' });
   const page = viewer.page;
-  await until('the refusal', async () => {
-    const state = await page.textContent('#state');
-    return { ok: state === 'wrong secret', value: state };
-  });
+  await poll('the refusal', () => page.textContent('#state'), (state) => state === 'wrong secret');
   assert.ok(!agent.logged(/remote-helper started/));
   await page.goto('about:blank');
   await page.goto(agent.url);
@@ -146,10 +114,7 @@ test('a session on two monitors: the picture, input, clipboard, files, a monitor
       '--events', '200,150,800,500', '--animate', '1100,150,600,400'],
   });
   const page = viewer.page;
-  const eventAfter = async (what, from, match) => until(what, async () => {
-    const found = windows.events.slice(from).find(match);
-    return { ok: !!found, value: windows.events.slice(-4) };
-  }, 10000);
+  const eventAfter = (what, from, match) => poll(what, () => windows.events.slice(from).find(match), Boolean, 10000);
   const at = (e, rx, ry) => Math.abs(e.rx - rx) <= 2 && Math.abs(e.ry - ry) <= 2;
 
   const monitors = await monitorList(page);
@@ -157,26 +122,15 @@ test('a session on two monitors: the picture, input, clipboard, files, a monitor
     type: 'monitors', clip: true, clipwatch: true, active: 0, count: 2,
     list: [{ i: 0, w: 1920, h: 1080, primary: true }, { i: 1, w: 1920, h: 1080, primary: false }],
   });
-  await until('monitor A in the picture', async () => {
-    const rgb = await videoPixel(page, 60, 60);
-    return { ok: near(rgb, RED, 6), value: rgb };
-  }, 30000);
-  assert.deepStrictEqual(await page.evaluate(() => {
-    const v = document.getElementById('video');
-    return [v.videoWidth, v.videoHeight];
-  }), [1920, 1080]);
+  await poll('monitor A in the picture', () => videoPixel(page, 60, 60), (rgb) => near(rgb, RED, 6), 30000);
+  assert.deepStrictEqual(await videoSize(page), [1920, 1080]);
   // The banner sits at the bottom centre of the primary monitor, not across
   // the two.
-  const banner = await until('the banner', async () => {
-    const g = bannerGeometry(x.env);
-    return { ok: !!g, value: g };
-  });
+  const banner = await poll('the banner', () => bannerGeometry(x.env));
   assert.ok(Math.abs(banner.x + banner.w / 2 - 960) <= 1 && banner.y === 1080 - 78, JSON.stringify(banner));
 
-  const timings = await until('the first picture', async () => {
-    const value = await page.evaluate(() => window.dravnokViewer.timings);
-    return { ok: value.firstFrame !== undefined, value };
-  });
+  const timings = await poll('the first picture', () => page.evaluate(() => window.dravnokViewer.timings),
+    (value) => value.firstFrame !== undefined);
   console.log(`offer to first decoded frame: ${Math.round(timings.firstFrame - timings.offer)} ms`);
 
   // A real click on the video lands at the same spot of the X screen.
@@ -215,23 +169,16 @@ test('a session on two monitors: the picture, input, clipboard, files, a monitor
   // Viewer to desktop, with characters outside the Basic Multilingual Plane.
   const sent = 'from the viewer \u{1F600} \u{1D11E} \u00e9';
   await page.evaluate((text) => window.dravnokViewer.clipboard.sendText(text), sent);
-  await until('the text on the X clipboard', async () => {
-    let value = null;
-    try { value = readXClipboard(x.env, 'UTF8_STRING').toString('utf8'); } catch {}
-    return { ok: value === sent, value };
-  });
+  await poll('the text on the X clipboard', () => readXClipboard(x.env, 'UTF8_STRING').toString('utf8'), (v) => v === sent);
 
   // clipget reads back what our own selection owner serves.
   await page.evaluate(() => window.dravnokViewer.clipboard.request());
-  await until('the clipget answer', async () => {
-    const value = await lastText();
-    return { ok: value === sent, value };
-  });
+  await poll('the clipget answer', lastText, (value) => value === sent);
 
   // The watcher: what is there at switch-on and our own writes stay put.
   await page.evaluate(() => { window.dravnokViewer.inputReceived.length = 0; });
   await page.evaluate(() => window.dravnokViewer.clipboard.watch(true));
-  await until('the watcher', async () => ({ ok: agent.log.some((l) => /clipboard watcher started/.test(l)), value: agent.log.slice(-3) }));
+  await poll('the watcher', () => agent.logged(/clipboard watcher started/));
 
   const outgoing = await page.evaluate(async () => {
     const png = await window.randomPng(320, 320);
@@ -239,13 +186,7 @@ test('a session on two monitors: the picture, input, clipboard, files, a monitor
     return { size: png.length, digest: await window.pngPixelDigest(png) };
   });
   assert.ok(outgoing.size > 280000, `the test image has ${outgoing.size} bytes`);
-  const onX = await until('the image on the X clipboard', async () => {
-    try {
-      return { ok: true, value: readXClipboard(x.env, 'image/png') };
-    } catch {
-      return { ok: false, value: null };
-    }
-  });
+  const onX = await poll('the image on the X clipboard', () => readXClipboard(x.env, 'image/png'));
   assert.strictEqual(await page.evaluate((b64) => window.pngPixelDigest(window.fromBase64(b64)), onX.toString('base64')),
     outgoing.digest);
 
@@ -253,10 +194,7 @@ test('a session on two monitors: the picture, input, clipboard, files, a monitor
   // changes in order, so a push of ours would have come first).
   const xText = 'from X \u{1F680} \u00fc';
   writeXClipboard(x.env, 'UTF8_STRING', Buffer.from(xText, 'utf8'));
-  await until('the pushed text', async () => {
-    const value = await lastText();
-    return { ok: value === xText, value };
-  });
+  await poll('the pushed text', lastText, (value) => value === xText);
   assert.deepStrictEqual(await page.evaluate(() =>
     window.dravnokViewer.inputReceived.map((m) => m.type).filter((type) => type.startsWith('clip'))), ['clipdata']);
   assert.strictEqual(await page.evaluate(() => window.dravnokViewer.clipboard.lastImage), null);
@@ -269,28 +207,18 @@ test('a session on two monitors: the picture, input, clipboard, files, a monitor
     return { b64: btoa(binary), digest: await window.pngPixelDigest(png) };
   });
   writeXClipboard(x.env, 'image/png', Buffer.from(incoming.b64, 'base64'));
-  const received = await until('the pushed image', async () => {
-    const digest = await page.evaluate(() => {
-      const image = window.dravnokViewer.clipboard.lastImage;
-      return image ? window.pngPixelDigest(image) : null;
-    });
-    return { ok: !!digest, value: digest };
-  });
+  const received = await poll('the pushed image', () => page.evaluate(() => {
+    const image = window.dravnokViewer.clipboard.lastImage;
+    return image ? window.pngPixelDigest(image) : null;
+  }));
   assert.strictEqual(received, incoming.digest);
 
   // Files: 64 MiB down and up, byte-exact.
-  const listing = await until('the home listing', async () => {
-    const files = await page.evaluate(() => window.dravnokViewer.files && {
-      path: window.dravnokViewer.files.path, names: window.dravnokViewer.files.entries.map((e) => e.n) });
-    return { ok: !!files && files.path === home, value: files };
-  });
+  const listing = await filesListing(page, (files) => files.path === home);
   assert.ok(listing.names.includes('big.bin') && listing.names.includes('Downloads'), JSON.stringify(listing));
 
   await page.evaluate((file) => window.dravnokViewer.files.get(file), path.join(home, 'big.bin'));
-  const digest = await until('the download', async () => {
-    const d = await downloadDigest(page);
-    return { ok: !!d, value: d };
-  }, 60000);
+  const digest = await poll('the download', () => downloadDigest(page), Boolean, 60000);
   assert.strictEqual(digest, crypto.createHash('sha256').update(data).digest('hex'));
 
   // The upload is made in the page, so that only its digest crosses over.
@@ -311,30 +239,16 @@ test('a session on two monitors: the picture, input, clipboard, files, a monitor
   const lists = () => page.evaluate(() => window.dravnokViewer.inputReceived.filter((m) => m.type === 'monitors').length);
   const listsBefore = await lists();
   await page.selectOption('#monitor', '1');
-  await until('the list answering the switch', async () => {
-    const n = await lists();
-    return { ok: n > listsBefore, value: n };
-  });
+  await poll('the list answering the switch', lists, (n) => n > listsBefore);
   assert.strictEqual(await page.inputValue('#monitor'), '1');
-  await until('monitor B in the picture', async () => {
-    const rgb = await videoPixel(page, 60, 60);
-    return { ok: near(rgb, GREEN, 6), value: rgb };
-  }, 20000);
+  await poll('monitor B in the picture', () => videoPixel(page, 60, 60), (rgb) => near(rgb, GREEN, 6));
   await page.evaluate(() => window.dravnokViewer.sendInput({ type: 'move', x: 0.5, y: 0.5 }));
-  await until('the pointer on B', async () => {
-    const p = pointer(x.env);
-    return { ok: Math.abs(p.x - 2880) <= 1 && Math.abs(p.y - 540) <= 1, value: p };
-  });
+  await poll('the pointer on B', () => pointer(x.env), (p) => Math.abs(p.x - 2880) <= 1 && Math.abs(p.y - 540) <= 1);
   await page.mouse.move(...client(100, 100));
-  await until('a real move on B', async () => {
-    const p = pointer(x.env);
-    return { ok: Math.abs(p.x - 2020) <= 2 && Math.abs(p.y - 100) <= 2, value: p };
-  });
+  await poll('a real move on B', () => pointer(x.env), (p) => Math.abs(p.x - 2020) <= 2 && Math.abs(p.y - 100) <= 2);
 
   await page.click('#disconnect');
-  await until('the helper to end', async () => ({
-    ok: agent.log.some((line) => /remote-helper exited with code 0/.test(line)), value: agent.log.slice(-5),
-  }));
+  await poll('the helper to end', () => agent.logged(/remote-helper exited with code 0/));
   assert.strictEqual(bannerGeometry(x.env), null, 'the banner goes with the session');
   const log = fs.readFileSync(logFile).subarray(logFrom).toString('utf8');
   for (const record of [/\[start\] sessionId=/, /\[sdp\] OFFER/, /\[sdp\] ANSWER/, /\[state\] peerConnection -> connected/,

@@ -12,12 +12,10 @@ const crypto = require('node:crypto');
 const fs = require('node:fs');
 const os = require('node:os');
 const path = require('node:path');
-const { launchBrowser, sleep, until } = require('../harness');
-const { startXvfb, startPainter, pointer } = require('../helper-driver');
 const {
-  startAgent, monitorList, videoPixel, videoSize, near, videoStats, rtpClock, readXClipboard, writeXClipboard,
-  downloadDigest, uploadRandom,
-} = require('../viewer-driver');
+  launchBrowser, sleep, poll, startXvfb, startPainter, pointer, windowGeometries, startAgent, monitorList, videoPixel,
+  videoSize, near, videoStats, rtpClock, readXClipboard, writeXClipboard, downloadDigest, uploadRandom, filesListing,
+} = require('../driver');
 
 const ROOT = path.resolve(__dirname, '../../..');
 const WIN_BUILD = process.env.DRAVNOK_WIN_BUILD_DIR || path.join(ROOT, 'build/win');
@@ -74,28 +72,20 @@ test('remote-helper.exe under Wine: video, RTP clock, input, files, clipboard, b
     });
     const page = viewer.page;
 
-    await until('connected', async () => {
-      const state = await page.textContent('#state');
-      return { ok: state === 'connected', value: state };
-    }, 90000);
+    await poll('connected', () => page.textContent('#state'), (state) => state === 'connected', 90000);
     const monitors = await monitorList(page, 30000);
     assert.deepStrictEqual(monitors.list, [{ i: 0, w: 1280, h: 720, primary: true }]);
 
     // The picture: the screen's size and colour, BT.709 limited range both
     // ways, so a few levels of rounding at most.
-    await until('the screen colour in the picture', async () => {
-      const rgb = await videoPixel(page, 100, 100);
-      return { ok: near(rgb, 'c04020', 6), value: rgb };
-    }, 60000);
+    await poll('the screen colour in the picture', () => videoPixel(page, 100, 100), (rgb) => near(rgb, 'c04020', 6),
+      60000);
     assert.deepStrictEqual(await videoSize(page), [1280, 720]);
     const timings = await page.evaluate(() => window.dravnokViewer.timings);
     const firstFrameMs = Math.round(timings.firstFrame - timings.offer);
 
     // The banner: a window of the exe at the bottom of the screen.
-    const banner = await until('the banner window', async () => {
-      const g = bannerGeometry(env);
-      return { ok: !!g, value: g };
-    });
+    const banner = await poll('the banner window', () => bannerGeometry(env));
     assert.ok(banner.y + banner.h >= 700 && banner.w < 1280, JSON.stringify(banner));
 
     // A changing screen: frame rate, the RTP clock against the receiver's,
@@ -118,22 +108,13 @@ test('remote-helper.exe under Wine: video, RTP clock, input, files, clipboard, b
 
     // Input: SendInput moves the X pointer.
     await page.evaluate(() => window.dravnokViewer.sendInput({ type: 'move', x: 0.25, y: 0.5 }));
-    await until('the pointer at 320,360', async () => {
-      const p = pointer(env);
-      return { ok: Math.abs(p.x - 320) <= 1 && Math.abs(p.y - 360) <= 1, value: p };
-    });
+    await poll('the pointer at 320,360', () => pointer(env),
+      (p) => Math.abs(p.x - 320) <= 1 && Math.abs(p.y - 360) <= 1);
 
     // Files: a download and an upload, byte-exact, in the user's profile.
-    const home = await until('the home listing', async () => {
-      const files = await page.evaluate(() => window.dravnokViewer.files && {
-        path: window.dravnokViewer.files.path, names: window.dravnokViewer.files.entries.map((e) => e.n) });
-      return { ok: !!files && files.names.includes(`${name}.bin`), value: files };
-    }, 30000);
+    const home = await filesListing(page, (files) => files.names.includes(`${name}.bin`), 30000);
     await page.evaluate((file) => window.dravnokViewer.files.get(file), `${home.path}\\${name}.bin`);
-    const digest = await until('the download', async () => {
-      const d = await downloadDigest(page);
-      return { ok: !!d, value: d };
-    }, 60000);
+    const digest = await poll('the download', () => downloadDigest(page), Boolean, 60000);
     assert.strictEqual(digest, crypto.createHash('sha256').update(data).digest('hex'));
     const sent = await uploadRandom(page, `${name}-up.bin`, 2 * 1024 * 1024 + 5);
     assert.strictEqual(sent.reply.t, 'put-ok', JSON.stringify(sent.reply));
@@ -143,31 +124,21 @@ test('remote-helper.exe under Wine: video, RTP clock, input, files, clipboard, b
     // Clipboard text both ways, through Wine's bridge to the X clipboard.
     const toDesktop = 'from the viewer \u00e9 \u{1F600}';
     await page.evaluate((text) => window.dravnokViewer.clipboard.sendText(text), toDesktop);
-    await until('the text on the X clipboard', async () => {
-      let value = null;
-      try { value = readXClipboard(env, 'UTF8_STRING').toString('utf8'); } catch {}
-      return { ok: value === toDesktop, value };
-    });
+    await poll('the text on the X clipboard', () => readXClipboard(env, 'UTF8_STRING').toString('utf8'),
+      (value) => value === toDesktop);
     const toViewer = 'from the desktop \u00fc';
     writeXClipboard(env, 'UTF8_STRING', Buffer.from(toViewer, 'utf8'));
     await sleep(500);
     await page.evaluate(() => window.dravnokViewer.clipboard.request());
-    await until('the desktop text in the viewer', async () => {
-      const value = await page.evaluate(() => window.dravnokViewer.clipboard.lastText);
-      return { ok: value === toViewer, value };
-    });
+    await poll('the desktop text in the viewer', () => page.evaluate(() => window.dravnokViewer.clipboard.lastText),
+      (value) => value === toViewer);
 
     // Stop: the helper exits with 0, the banner goes and nothing is left.
     const since = Date.now();
     await page.click('#disconnect');
-    await until('the helper to end', async () => ({
-      ok: agent.logged(/remote-helper exited with code 0/), value: agent.log.slice(-4),
-    }), 30000);
+    await poll('the helper to end', () => agent.logged(/remote-helper exited with code 0/), Boolean, 30000);
     const stopMs = Date.now() - since;
-    await until('no helper process left', async () => {
-      const left = helperProcesses();
-      return { ok: left.length === 0, value: left };
-    }, 10000);
+    await poll('no helper process left', helperProcesses, (left) => left.length === 0, 10000);
     assert.strictEqual(bannerGeometry(env), null, 'the banner goes with the session');
 
     console.log(`wine session: offer to first frame ${firstFrameMs} ms, ${fps.toFixed(1)} fps on a changing screen, ` +
@@ -175,21 +146,6 @@ test('remote-helper.exe under Wine: video, RTP clock, input, files, clipboard, b
       (wall1 - wall0)).toFixed(0)} % of a core, stop ${stopMs} ms, exe ${(fs.statSync(EXE).size / 1048576).toFixed(1)} MiB`);
   });
 
-// Position and size of the exe's visible window at the bottom (the banner).
-function bannerGeometry(env) {
-  let ids;
-  try {
-    ids = execFileSync('xdotool', ['search', '--onlyvisible', '--classname', 'remote-helper.exe'], { env })
-      .toString().split('\n').filter(Boolean);
-  } catch {
-    return null;
-  }
-  for (const id of ids) {
-    const out = execFileSync('xdotool', ['getwindowgeometry', id], { env }).toString();
-    const [, x, y] = out.match(/Position: (-?\d+),(-?\d+)/);
-    const [, w, h] = out.match(/Geometry: (\d+)x(\d+)/);
-    const g = { x: Number(x), y: Number(y), w: Number(w), h: Number(h) };
-    if (g.h > 10 && g.h < 200) return g;
-  }
-  return null;
-}
+// The exe's visible window of a banner's height.
+const bannerGeometry = (env) =>
+  windowGeometries(env, '--classname', 'remote-helper.exe').find((g) => g.h > 10 && g.h < 200) || null;

@@ -1,0 +1,514 @@
+'use strict';
+// What the browser tests and benchmarks share: Debian's Chromium under
+// playwright-core, child programs that speak JSON lines (our test peer,
+// remote-helper as the agent drives it), remote-agent serving the viewer
+// page, private X desktops and a TURN server on loopback.
+const { chromium } = require('playwright-core');
+const { spawn, execFile, execFileSync } = require('node:child_process');
+const fs = require('node:fs');
+const os = require('node:os');
+const path = require('node:path');
+const readline = require('node:readline');
+const net = require('node:net');
+
+const CHROMIUM = process.env.DRAVNOK_CHROMIUM || '/usr/bin/chromium';
+const BUILD_DIR = process.env.DRAVNOK_BUILD_DIR || path.resolve(__dirname, '../../build/linux');
+const HELPER = process.env.DRAVNOK_HELPER || path.join(BUILD_DIR, 'src/host/remote-helper');
+const SECRET = 'test-secret-0123456789';
+const verbose = !!process.env.DRAVNOK_BROWSER_LOG;
+
+// Host candidates with real addresses instead of mDNS names.
+const CHROMIUM_FLAGS = [
+  '--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run', '--disable-background-networking',
+  '--disable-component-update', '--disable-sync', '--disable-features=WebRtcHideLocalIpsWithMdns',
+];
+
+const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
+
+// Polls `probe` (which answers {ok, value}) every 200 ms; returns the value
+// once ok, or throws naming `what` and the last value seen.
+async function until(what, probe, timeoutMs = 20000) {
+  const end = Date.now() + timeoutMs;
+  let last;
+  while (Date.now() < end) {
+    last = await probe();
+    if (last && last.ok) return last.value;
+    await sleep(200);
+  }
+  throw new Error(`timed out waiting for ${what}; last: ${JSON.stringify(last && last.value)}`);
+}
+
+// `until` for the common case: polls `get` (a throw reads as null) until
+// `ok` accepts its value, and returns that value.
+const poll = (what, get, ok = Boolean, timeoutMs) =>
+  until(what, async () => {
+    const value = await Promise.resolve().then(get).catch(() => null);
+    return { ok: ok(value), value };
+  }, timeoutMs);
+
+function freePort() {
+  return new Promise((resolve, reject) => {
+    const server = net.createServer();
+    server.listen(0, '127.0.0.1', () => {
+      const { port } = server.address();
+      server.close(() => resolve(port));
+    });
+    server.on('error', reject);
+  });
+}
+
+// Loads `url` or, without one, a blank page with our test script
+// (pages/peer-page.js).
+async function openPage(page, url) {
+  page.on('console', (m) => verbose && console.log('[page]', m.text()));
+  await page.goto(url || 'about:blank');
+  if (!url) await page.addScriptTag({ path: path.join(__dirname, 'pages', 'peer-page.js') });
+  return page;
+}
+
+// A fresh profile each time; removed when the browser closes.
+async function launchBrowser(url) {
+  const profile = fs.mkdtempSync(path.join(os.tmpdir(), 'dravnok-chromium-'));
+  const context = await chromium.launchPersistentContext(profile, {
+    executablePath: CHROMIUM,
+    headless: true,
+    args: CHROMIUM_FLAGS,
+    viewport: { width: 1280, height: 800 },
+  });
+  const page = await openPage(context.pages()[0] || (await context.newPage()), url);
+  return {
+    context,
+    page,
+    async close() {
+      await context.close().catch(() => {});
+      fs.rmSync(profile, { recursive: true, force: true });
+    },
+  };
+}
+
+const newTestPage = async (browser) => openPage(await browser.context.newPage());
+
+// Events from a child that writes one JSON object per line; `waitFor`
+// answers the first that matches, however early it came.
+class EventLog {
+  events = [];
+  push(event) {
+    this.events.push(event);
+  }
+  waitFor(predicate, timeoutMs = 20000, what = 'event') {
+    return until(what, async () => {
+      const found = this.events.find(predicate);
+      return { ok: !!found, value: found || this.events.slice(-8) };
+    }, timeoutMs);
+  }
+}
+
+// A child driven by JSON lines on its standard input and output; every
+// event line lands in `log` (lines that are not JSON as `garbage`).
+function startJsonChild(argv, env, tag) {
+  const started = Date.now();
+  const child = spawn(argv[0], argv.slice(1), { env, stdio: ['pipe', 'pipe', 'pipe'] });
+  const log = new EventLog();
+  let stderr = '';
+  child.stderr.on('data', (d) => {
+    stderr += d;
+    if (tag !== 'helper') process.stderr.write(d);
+  });
+  child.stdin.on('error', () => {}); // a child that is gone refuses input
+  readline.createInterface({ input: child.stdout }).on('line', (line) => {
+    let event;
+    try {
+      event = JSON.parse(line);
+    } catch {
+      event = { evt: 'garbage', line };
+    }
+    event.at = Date.now() - started;
+    if (verbose && event.evt !== 'ice' && event.evt !== 'received') console.log(`[${tag}]`, line.slice(0, 200));
+    log.push(event);
+  });
+  const exited = new Promise((resolve) =>
+    child.on('exit', (code, signal) => resolve({ code, signal, at: Date.now() })),
+  );
+  const handle = {
+    child,
+    log,
+    exited,
+    stderr: () => stderr,
+    send(command) {
+      const line = typeof command === 'string' ? command : JSON.stringify(command) + '\n';
+      if (!child.stdin.destroyed) child.stdin.write(line);
+    },
+    waitFor: (predicate, timeoutMs, what) => log.waitFor(predicate, timeoutMs, what),
+    threads() {
+      try {
+        return fs.readdirSync(`/proc/${child.pid}/task`).length;
+      } catch {
+        return 0;
+      }
+    },
+    // Resolves with the exit and how long it took after `since`; kills the
+    // child and reports a hang when it takes longer than `limitMs`.
+    async exitWithin(limitMs, since = Date.now()) {
+      const timer = setTimeout(() => child.kill('SIGKILL'), limitMs);
+      const result = await exited;
+      clearTimeout(timer);
+      return { ...result, ms: result.at - since, hung: result.signal === 'SIGKILL' };
+    },
+    // Our test peer ends when its input does.
+    stop() {
+      child.stdin.end();
+      return handle.exitWithin(10000);
+    },
+    async kill() {
+      if (child.exitCode === null && child.signalCode === null) child.kill('SIGKILL');
+      await exited;
+    },
+  };
+  return handle;
+}
+
+// Our peer connection in its own process (tests/browser/peer).
+const startPeer = (iceArgs = []) =>
+  startJsonChild([path.join(BUILD_DIR, 'tests/browser/rtc_browser_peer'), ...iceArgs], process.env, 'peer');
+
+// remote-helper as the agent runs it.
+const startHelper = (env, wrap = []) => startJsonChild([...wrap, HELPER], env, 'helper');
+
+// Wires the page's peer connection to one of ours: the offer, the answer and
+// candidates both ways for as long as the page lives. `how` says how that
+// peer takes a candidate and which of its events bring one. A page exposes
+// its bridge function only once, so later connections on it share it.
+async function wire(page, peer, options, how) {
+  if (!page.dravnokBridge) {
+    const bridge = (page.dravnokBridge = {});
+    await page.exposeFunction('toHost', (m) => {
+      if (m.type === 'candidate' && bridge.peer) bridge.peer.send(bridge.how.candidate(m));
+    });
+  }
+  Object.assign(page.dravnokBridge, { peer, how });
+  const offer = await page.evaluate((o) => window.rtcTest.start(o), {
+    iceServers: options.iceServers || [],
+    iceTransportPolicy: options.iceTransportPolicy || 'all',
+    labels: options.labels || ['input', 'files'],
+    video: !!options.video,
+  });
+  if (options.offerOnly) return offer;
+  await answerOffer(page, peer, offer);
+  let forwarded = 0;
+  const forward = () => {
+    const candidates = peer.log.events.map(how.remote).filter(Boolean);
+    for (; forwarded < candidates.length; forwarded++) {
+      const c = candidates[forwarded];
+      page.evaluate((x) => window.rtcTest.addCandidate(x.candidate, x.mid), c).catch(() => {});
+    }
+  };
+  const push = peer.log.push.bind(peer.log);
+  peer.log.push = (event) => {
+    push(event);
+    if (how.remote(event)) forward();
+  };
+  forward();
+  return offer;
+}
+
+// Sends one offer and applies the answer that it brings.
+async function answerOffer(page, peer, offer) {
+  const answers = () => peer.log.events.filter((e) => e.evt === 'answer');
+  const before = answers().length;
+  peer.send({ cmd: 'offer', sdp: offer });
+  await until('the answer', async () => ({ ok: answers().length > before, value: peer.log.events.slice(-4) }), 10000);
+  const answer = answers()[before];
+  await page.evaluate((sdp) => window.rtcTest.setAnswer(sdp), answer.sdp);
+  return answer;
+}
+
+// Our test peer takes and gives candidates flat.
+const connect = (page, peer, options = {}) =>
+  wire(page, peer, options, {
+    candidate: (m) => ({ cmd: 'candidate', candidate: m.candidate, mid: m.mid }),
+    remote: (e) => e.evt === 'candidate' && { candidate: e.candidate, mid: e.mid },
+  });
+
+// The page connected to the helper as the agent does it (video by default).
+const connectViewer = (page, helper, options = {}) =>
+  wire(page, helper, { video: true, ...options }, {
+    candidate: (m) => ({ cmd: 'ice', candidate: { candidate: m.candidate, sdpMid: m.mid } }),
+    remote: (e) => e.evt === 'ice' && !!e.candidate && { candidate: e.candidate.candidate, mid: e.candidate.sdpMid },
+  });
+
+// A helper started and offered to as the agent does it, with a page of its
+// own; `end` stops it and says how it ended.
+async function startSession(x, browser, { env = {}, wrap = [], start = {}, connect = {} } = {}) {
+  const page = await newTestPage(browser);
+  const helper = startHelper({ ...x.env, ...env }, wrap);
+  helper.send({ cmd: 'start', mode: 'control', ...start });
+  await connectViewer(page, helper, connect);
+  return {
+    page,
+    helper,
+    async end() {
+      const since = Date.now();
+      helper.send({ cmd: 'stop' });
+      const exit = await helper.exitWithin(15000, since);
+      await page.close().catch(() => {});
+      return `exit ${exit.code ?? exit.signal} after ${exit.ms} ms`;
+    },
+  };
+}
+
+// Runs the named cases (all when none are named) one after the other and
+// prints each one's figures; answers whether every case ran through.
+async function runCases(cases, names, ...args) {
+  let ok = true;
+  for (const name of names.length ? names : Object.keys(cases)) {
+    const started = Date.now();
+    try {
+      const result = await cases[name](...args);
+      console.log(`== ${name} (${((Date.now() - started) / 1000).toFixed(0)} s)`);
+      console.log(JSON.stringify(result, null, 2));
+    } catch (e) {
+      ok = false;
+      console.log(`== ${name}: FAILED ${e.stack || e}`);
+    }
+  }
+  return ok;
+}
+
+// remote-agent on a free loopback port; its log lines land in `log`.
+async function startAgent(env, { mode = 'control', helper, secret = SECRET } = {}) {
+  const port = await freePort();
+  const args = ['--listen', `127.0.0.1:${port}`, '--mode', mode, '--viewer-name', 'Ann', '--secret', secret];
+  if (helper) args.push('--helper', helper);
+  const agent = spawn(path.join(BUILD_DIR, 'src/agent/remote-agent'), args, { env, stdio: ['ignore', 'pipe', 'pipe'] });
+  const log = [];
+  agent.stderr.on('data', (d) => log.push(...d.toString().split('\n').filter(Boolean)));
+  await new Promise((resolve, reject) => {
+    agent.stdout.once('data', resolve);
+    agent.once('exit', (code) => reject(new Error(`remote-agent ended with ${code}: ${log.join('\n')}`)));
+  });
+  const exited = new Promise((resolve) => agent.on('exit', resolve));
+  return {
+    port,
+    log,
+    url: `http://127.0.0.1:${port}/#secret=${secret}`,
+    logged: (pattern) => log.some((line) => pattern.test(line)),
+    async stop() {
+      agent.kill('SIGTERM');
+      await exited;
+    },
+  };
+}
+
+// Xvfb on a free display from a random start in 300-399 (other test runs
+// on the machine take displays too); `wrap` puts it inside a network
+// namespace when the caller needs that.
+async function startXvfb(size = '1280x720x24', wrap = []) {
+  const first = 300 + Math.floor(Math.random() * 100);
+  for (let n = 0; n < 100; n++) {
+    const display = 300 + ((first - 300 + n) % 100);
+    if (fs.existsSync(`/tmp/.X${display}-lock`)) continue;
+    // -noreset: a server that resets whenever its last client leaves refuses
+    // connections meanwhile.
+    const argv = [...wrap, 'Xvfb', `:${display}`, '-screen', '0', size, '-nolisten', 'tcp', '-noreset'];
+    const server = spawn(argv[0], argv.slice(1), { stdio: 'ignore' });
+    const env = { ...process.env, DISPLAY: `:${display}` };
+    for (let i = 0; i < 50 && server.exitCode === null; i++) {
+      try {
+        execFileSync('xdpyinfo', [], { env, stdio: 'ignore' });
+        // Answered by our server, not one that won the display first.
+        await sleep(200);
+        if (server.exitCode !== null) break;
+        const exited = new Promise((resolve) => server.on('exit', resolve));
+        return {
+          env,
+          display,
+          async stop() {
+            server.kill('SIGTERM');
+            await exited;
+          },
+        };
+      } catch {
+        await sleep(100);
+      }
+    }
+    server.kill('SIGKILL');
+  }
+  throw new Error('no free X display');
+}
+
+// Changes the whole screen's colour every `periodMs`, so that the helper
+// always has new frames to send.
+function startPainter(env, periodMs = 100) {
+  let step = 0;
+  let busy = false;
+  const timer = setInterval(() => {
+    if (busy) return;
+    busy = true;
+    step = (step + 1) % 64;
+    const colour = `#${(step * 4).toString(16).padStart(2, '0')}50c8`;
+    execFile('xsetroot', ['-solid', colour], { env }, () => (busy = false));
+  }, periodMs);
+  return { stop: () => clearInterval(timer) };
+}
+
+// Where the X pointer is.
+function pointer(env) {
+  const out = execFileSync('xdotool', ['getmouselocation'], { env }).toString();
+  const [, x, y] = out.match(/x:(\d+) y:(\d+)/);
+  return { x: Number(x), y: Number(y) };
+}
+
+// Position and size of each visible X window that xdotool finds by `search`.
+function windowGeometries(env, ...search) {
+  const run = (args) => execFileSync('xdotool', args, { env, stdio: ['ignore', 'pipe', 'ignore'] }).toString();
+  let ids = [];
+  try {
+    ids = run(['search', '--onlyvisible', ...search]).split('\n').filter(Boolean);
+  } catch {} // none found
+  return ids.flatMap((id) => {
+    try {
+      const out = run(['getwindowgeometry', id]);
+      const [, x, y] = out.match(/Position: (-?\d+),(-?\d+)/);
+      const [, w, h] = out.match(/Geometry: (\d+)x(\d+)/);
+      return [{ x: Number(x), y: Number(y), w: Number(w), h: Number(h) }];
+    } catch {
+      return []; // gone meanwhile
+    }
+  });
+}
+
+const readXClipboard = (env, target) =>
+  execFileSync('xclip', ['-selection', 'clipboard', '-t', target, '-o'],
+    { env, stdio: ['ignore', 'pipe', 'ignore'], timeout: 5000 });
+
+// xclip stays behind to serve what it placed; it ends when another client
+// takes the clipboard or the X server goes away.
+const writeXClipboard = (env, target, bytes) =>
+  execFileSync('xclip', ['-selection', 'clipboard', '-t', target, '-i'],
+    { env, input: bytes, stdio: ['pipe', 'ignore', 'ignore'], timeout: 5000 });
+
+const monitorList = (page, timeoutMs) =>
+  poll('the monitor list', () => page.evaluate(() => window.dravnokViewer.monitors), Boolean, timeoutMs);
+
+// The colour of one pixel of the decoded picture, in video pixels.
+function videoPixel(page, x, y) {
+  return page.evaluate(([px, py]) => {
+    const video = document.getElementById('video');
+    if (!video.videoWidth) return null;
+    const canvas = document.createElement('canvas');
+    canvas.width = video.videoWidth;
+    canvas.height = video.videoHeight;
+    const context = canvas.getContext('2d');
+    context.drawImage(video, 0, 0);
+    return Array.from(context.getImageData(px, py, 1, 1).data.slice(0, 3));
+  }, [x, y]);
+}
+
+const videoSize = (page) =>
+  page.evaluate(() => [document.getElementById('video').videoWidth, document.getElementById('video').videoHeight]);
+
+const near = (rgb, hex, tolerance) =>
+  !!rgb && [0, 1, 2].every((i) => Math.abs(rgb[i] - parseInt(hex.slice(2 * i, 2 * i + 2), 16)) <= tolerance);
+
+// Frames decoded and bytes received so far, with the page's time, on a page
+// with our test script (rtcTest) or on the viewer page.
+function videoStats(page) {
+  return page.evaluate(async () => {
+    if (window.rtcTest) return window.rtcTest.videoStats();
+    let video = null;
+    (await window.dravnokViewer.pc.getStats()).forEach((s) => {
+      if (s.type === 'inbound-rtp' && s.kind === 'video') video = s;
+    });
+    return video && { time: performance.now(), frames: video.framesDecoded, bytes: video.bytesReceived };
+  });
+}
+
+// The RTP time of the last video packet and the receiver's clock then.
+function rtpClock(page) {
+  return page.evaluate(() => {
+    const receiver = window.dravnokViewer.pc.getReceivers().find((r) => r.track && r.track.kind === 'video');
+    const source = receiver && receiver.getSynchronizationSources()[0];
+    return source ? { time: source.timestamp, rtp: source.rtpTimestamp } : null;
+  });
+}
+
+// The folder the files panel shows and its names, once `ok` accepts them.
+const filesListing = (page, ok, timeoutMs) =>
+  poll('the files listing', () => page.evaluate(() => window.dravnokViewer.files && {
+    path: window.dravnokViewer.files.path, names: window.dravnokViewer.files.entries.map((e) => e.n) }),
+  (files) => !!files && ok(files), timeoutMs);
+
+// SHA-256 of a completed download in the page, in hex.
+function downloadDigest(page, index = 0) {
+  return page.evaluate(async (i) => {
+    const done = window.dravnokViewer.files.completed[i];
+    if (!done) return null;
+    const hash = await crypto.subtle.digest('SHA-256', await done.blob.arrayBuffer());
+    return Array.from(new Uint8Array(hash), (b) => b.toString(16).padStart(2, '0')).join('');
+  }, index);
+}
+
+// Uploads `size` random bytes made in the page as `name` into the folder
+// the files panel shows; gives the host's reply and the bytes' digest.
+function uploadRandom(page, name, size) {
+  return page.evaluate(async ([fileName, length]) => {
+    const bytes = new Uint8Array(length);
+    for (let i = 0; i < length; i += 65536) crypto.getRandomValues(bytes.subarray(i, Math.min(length, i + 65536)));
+    const reply = await window.dravnokViewer.files.put(new File([bytes], fileName));
+    const hash = await crypto.subtle.digest('SHA-256', bytes);
+    return { reply, digest: Array.from(new Uint8Array(hash), (b) => b.toString(16).padStart(2, '0')).join('') };
+  }, [name, size]);
+}
+
+// The first IPv4 address that is not loopback. libnice leaves loopback out
+// of its host candidates and its TURN traffic leaves from those sockets, so
+// our peer reaches the server here.
+function hostAddress() {
+  for (const list of Object.values(os.networkInterfaces())) {
+    for (const a of list || []) if (a.family === 'IPv4' && !a.internal) return a.address;
+  }
+  return '127.0.0.1';
+}
+
+// coturn with one long-term user, listening on loopback and on the machine's
+// address, and relaying on loopback only: relayed traffic never leaves the
+// machine's loopback interface.
+async function startTurn() {
+  const port = await freePort();
+  const user = 'dravnok';
+  const password = 'relay-' + Math.random().toString(36).slice(2);
+  const child = spawn('turnserver', [
+    '-n', '--listening-ip=127.0.0.1', `--listening-ip=${hostAddress()}`, '--relay-ip=127.0.0.1',
+    `--listening-port=${port}`, '--min-port=49152', '--max-port=65000', '--lt-cred-mech', `--user=${user}:${password}`,
+    '--realm=dravnok.test', '--fingerprint', '--no-tls', '--no-dtls', '--no-cli', '--allow-loopback-peers',
+    '--log-file=stdout', '--simple-log', '--verbose',
+  ], { stdio: ['ignore', 'pipe', 'pipe'] });
+  let output = '';
+  child.stdout.on('data', (d) => (output += d));
+  child.stderr.on('data', (d) => (output += d));
+  // Ready once it listens.
+  await poll('the TURN server', () => new Promise((resolve) => {
+    const s = net.connect(port, '127.0.0.1', () => resolve(s.destroy() || true));
+    s.on('error', () => resolve(false));
+  }), Boolean, 20000);
+  return {
+    url: `turn:127.0.0.1:${port}?transport=udp`,
+    // The same server on the machine's address, for agents that cannot
+    // reach loopback from their host sockets.
+    hostUrl: `turn:${hostAddress()}:${port}?transport=udp`,
+    user,
+    password,
+    output: () => output,
+    stop() {
+      child.kill('SIGTERM');
+      return new Promise((resolve) => child.on('exit', resolve));
+    },
+  };
+}
+
+module.exports = {
+  BUILD_DIR, SECRET, CHROMIUM_FLAGS, sleep, until, poll, freePort, launchBrowser, newTestPage, startJsonChild,
+  startPeer, startHelper, connect, connectViewer, answerOffer, startSession, runCases, startAgent, startXvfb,
+  startPainter, pointer, windowGeometries, readXClipboard, writeXClipboard, monitorList, filesListing, videoPixel,
+  videoSize, near, videoStats, rtpClock, downloadDigest, uploadRandom, startTurn,
+};
