@@ -1,6 +1,6 @@
 // A desktop to look at and to control in the browser session tests: solid
 // panels, a window whose picture keeps changing, and a window that reports
-// the pointer and key events it receives as JSON lines on standard output.
+// the button and key events it receives as JSON lines on standard output.
 //
 //   x_test_desktop [--panel X,Y,W,H,RRGGBB]... [--animate X,Y,W,H] [--events X,Y,W,H]
 //
@@ -35,39 +35,6 @@ bool parseRect(const char* text, Rect& r, unsigned long* colour) {
   r = {x, y, w, h};
   if (colour) *colour = c;
   return true;
-}
-
-std::string utf8(unsigned long cp) {
-  std::string out;
-  if (cp < 0x80) {
-    out += char(cp);
-  } else if (cp < 0x800) {
-    out += char(0xC0 | (cp >> 6));
-    out += char(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    out += char(0xE0 | (cp >> 12));
-    out += char(0x80 | ((cp >> 6) & 0x3F));
-    out += char(0x80 | (cp & 0x3F));
-  } else {
-    out += char(0xF0 | (cp >> 18));
-    out += char(0x80 | ((cp >> 12) & 0x3F));
-    out += char(0x80 | ((cp >> 6) & 0x3F));
-    out += char(0x80 | (cp & 0x3F));
-  }
-  return out;
-}
-
-// The character a key symbol stands for (Latin-1 and Unicode symbols only).
-std::string characterOf(KeySym keysym) {
-  unsigned long cp = 0;
-  if ((keysym >= 0x20 && keysym < 0x7F) || (keysym >= 0xA0 && keysym <= 0xFF))
-    cp = keysym;
-  else if ((keysym & 0xFF000000) == 0x01000000)
-    cp = keysym & 0x00FFFFFF;
-  if (cp == 0) return {};
-  std::string c = utf8(cp);
-  if (c == "\"" || c == "\\") c = "\\" + c;
-  return c;
 }
 
 void emit(const std::string& line) {
@@ -148,8 +115,7 @@ int main(int argc, char** argv) {
     ++unmapped;
   }
   if (hasEvents) {
-    logger = makeWindow(d, events, 0xF0F0F0,
-                        ButtonPressMask | ButtonReleaseMask | PointerMotionMask | KeyPressMask | KeyReleaseMask);
+    logger = makeWindow(d, events, 0xF0F0F0, ButtonPressMask | ButtonReleaseMask | KeyPressMask | KeyReleaseMask);
     ++unmapped;
   }
   XFlush(d);
@@ -178,19 +144,14 @@ int main(int argc, char** argv) {
                       ev.xbutton.x_root, ev.xbutton.y_root);
         emit(line);
         break;
-      case MotionNotify:
-        std::snprintf(line, sizeof line, R"({"e":"move","x":%d,"y":%d,"rx":%d,"ry":%d})", ev.xmotion.x, ev.xmotion.y,
-                      ev.xmotion.x_root, ev.xmotion.y_root);
-        emit(line);
-        break;
       case KeyPress:
       case KeyRelease: {
         char text[16];
         KeySym keysym = NoSymbol;
         XLookupString(&ev.xkey, text, sizeof text, &keysym, nullptr);
         const char* name = XKeysymToString(keysym);
-        std::snprintf(line, sizeof line, R"({"e":"%s","keysym":"%s","ch":"%s"})",
-                      ev.type == KeyPress ? "keydown" : "keyup", name ? name : "", characterOf(keysym).c_str());
+        std::snprintf(line, sizeof line, R"({"e":"%s","keysym":"%s"})", ev.type == KeyPress ? "keydown" : "keyup",
+                      name ? name : "");
         emit(line);
         break;
       }

@@ -5,9 +5,9 @@
 // Options: --ice URL [--user NAME --pass WORD]   (repeatable)
 // Commands: {"cmd":"offer","sdp":...} {"cmd":"candidate","candidate":...,"mid":...}
 //           {"cmd":"send","label":...,"kind":"binary"|"text","sizes":[...]}
-//           {"cmd":"echo","on":bool} {"cmd":"close"}
-// Events:   answer, candidate, gathered, state, channel, open, closed,
-//           received (size of each message), error
+//           {"cmd":"echo","on":bool}
+// Events:   answer, candidate, state, open, closed, received (size of each
+//           message), error, log
 #include <rtc/rtc.hpp>
 
 #include <nlohmann/json.hpp>
@@ -76,16 +76,12 @@ int main(int argc, char** argv) {
   pc->onLocalCandidate([](rtc::Candidate c) {
     emit({{"evt", "candidate"}, {"candidate", c.candidate()}, {"mid", c.mid()}});
   });
-  pc->onGatheringStateChange([](rtc::PeerConnection::GatheringState s) {
-    if (s == rtc::PeerConnection::GatheringState::Complete) emit({{"evt", "gathered"}});
-  });
   pc->onDataChannel([&](std::shared_ptr<rtc::DataChannel> dc) {
     std::string label = dc->label();
     {
       std::lock_guard lock(channelsMutex);
       channels[label] = dc;
     }
-    emit({{"evt", "channel"}, {"label", label}});
     std::weak_ptr<rtc::DataChannel> weak = dc;
     dc->onOpen([label] { emit({{"evt", "open"}, {"label", label}}); });
     dc->onClosed([label] { emit({{"evt", "closed"}, {"label", label}}); });
@@ -130,8 +126,6 @@ int main(int argc, char** argv) {
             dc->send(patternBytes(size.get<size_t>()));
           }
         }
-      } else if (cmd == "close") {
-        pc->close();
       }
     } catch (const std::exception& e) {
       emit({{"evt", "error"}, {"message", e.what()}});
