@@ -300,17 +300,15 @@ async function startAgent(env, { mode = 'control', helper, secret = SECRET } = {
 }
 
 // Xvfb on a free display from a random start in 300-399 (other test runs
-// on the machine take displays too); `wrap` puts it inside a network
-// namespace when the caller needs that.
-async function startXvfb(size = '1280x720x24', wrap = []) {
+// on the machine take displays too).
+async function startXvfb(size = '1280x720x24') {
   const first = 300 + Math.floor(Math.random() * 100);
   for (let n = 0; n < 100; n++) {
     const display = 300 + ((first - 300 + n) % 100);
     if (fs.existsSync(`/tmp/.X${display}-lock`)) continue;
     // -noreset: a server that resets whenever its last client leaves refuses
     // connections meanwhile.
-    const argv = [...wrap, 'Xvfb', `:${display}`, '-screen', '0', size, '-nolisten', 'tcp', '-noreset'];
-    const server = spawn(argv[0], argv.slice(1), { stdio: 'ignore' });
+    const server = spawn('Xvfb', [`:${display}`, '-screen', '0', size, '-nolisten', 'tcp', '-noreset'], { stdio: 'ignore' });
     const env = { ...process.env, DISPLAY: `:${display}` };
     for (let i = 0; i < 50 && server.exitCode === null; i++) {
       try {

@@ -25,9 +25,10 @@ const EXE = path.join(WIN_BUILD, 'src/host/remote-helper.exe');
 const PREFIX = process.env.DRAVNOK_WINE_SESSION_PREFIX || path.join(os.homedir(), '.cache/dravnok/wineprefix-session');
 const WINE_ENV = { WINEPREFIX: PREFIX, WINEDEBUG: '-all', WINEDLLOVERRIDES: 'mscoree,mshtml=' };
 
+const pgrep = (...args) => spawnSync('pgrep', args, { encoding: 'utf8' }).stdout.split('\n').filter(Boolean);
 // Processes of the exe still alive (Wine shows them by the exe's name).
-const helperProcesses = () =>
-  spawnSync('pgrep', ['-f', 'remote-helper\\.exe'], { encoding: 'utf8' }).stdout.split('\n').filter(Boolean);
+const helperProcesses = () => pgrep('-f', 'remote-helper\\.exe');
+const wineserverPids = () => pgrep('-x', 'wineserver');
 
 // User and system CPU seconds of a process so far.
 function cpuSeconds(pid) {
@@ -35,8 +36,6 @@ function cpuSeconds(pid) {
   return (Number(fields[11]) + Number(fields[12])) / 100; // utime, stime in clock ticks (USER_HZ 100)
 }
 
-const wineserverPids = () =>
-  spawnSync('pgrep', ['-x', 'wineserver'], { encoding: 'utf8' }).stdout.split('\n').filter(Boolean);
 
 test('remote-helper.exe under Wine: video, RTP clock, input, files, clipboard, banner, stop', { timeout: 600000 },
   async (t) => {
