@@ -10,7 +10,8 @@ const os = require('node:os');
 const path = require('node:path');
 
 const browserDir = path.resolve(__dirname, '../../tests/browser');
-const { launchBrowser, pointer, runCases, sleep, until, startXvfb, startSession } = require(path.join(browserDir, 'driver'));
+const { launchBrowser, pointer, sleep, until, startXvfb } = require(path.join(browserDir, 'driver'));
+const { runCases, startSession } = require('../browser_session');
 
 const MiB = 1024 * 1024;
 

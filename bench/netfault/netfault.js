@@ -27,7 +27,8 @@ fs.writeFileSync(wrapper, `#!/bin/sh\nexec ip netns exec ${NS_BROWSER} /usr/bin/
 process.env.DRAVNOK_CHROMIUM = wrapper;
 
 const browserDir = path.resolve(__dirname, '../../tests/browser');
-const { launchBrowser, runCases, sleep, until, startXvfb, startSession, videoStats } = require(path.join(browserDir, 'driver'));
+const { launchBrowser, sleep, until, startXvfb, videoStats } = require(path.join(browserDir, 'driver'));
+const { runCases, startSession } = require('../browser_session');
 
 function run(...argv) {
   execFileSync(argv[0], argv.slice(1), { stdio: ['ignore', 'ignore', 'pipe'] });

@@ -236,44 +236,6 @@ const connectViewer = (page, helper, options = {}) =>
     remote: (e) => e.evt === 'ice' && !!e.candidate && { candidate: e.candidate.candidate, mid: e.candidate.sdpMid },
   });
 
-// A helper started and offered to as the agent does it, with a page of its
-// own; `end` stops it and says how it ended.
-async function startSession(x, browser, { env = {}, wrap = [], start = {}, connect = {} } = {}) {
-  const page = await newTestPage(browser);
-  const helper = startHelper({ ...x.env, ...env }, wrap);
-  helper.send({ cmd: 'start', mode: 'control', ...start });
-  await connectViewer(page, helper, connect);
-  return {
-    page,
-    helper,
-    async end() {
-      const since = Date.now();
-      helper.send({ cmd: 'stop' });
-      const exit = await helper.exitWithin(15000, since);
-      await page.close().catch(() => {});
-      return `exit ${exit.code ?? exit.signal} after ${exit.ms} ms`;
-    },
-  };
-}
-
-// Runs the named cases (all when none are named) one after the other and
-// prints each one's figures; answers whether every case ran through.
-async function runCases(cases, names, ...args) {
-  let ok = true;
-  for (const name of names.length ? names : Object.keys(cases)) {
-    const started = Date.now();
-    try {
-      const result = await cases[name](...args);
-      console.log(`== ${name} (${((Date.now() - started) / 1000).toFixed(0)} s)`);
-      console.log(JSON.stringify(result, null, 2));
-    } catch (e) {
-      ok = false;
-      console.log(`== ${name}: FAILED ${e.stack || e}`);
-    }
-  }
-  return ok;
-}
-
 // remote-agent on a free loopback port; its log lines land in `log`.
 async function startAgent(env, { mode = 'control', helper, secret = SECRET } = {}) {
   const port = await freePort();
@@ -308,7 +270,8 @@ async function startXvfb(size = '1280x720x24') {
     if (fs.existsSync(`/tmp/.X${display}-lock`)) continue;
     // -noreset: a server that resets whenever its last client leaves refuses
     // connections meanwhile.
-    const server = spawn('Xvfb', [`:${display}`, '-screen', '0', size, '-nolisten', 'tcp', '-noreset'], { stdio: 'ignore' });
+    const argv = [`:${display}`, '-screen', '0', size, '-nolisten', 'tcp', '-noreset'];
+    const server = spawn('Xvfb', argv, { stdio: 'ignore' });
     const env = { ...process.env, DISPLAY: `:${display}` };
     for (let i = 0; i < 50 && server.exitCode === null; i++) {
       try {
@@ -355,6 +318,11 @@ function pointer(env) {
   const [, x, y] = out.match(/x:(\d+) y:(\d+)/);
   return { x: Number(x), y: Number(y) };
 }
+
+// Waits for the X pointer within `tolerance` pixels of x, y.
+const pointerReaches = (env, x, y, tolerance = 1) =>
+  poll(`the pointer at ${Math.round(x)},${Math.round(y)}`, () => pointer(env),
+    (p) => Math.abs(p.x - x) <= tolerance && Math.abs(p.y - y) <= tolerance);
 
 // Position and size of each visible X window that xdotool finds by `search`.
 function windowGeometries(env, ...search) {
@@ -506,7 +474,7 @@ async function startTurn() {
 
 module.exports = {
   BUILD_DIR, SECRET, CHROMIUM_FLAGS, sleep, until, poll, freePort, launchBrowser, newTestPage, startJsonChild,
-  startPeer, startHelper, connect, connectViewer, answerOffer, startSession, runCases, startAgent, startXvfb,
-  startPainter, pointer, windowGeometries, readXClipboard, writeXClipboard, monitorList, filesListing, videoPixel,
-  videoSize, near, videoStats, rtpClock, downloadDigest, uploadRandom, startTurn,
+  startPeer, startHelper, connect, connectViewer, answerOffer, startAgent, startXvfb,
+  startPainter, pointer, pointerReaches, windowGeometries, readXClipboard, writeXClipboard, monitorList, filesListing,
+  videoPixel, videoSize, near, videoStats, rtpClock, downloadDigest, uploadRandom, startTurn,
 };

@@ -11,7 +11,7 @@ const fs = require('node:fs');
 const os = require('node:os');
 const path = require('node:path');
 const puppeteer = require('puppeteer-core');
-const { poll, startXvfb, pointer, startAgent } = require('../driver');
+const { poll, startXvfb, pointerReaches, startAgent } = require('../driver');
 
 const FIREFOX = process.env.DRAVNOK_FIREFOX || '/usr/bin/firefox-esr';
 
@@ -89,8 +89,7 @@ test('Firefox: connects through mDNS host candidates, moves the pointer, lists a
     const [mx, my] = [message.x + message.width / 3, message.y + message.height / 2];
     await page.mouse.move(mx, my);
     const want = { x: ((mx - stage.x) / stage.width) * 1280, y: ((my - stage.y) / stage.height) * 720 };
-    await poll(`the pointer at ${want.x.toFixed(0)},${want.y.toFixed(0)}`, () => pointer(x.env),
-      (p) => Math.abs(p.x - want.x) <= 2 && Math.abs(p.y - want.y) <= 2);
+    await pointerReaches(x.env, want.x, want.y, 2);
 
     // A folder in the files panel, opened.
     const listed = async (folder, entry) => (await text('#files-path')) === folder && !!(await page.$(entry));

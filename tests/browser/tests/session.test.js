@@ -9,9 +9,9 @@ const fs = require('node:fs');
 const os = require('node:os');
 const path = require('node:path');
 const {
-  BUILD_DIR, launchBrowser, sleep, poll, startJsonChild, startXvfb, pointer, windowGeometries, SECRET, startAgent,
-  monitorList, videoPixel, videoSize, near, videoStats, readXClipboard, writeXClipboard, downloadDigest, uploadRandom,
-  filesListing,
+  BUILD_DIR, launchBrowser, sleep, poll, startJsonChild, startXvfb, pointer, pointerReaches, windowGeometries, SECRET,
+  startAgent, monitorList, videoPixel, videoSize, near, videoStats, readXClipboard, writeXClipboard, downloadDigest,
+  uploadRandom, filesListing,
 } = require('../driver');
 
 // Xorg with the dummy driver: monitor A at 0,0 and B at 1920,0, each
@@ -243,9 +243,9 @@ test('a session on two monitors: the picture, input, clipboard, files, a monitor
   assert.strictEqual(await page.inputValue('#monitor'), '1');
   await poll('monitor B in the picture', () => videoPixel(page, 60, 60), (rgb) => near(rgb, GREEN, 6));
   await page.evaluate(() => window.dravnokViewer.sendInput({ type: 'move', x: 0.5, y: 0.5 }));
-  await poll('the pointer on B', () => pointer(x.env), (p) => Math.abs(p.x - 2880) <= 1 && Math.abs(p.y - 540) <= 1);
+  await pointerReaches(x.env, 2880, 540); // the middle of B
   await page.mouse.move(...client(100, 100));
-  await poll('a real move on B', () => pointer(x.env), (p) => Math.abs(p.x - 2020) <= 2 && Math.abs(p.y - 100) <= 2);
+  await pointerReaches(x.env, 2020, 100, 2); // a real move on B
 
   await page.click('#disconnect');
   await poll('the helper to end', () => agent.logged(/remote-helper exited with code 0/));

@@ -13,8 +13,9 @@ const fs = require('node:fs');
 const os = require('node:os');
 const path = require('node:path');
 const {
-  launchBrowser, sleep, poll, startXvfb, startPainter, pointer, windowGeometries, startAgent, monitorList, videoPixel,
-  videoSize, near, videoStats, rtpClock, readXClipboard, writeXClipboard, downloadDigest, uploadRandom, filesListing,
+  launchBrowser, sleep, poll, startXvfb, startPainter, pointerReaches, windowGeometries, startAgent, monitorList,
+  videoPixel, videoSize, near, videoStats, rtpClock, readXClipboard, writeXClipboard, downloadDigest, uploadRandom,
+  filesListing,
 } = require('../driver');
 
 const ROOT = path.resolve(__dirname, '../../..');
@@ -107,8 +108,7 @@ test('remote-helper.exe under Wine: video, RTP clock, input, files, clipboard, b
 
     // Input: SendInput moves the X pointer.
     await page.evaluate(() => window.dravnokViewer.sendInput({ type: 'move', x: 0.25, y: 0.5 }));
-    await poll('the pointer at 320,360', () => pointer(env),
-      (p) => Math.abs(p.x - 320) <= 1 && Math.abs(p.y - 360) <= 1);
+    await pointerReaches(env, 320, 360);
 
     // Files: a download and an upload, byte-exact, in the user's profile.
     const home = await filesListing(page, (files) => files.names.includes(`${name}.bin`), 30000);
