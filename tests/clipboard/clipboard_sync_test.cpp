@@ -1,143 +1,135 @@
 #include "clipboard/base64.h"
+#include "clipboard/clip_watch_message.h"
 #include "clipboard/clipboard_limits.h"
 #include "clipboard/clipboard_sync.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <chrono>
+#include <thread>
 #include <vector>
 
 using namespace dravnok::clipboard;
+using Clock = std::chrono::steady_clock;
 
-namespace {
-
-// Feeds chunks (seq, total, data) and returns what each one completed.
-std::vector<std::optional<std::string>> feed(ClipboardState& state,
-                                             std::vector<std::tuple<int, int, std::string>> chunks) {
-  std::vector<std::optional<std::string>> results;
-  for (auto& [seq, total, data] : chunks) results.push_back(collectImageChunk(state, seq, total, data));
-  return results;
-}
-
-std::string pieces(std::string_view bytes, size_t parts, size_t index) {
-  std::string text = base64Encode(bytes);
-  size_t size = (text.size() + parts - 1) / parts;
-  return text.substr(index * size, size);
-}
-
-} // namespace
-
-TEST(ImageChunks, InOrderChunksCompleteTheImage) {
-  ClipboardState state(false);
-  const std::string png = "\x89PNG\r\n\x1a\n-some-image-bytes-";
-  auto results = feed(state, {{0, 3, pieces(png, 3, 0)}, {1, 3, pieces(png, 3, 1)}, {2, 3, pieces(png, 3, 2)}});
-  EXPECT_FALSE(results[0]);
-  EXPECT_FALSE(results[1]);
-  ASSERT_TRUE(results[2]);
-  EXPECT_EQ(*results[2], png);
-  EXPECT_EQ(state.pendingTotal, 0);
-  EXPECT_TRUE(state.pendingImage.empty());
-  // A single chunk is an image of its own.
-  EXPECT_EQ(collectImageChunk(state, 0, 1, base64Encode("x")), "x");
-}
-
-TEST(ImageChunks, RepeatedForeignOrOutOfRangeChunksDiscardTheImage) {
-  ClipboardState state(false);
-  auto repeated = feed(state, {{0, 3, "QUFB"}, {1, 3, "QkJC"}, {1, 3, "QkJC"}, {2, 3, "Q0ND"}});
-  for (auto& r : repeated) EXPECT_FALSE(r);
-  EXPECT_EQ(state.pendingTotal, 0);
-
-  auto foreign = feed(state, {{0, 2, "QUFB"}, {1, 3, "QkJC"}, {1, 2, "QkJC"}});
-  for (auto& r : foreign) EXPECT_FALSE(r);
-
-  auto skipped = feed(state, {{0, 3, "QUFB"}, {2, 3, "Q0ND"}});
-  for (auto& r : skipped) EXPECT_FALSE(r);
-
-  for (auto [seq, total] : {std::pair{0, 0}, {-1, 2}, {2, 2}}) {
-    feed(state, {{0, 2, "QUFB"}});
-    EXPECT_FALSE(collectImageChunk(state, seq, total, "QkJC"));
-    EXPECT_EQ(state.pendingTotal, 0);
-    EXPECT_EQ(state.pendingCount, 0);
-    EXPECT_TRUE(state.pendingImage.empty());
+TEST(Base64, RoundTripsEveryLengthAndDecodesLeniently) {
+  std::string all;
+  for (int i = 0; i < 256; ++i) all += static_cast<char>(i);
+  for (size_t length = 0; length <= all.size(); length += (length < 8 ? 1 : 37)) {
+    const std::string bytes = all.substr(all.size() - length), text = base64Encode(bytes);
+    EXPECT_EQ(text.size(), (length + 2) / 3 * 4);
+    EXPECT_EQ(base64Decode(text), bytes) << length;
   }
-  // A chunk without a start is dropped, as in an idle state.
-  EXPECT_FALSE(collectImageChunk(state, 1, 2, "QkJC"));
+  EXPECT_EQ(base64Encode("\xFB\xFF"), "+/8=");
+  // Foreign bytes are skipped, nothing after the first '=' counts, padding may be missing.
+  const std::pair<std::string, std::string> decoded[] = {
+      {"Zm9v\r\nYm Fy\t", "foobar"},         {"Zm8=Zm9v", "fo"}, {"Zg", "f"}, {"Z", ""}, {"-_", ""},
+      {std::string("Z\0g\x80\xFF=", 6), "f"}};
+  for (const auto& [text, bytes] : decoded) EXPECT_EQ(base64Decode(text), bytes) << text;
 }
 
-TEST(ImageChunks, AnImageLongerThanTheLimitIsDiscarded) {
+TEST(ParseClipWatch, ReadsTheSwitchFromRawText) {
+  const std::pair<const char*, int> cases[] = {{R"({"type":"clipwatch","on":false})", 0},
+                                               {"{\"type\":\"clipwatch\",\"on\":\t 0}", 0},
+                                               {R"({"on":false,"type":"clipwatch"})", 0},
+                                               {R"({"type":"clipwatch"})", 1},
+                                               {R"({"type":"clipwatch","on":true})", 1},
+                                               {R"({"type":"clipwatch","on":"no"})", 1},
+                                               {R"("clipwatch" "on":)", 1},
+                                               {R"({"type":"clipboard","text":"the clipwatch"})", -1},
+                                               {R"({"type":"clipWatch","on":0})", -1},
+                                               {"", -1}};
+  for (const auto& [text, on] : cases) EXPECT_EQ(parseClipWatch(text), on) << text;
+}
+
+// The watcher asks for our latest write's sequence number: at once when no
+// write is under way, after one that ends, and after 250 ms for one that hangs.
+TEST(ClipboardState, SettledSequenceWaitsForWritesUnderWayButNotForEver) {
   ClipboardState state(false);
-  EXPECT_FALSE(collectImageChunk(state, 0, 2, std::string((kMaxClipboardBytes + 2) / 3 * 4, 'A')));
-  EXPECT_FALSE(collectImageChunk(state, 1, 2, "QUFB"));
-  EXPECT_TRUE(state.pendingImage.empty());
+  state.ownClipboardSequence = 7;
+  auto start = Clock::now();
+  EXPECT_EQ(state.settledOwnSequence(), 7u);
+  EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(100));
+  state.writesInProgress = 1;
+  start = Clock::now();
+  EXPECT_EQ(state.settledOwnSequence(), 7u);
+  EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(250));
+  state.writesInProgress = 2;
+  std::thread writer([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    state.ownClipboardSequence = 8;
+    state.writesInProgress -= 2;
+  });
+  EXPECT_EQ(state.settledOwnSequence(), 8u);
+  writer.join();
 }
 
-TEST(ImageChunks, NewFirstChunkRestartsWithTheNewImage) {
-  ClipboardState state(false);
-  auto results = feed(state, {{0, 3, "T0xE"}, {1, 3, "T0xE"}, {0, 2, "TkVX"}, {1, 2, "TkVX"}});
-  ASSERT_TRUE(results[3]);
-  EXPECT_EQ(*results[3], "NEWNEW");
-}
-
-TEST(ImageChunks, ViewOnlyStateTakesNothing) {
-  ClipboardState state(true);
-  EXPECT_FALSE(collectImageChunk(state, 0, 1, "QUFB"));
-  EXPECT_FALSE(collectImageChunk(state, 0, 2, "QUFB"));
-  EXPECT_EQ(state.pendingTotal, 0);
-  EXPECT_TRUE(state.pendingImage.empty());
-}
-
-TEST(PushClipboard, TextFirstThenImageChunksAtTheBoundary) {
-  std::vector<nlohmann::json> sent;
-  ClipboardSender sender = [&](const std::string& message) { sent.push_back(nlohmann::json::parse(message)); };
-
-  // 12000 bytes are exactly 16000 base64 characters: one chunk.
-  pushClipboard("h\xC3\xA9", std::string(12000, '\x07'), sender);
-  ASSERT_EQ(sent.size(), 2u);
-  EXPECT_EQ(sent[0], (nlohmann::json{{"type", "clipdata"}, {"text", "h\xC3\xA9"}}));
-  EXPECT_EQ(sent[1]["type"], "clipimgdata");
-  EXPECT_EQ(sent[1]["seq"], 0);
-  EXPECT_EQ(sent[1]["total"], 1);
-  EXPECT_EQ(sent[1]["data"].get<std::string>().size(), 16000u);
-
-  // 12001 bytes give 16004 characters: two chunks, the second of 4.
-  sent.clear();
-  const std::string png(12001, '\x5A');
-  pushClipboard("", png, sender);
-  ASSERT_EQ(sent.size(), 2u);
-  std::string joined;
-  for (int i = 0; i < 2; ++i) {
-    EXPECT_EQ(sent[i]["seq"], i);
-    EXPECT_EQ(sent[i]["total"], 2);
-    joined += sent[i]["data"].get<std::string>();
+TEST(ImageChunks, OnlyAWholeRunOfChunksInOrderMakesAnImage) {
+  struct Case {
+    const char* name;
+    std::vector<std::tuple<int, int, std::string>> chunks;
+    std::optional<std::string> image;
+  };
+  const std::string tooLong((kMaxClipboardBytes + 2) / 3 * 4, 'A');
+  const Case cases[] = {
+      {"in order", {{0, 3, "QUFB"}, {1, 3, "QkJC"}, {2, 3, "Q0ND"}}, "AAABBBCCC"},
+      {"a single chunk", {{0, 1, "eA=="}}, "x"},
+      {"a new first chunk restarts", {{0, 3, "T0xE"}, {1, 3, "T0xE"}, {0, 2, "TkVX"}, {1, 2, "TkVX"}}, "NEWNEW"},
+      {"repeated", {{0, 3, "QUFB"}, {1, 3, "QkJC"}, {1, 3, "QkJC"}, {2, 3, "Q0ND"}}, std::nullopt},
+      {"a foreign total", {{0, 2, "QUFB"}, {1, 3, "QkJC"}, {1, 2, "QkJC"}}, std::nullopt},
+      {"skipped", {{0, 3, "QUFB"}, {2, 3, "Q0ND"}}, std::nullopt},
+      {"no start", {{1, 2, "QkJC"}}, std::nullopt},
+      {"total 0", {{0, 2, "QUFB"}, {0, 0, "QkJC"}, {1, 2, "QkJC"}}, std::nullopt},
+      {"seq -1", {{0, 2, "QUFB"}, {-1, 2, "QkJC"}, {1, 2, "QkJC"}}, std::nullopt},
+      {"seq past the total", {{0, 2, "QUFB"}, {2, 2, "QkJC"}, {1, 2, "QkJC"}}, std::nullopt},
+      {"longer than the limit", {{0, 2, tooLong}, {1, 2, "QUFB"}}, std::nullopt},
+  };
+  for (const Case& c : cases) {
+    for (bool viewOnly : {false, true}) {
+      ClipboardState state(viewOnly);
+      std::optional<std::string> image;
+      for (size_t i = 0; i < c.chunks.size(); ++i) {
+        const auto& [seq, total, data] = c.chunks[i];
+        image = collectImageChunk(state, seq, total, data);
+        if (i + 1 < c.chunks.size()) EXPECT_FALSE(image) << c.name << " at " << i;
+      }
+      EXPECT_EQ(image, viewOnly ? std::nullopt : c.image) << c.name;
+      EXPECT_EQ(state.pendingTotal + state.pendingCount, 0) << c.name;
+      EXPECT_TRUE(state.pendingImage.empty()) << c.name;
+    }
   }
-  EXPECT_EQ(sent[1]["data"].get<std::string>().size(), 4u);
-  EXPECT_EQ(base64Decode(joined), png);
-
-  sent.clear();
-  pushClipboard("", "", sender);
-  EXPECT_TRUE(sent.empty());
-  pushClipboard("text", "png", ClipboardSender{}); // no sender: nothing, no crash
 }
 
-TEST(PushClipboard, MessagesAreCompactRawUtf8AndSurviveBrokenText) {
+TEST(PushClipboard, TextFirstThenImageChunksAtTheBoundaryThatReassemble) {
   std::vector<std::string> sent;
   ClipboardSender sender = [&](const std::string& message) { sent.push_back(message); };
+  // Compact raw UTF-8; ill-formed text is replaced, not lost.
   pushClipboard("\xF0\x9F\x98\x80 \"q\"", "", sender);
   pushClipboard("bad \xFF text", "", sender);
-  ASSERT_EQ(sent.size(), 2u);
-  EXPECT_EQ(sent[0], "{\"text\":\"\xF0\x9F\x98\x80 \\\"q\\\"\",\"type\":\"clipdata\"}");
-  EXPECT_EQ(sent[1], "{\"text\":\"bad \xEF\xBF\xBD text\",\"type\":\"clipdata\"}");
-}
+  pushClipboard("", "", sender);
+  pushClipboard("text", "png", ClipboardSender{}); // no sender: nothing, no crash
+  EXPECT_EQ(sent, (std::vector<std::string>{"{\"text\":\"\xF0\x9F\x98\x80 \\\"q\\\"\",\"type\":\"clipdata\"}",
+                                            "{\"text\":\"bad \xEF\xBF\xBD text\",\"type\":\"clipdata\"}"}));
 
-TEST(PushClipboard, ChunksFromAViewerReassembleIntoTheSameBytes) {
-  std::string png;
-  for (int i = 0; i < 40000; ++i) png += static_cast<char>(i * 7919 % 251);
-  ClipboardState state(false);
-  std::optional<std::string> received;
-  pushClipboard("", png, [&](const std::string& message) {
-    auto chunk = nlohmann::json::parse(message);
-    received = collectImageChunk(state, chunk["seq"], chunk["total"], chunk["data"].get<std::string>());
-  });
-  ASSERT_TRUE(received);
-  EXPECT_EQ(*received, png);
+  // 12000 bytes are exactly 16000 base64 characters: one chunk; 12001 give 16004: two.
+  for (size_t size : {12000, 12001, 40000}) {
+    std::string png;
+    for (size_t i = 0; i < size; ++i) png += static_cast<char>(i * 7919 % 251);
+    sent.clear();
+    pushClipboard("h", png, sender);
+    const size_t chunks = (size + 11999) / 12000;
+    ASSERT_EQ(sent.size(), 1 + chunks);
+    EXPECT_EQ(nlohmann::json::parse(sent[0]), (nlohmann::json{{"type", "clipdata"}, {"text", "h"}}));
+    ClipboardState state(false);
+    std::optional<std::string> received;
+    for (size_t i = 1; i < sent.size(); ++i) {
+      const auto chunk = nlohmann::json::parse(sent[i]);
+      EXPECT_EQ(chunk["type"], "clipimgdata");
+      EXPECT_EQ(chunk["total"], chunks);
+      if (i < chunks) EXPECT_EQ(chunk["data"].get<std::string>().size(), 16000u);
+      received = collectImageChunk(state, chunk["seq"], chunk["total"], chunk["data"].get<std::string>());
+    }
+    EXPECT_EQ(received, png) << size;
+  }
 }
