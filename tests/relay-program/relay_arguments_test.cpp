@@ -14,31 +14,24 @@ TEST(RelayArguments, OptionsTakeTheNextArgumentAndTheLastValueWins) {
   EXPECT_EQ(args.helperPid, 12u);
   EXPECT_EQ(args.agentPid, 9u);
   EXPECT_TRUE(argumentsUsable(args));
-}
-
-TEST(RelayArguments, AnOptionInLastPositionIsIgnored) {
-  const auto args = parseRelayArguments({u"relay.exe", u"--helper", u"12", u"--pipe"});
-  EXPECT_TRUE(args.pipe.empty());
-  EXPECT_FALSE(argumentsUsable(args));
-  // An option is also a value when it follows another option.
+  // An option in last position is ignored; one that follows another option is its value.
+  EXPECT_TRUE(parseRelayArguments({u"relay.exe", u"--helper", u"12", u"--pipe"}).pipe.empty());
   EXPECT_EQ(parseRelayArguments({u"relay.exe", u"--pipe", u"--helper", u"5"}).pipe, u"--helper");
-}
-
-TEST(RelayArguments, HelperIdMustBeANonZeroNumber) {
-  EXPECT_FALSE(argumentsUsable(parseRelayArguments({u"r", u"--pipe", kPipe, u"--helper", u"abc"})));
-  EXPECT_FALSE(argumentsUsable(parseRelayArguments({u"r", u"--pipe", kPipe})));
   EXPECT_EQ(parseRelayArguments({u"r", u"--pipe", kPipe, u"--helper", u" 42x"}).helperPid, 42u);
   EXPECT_EQ(leadingInteger(u"-7"), -7);
   EXPECT_EQ(leadingInteger(u"99999999999"), 2147483647);
 }
 
-TEST(RelayArguments, PipeNameNeedsTheHostsPrefix) {
-  EXPECT_FALSE(
-      argumentsUsable(parseRelayArguments({u"r", u"--pipe", u"\\\\.\\pipe\\other-input-1", u"--helper", u"3"})));
-  EXPECT_TRUE(
-      argumentsUsable(parseRelayArguments({u"r", u"--pipe", u"\\\\.\\pipe\\dravnok-input-", u"--helper", u"3"})));
-  EXPECT_FALSE(
-      argumentsUsable(parseRelayArguments({u"r", u"--pipe", u"\\\\.\\PIPE\\dravnok-input-1", u"--helper", u"3"})));
+TEST(RelayArguments, UsableWithANonZeroHelperAndThePipePrefix) {
+  const std::pair<std::vector<std::u16string>, bool> cases[] = {
+      {{u"r", u"--pipe", kPipe, u"--helper", u"abc"}, false},
+      {{u"r", u"--pipe", kPipe}, false},
+      {{u"r", u"--helper", u"3"}, false},
+      {{u"r", u"--pipe", u"\\\\.\\pipe\\other-input-1", u"--helper", u"3"}, false},
+      {{u"r", u"--pipe", u"\\\\.\\PIPE\\dravnok-input-1", u"--helper", u"3"}, false},
+      {{u"r", u"--pipe", u"\\\\.\\pipe\\dravnok-input-", u"--helper", u"3"}, true},
+  };
+  for (const auto& [argv, usable] : cases) EXPECT_EQ(argumentsUsable(parseRelayArguments(argv)), usable);
 }
 
 } // namespace

@@ -5,48 +5,29 @@
 namespace dravnok::relay {
 namespace {
 
-struct Row {
-  const char* name;
-  ElevationFacts facts;
-  bool silent;
-  const char* reason;
-};
-
-ElevationFacts limited(std::optional<uint32_t> lua, std::optional<uint32_t> consent) {
-  return {true, true, ElevationType::Limited, lua, consent};
-}
-
 TEST(SilentElevation, EveryRowOfTheDecision) {
-  const Row rows[] = {
-      {"no token", {false, false, ElevationType::Limited, 1, 0}, false, "cannot read this process's token"},
-      {"no type", {true, false, ElevationType::Limited, 1, 0}, false, "cannot read the elevation type"},
-      {"full", {true, true, ElevationType::Full, 1, 0}, false, "already running as administrator"},
-      {"default",
-       {true, true, ElevationType::Default, 1, 0},
-       false,
-       "this Windows user is not an administrator (or UAC is off)"},
-      {"lua off", limited(0, 0), false, "UAC is off"},
-      {"lua missing counts as on", limited(std::nullopt, 0), true, ""},
-      {"silent", limited(1, 0), true, ""},
-      {"prompt", limited(1, 5), false, "Windows would show a UAC prompt on the PC (ConsentPromptBehaviorAdmin=5)"},
-      {"consent missing counts as 5", limited(1, std::nullopt), false,
-       "Windows would show a UAC prompt on the PC (ConsentPromptBehaviorAdmin=5)"},
-      {"credentials", limited(1, 1), false, "Windows would show a UAC prompt on the PC (ConsentPromptBehaviorAdmin=1)"},
+  const auto limited = [](std::optional<uint32_t> lua, std::optional<uint32_t> consent) {
+    return ElevationFacts{true, true, ElevationType::Limited, lua, consent};
   };
-  for (const Row& row : rows) {
+  const std::string prompt = "Windows would show a UAC prompt on the PC (ConsentPromptBehaviorAdmin=";
+  const std::tuple<ElevationFacts, bool, std::string> rows[] = {
+      {{false, false, ElevationType::Limited, 1, 0}, false, "cannot read this process's token"},
+      {{true, false, ElevationType::Limited, 1, 0}, false, "cannot read the elevation type"},
+      {{true, true, ElevationType::Full, 1, 0}, false, "already running as administrator"},
+      {{true, true, ElevationType::Default, 1, 0}, false, "this Windows user is not an administrator (or UAC is off)"},
+      {limited(0, 0), false, "UAC is off"},
+      {limited(std::nullopt, 0), true, ""}, // a missing switch counts as on
+      {limited(1, 0), true, ""},
+      {limited(1, 5), false, prompt + "5)"},
+      {limited(1, std::nullopt), false, prompt + "5)"}, // a missing behaviour counts as 5
+      {limited(1, 1), false, prompt + "1)"},
+  };
+  for (const auto& [facts, silent, expected] : rows) {
     std::string reason = "stale";
-    EXPECT_EQ(decideSilentElevation(row.facts, reason), row.silent) << row.name;
-    EXPECT_EQ(reason, row.reason) << row.name;
+    EXPECT_EQ(decideSilentElevation(facts, reason), silent) << expected;
+    EXPECT_EQ(reason, expected);
   }
 }
-
-#ifndef _WIN32
-TEST(SilentElevation, NoRelayOnThisPlatform) {
-  std::string reason;
-  EXPECT_FALSE(canElevateSilently(reason));
-  EXPECT_EQ(reason, "no elevated relay on this platform");
-}
-#endif
 
 } // namespace
 } // namespace dravnok::relay
