@@ -31,12 +31,14 @@ public:
     int binaries = 0;
   };
   void sendText(const std::string& text) override {
-    update([&](Sent& s) { s.texts.push_back(json::parse(text)); });
+    std::lock_guard lock(mutex_);
+    sent_.texts.push_back(json::parse(text));
   }
   bool sendBinary(std::span<const std::byte> data) override {
+    std::lock_guard lock(mutex_);
     if (refuseBinaries) return false;
-    update([&](Sent& s) { s.bytes.insert(s.bytes.end(), data.begin(), data.end()), ++s.binaries; });
-    return true;
+    sent_.bytes.insert(sent_.bytes.end(), data.begin(), data.end());
+    return ++sent_.binaries;
   }
   uint64_t bufferedAmount() const override { return buffered; }
   bool isOpen() const override { return true; }
@@ -49,15 +51,14 @@ public:
   std::vector<json> texts() { return sent().texts; }
   json last() { return texts().empty() ? json() : texts().back(); }
   void clear() {
-    update([](Sent& s) { s.texts.clear(); });
+    std::lock_guard lock(mutex_);
+    sent_.texts.clear();
   }
   // Polls until a message of type t has been sent; null after 20 s.
   json waitFor(const std::string& t) {
-    for (int i = 0; i < 4000; ++i, std::this_thread::sleep_for(std::chrono::milliseconds(5))) {
-      for (const json& text : texts()) {
+    for (int i = 0; i < 4000; ++i, std::this_thread::sleep_for(std::chrono::milliseconds(5)))
+      for (const json& text : texts())
         if (text["t"] == t) return text;
-      }
-    }
     return {};
   }
 
@@ -66,10 +67,6 @@ public:
   std::atomic<bool> refuseBinaries{false};
 
 private:
-  template <class F> void update(F f) {
-    std::lock_guard lock(mutex_);
-    f(sent_);
-  }
   std::mutex mutex_;
   Sent sent_;
 };
