@@ -92,7 +92,9 @@ TEST(ImageChunks, OnlyAWholeRunOfChunksInOrderMakesAnImage) {
       for (size_t i = 0; i < c.chunks.size(); ++i) {
         const auto& [seq, total, data] = c.chunks[i];
         image = collectImageChunk(state, seq, total, data);
-        if (i + 1 < c.chunks.size()) EXPECT_FALSE(image) << c.name << " at " << i;
+        if (i + 1 < c.chunks.size()) {
+          EXPECT_FALSE(image) << c.name << " at " << i;
+        }
       }
       EXPECT_EQ(image, viewOnly ? std::nullopt : c.image) << c.name;
       EXPECT_EQ(state.pendingTotal + state.pendingCount, 0) << c.name;
@@ -127,7 +129,9 @@ TEST(PushClipboard, TextFirstThenImageChunksAtTheBoundaryThatReassemble) {
       const auto chunk = nlohmann::json::parse(sent[i]);
       EXPECT_EQ(chunk["type"], "clipimgdata");
       EXPECT_EQ(chunk["total"], chunks);
-      if (i < chunks) EXPECT_EQ(chunk["data"].get<std::string>().size(), 16000u);
+      if (i < chunks) {
+        EXPECT_EQ(chunk["data"].get<std::string>().size(), 16000u);
+      }
       received = collectImageChunk(state, chunk["seq"], chunk["total"], chunk["data"].get<std::string>());
     }
     EXPECT_EQ(received, png) << size;
