@@ -13,7 +13,8 @@ TEST(Paths, ParentStopsAtTheRootAndIsEmptyThere) {
   };
   for (Case c : {Case{"C:\\", ""}, Case{"C:\\Users", "C:\\"}, Case{"C:\\Users\\Ann", "C:\\Users"},
                  Case{"C:/Users/Ann", "C:/Users"}, Case{"C:\\Users\\\\Ann", "C:\\Users"}, Case{"C:", ""},
-                 Case{"\\\\server\\share\\", ""}, Case{"\\\\server\\share\\docs", "\\\\server\\share\\"}}) {
+                 Case{"1:\\dir", "1:"} /* no drive */, Case{"\\\\server\\share\\", ""},
+                 Case{"\\\\server\\share\\docs", "\\\\server\\share\\"}}) {
     EXPECT_EQ(parentForListing(c.path, PathStyle::Windows), c.up) << c.path;
   }
   for (Case c : {Case{"/", ""}, Case{"/home", "/"}, Case{"/home/ann", "/home"}, Case{"/home//ann", "/home"},
