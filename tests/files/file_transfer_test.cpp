@@ -143,9 +143,17 @@ TEST_F(FileTransferTest, FailuresAnswerWithTheirErrorTexts) {
 }
 
 TEST_F(FileTransferTest, DownloadsArriveWhole) {
+  // The file is closed before the viewer hears it is whole (Windows would
+  // refuse to move or delete it while it is open).
+  files->readBudget = INT64_MAX;
+  std::atomic<int> openAtDone = -1;
+  channel->onText = [&](const json& text) {
+    if (text["t"] == "get-done") openAtDone = files->openReaders.load();
+  };
   Bytes content = randomBytes(3 * kDownloadChunk + 100);
   get("big.bin", content);
   ASSERT_FALSE(channel->waitFor("get-done").is_null());
+  EXPECT_EQ(openAtDone, 0);
   EXPECT_EQ(channel->texts(), (std::vector<json>{{{"t", "get-meta"}, {"name", "big.bin"}, {"size", content.size()}},
                                                  {{"t", "get-done"}, {"name", "big.bin"}}}));
   EXPECT_EQ(channel->sent().binaries, 4);

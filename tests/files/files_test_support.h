@@ -11,6 +11,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <mutex>
 #include <nlohmann/json.hpp>
 #include <random>
@@ -33,6 +34,7 @@ public:
   void sendText(const std::string& text) override {
     std::lock_guard lock(mutex_);
     sent_.texts.push_back(json::parse(text));
+    if (onText) onText(sent_.texts.back());
   }
   bool sendBinary(std::span<const std::byte> data) override {
     std::lock_guard lock(mutex_);
@@ -65,6 +67,7 @@ public:
   std::atomic<uint64_t> buffered{0};
   std::atomic<size_t> maxMessage{SIZE_MAX};
   std::atomic<bool> refuseBinaries{false};
+  std::function<void(const json&)> onText; // set before the transfer starts
 
 private:
   std::mutex mutex_;
@@ -120,7 +123,8 @@ public:
   int64_t modifiedMs(const std::string& path) override { return native_->modifiedMs(path); }
   std::unique_ptr<FileReader> openForReading(const std::string& path) override {
     auto reader = native_->openForReading(path);
-    return reader && readBudget >= 0 ? std::make_unique<Failing>(std::move(reader), readBudget) : std::move(reader);
+    return reader && readBudget >= 0 ? std::make_unique<Failing>(std::move(reader), readBudget, &openReaders)
+                                     : std::move(reader);
   }
   std::unique_ptr<FileWriter> openForWriting(const std::string& path) override {
     auto writer = native_->openForWriting(path);
@@ -129,10 +133,17 @@ public:
 
   int64_t readBudget = -1;
   int64_t writeBudget = -1;
+  std::atomic<int> openReaders{0}; // of those opened with a read budget
 
 private:
   struct Failing final : FileReader, FileWriter {
-    Failing(std::unique_ptr<FileReader> r, int64_t budget) : reader(std::move(r)), budget(budget) {}
+    Failing(std::unique_ptr<FileReader> r, int64_t budget, std::atomic<int>* open)
+        : reader(std::move(r)), budget(budget), open(open) {
+      ++*open;
+    }
+    ~Failing() override {
+      if (open) --*open;
+    }
     Failing(std::unique_ptr<FileWriter> w, int64_t budget) : writer(std::move(w)), budget(budget) {}
     std::optional<size_t> read(std::span<std::byte> buffer) override {
       auto n = budget > 0 ? reader->read(buffer.first(std::min<size_t>(buffer.size(), budget))) : std::nullopt;
@@ -147,6 +158,7 @@ private:
     std::unique_ptr<FileReader> reader;
     std::unique_ptr<FileWriter> writer;
     int64_t budget;
+    std::atomic<int>* open = nullptr;
   };
 
   std::shared_ptr<FileSystem> native_ = makeNativeFileSystem();
