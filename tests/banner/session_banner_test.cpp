@@ -59,19 +59,23 @@ private:
   Record& record_;
 };
 
-void waitForShows(FakeWindow::Record& record, size_t count) {
-  std::unique_lock lock(record.mutex);
-  record.changed.wait(lock, [&] { return record.shown.size() >= count; });
-}
+// One fake window thread per test, and the banner that drives it.
+struct SessionBannerTest : testing::Test {
+  FakeWindow::Record record;
+  SessionBanner banner{std::make_unique<FakeWindow>(record)};
+
+  void waitForShows(size_t count) {
+    std::unique_lock lock(record.mutex);
+    record.changed.wait(lock, [&] { return record.shown.size() >= count; });
+  }
+};
 
 } // namespace
 
-TEST(SessionBanner, SecondShowKeepsTheFirstTextAndThread) {
-  FakeWindow::Record record;
-  SessionBanner banner(std::make_unique<FakeWindow>(record));
+TEST_F(SessionBannerTest, SecondShowKeepsTheFirstTextAndThread) {
   banner.show(u"Ann \u2014 remote support session");
   banner.show(u"Bob \u2014 remote support session");
-  waitForShows(record, 1);
+  waitForShows(1);
   EXPECT_TRUE(banner.running());
   banner.hide();
   EXPECT_FALSE(banner.running());
@@ -83,10 +87,8 @@ TEST(SessionBanner, SecondShowKeepsTheFirstTextAndThread) {
   EXPECT_EQ(record.wakes, 1);
 }
 
-TEST(SessionBanner, HideBeforeTheThreadStartedStillEndsIt) {
-  FakeWindow::Record record;
+TEST_F(SessionBannerTest, HideBeforeTheThreadStartedStillEndsIt) {
   record.holdStart = true;
-  SessionBanner banner(std::make_unique<FakeWindow>(record));
   banner.show(u"first");
   std::thread release([&] {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -99,23 +101,21 @@ TEST(SessionBanner, HideBeforeTheThreadStartedStillEndsIt) {
   EXPECT_EQ(record.shown.size(), 1u);
   // The next show starts a fresh thread with the new text.
   banner.show(u"second");
-  waitForShows(record, 2);
+  waitForShows(2);
   banner.hide();
   EXPECT_EQ(record.shown.back(), u"second");
   EXPECT_EQ(record.joins, 2);
 }
 
-TEST(SessionBanner, ThreadThatFailedIsJoinedAndTheNextShowRetries) {
-  FakeWindow::Record record;
+TEST_F(SessionBannerTest, ThreadThatFailedIsJoinedAndTheNextShowRetries) {
   record.failNext = true;
-  SessionBanner banner(std::make_unique<FakeWindow>(record));
   banner.show(u"no display");
-  waitForShows(record, 1);
+  waitForShows(1);
   while (banner.running()) std::this_thread::yield();
   banner.hide(); // nothing to wake
   EXPECT_EQ(record.wakes, 0);
   banner.show(u"display back");
-  waitForShows(record, 2);
+  waitForShows(2);
   EXPECT_TRUE(banner.running());
   EXPECT_EQ(record.joins, 1); // the failed thread, before the new one started
   banner.shutdown();
@@ -123,24 +123,15 @@ TEST(SessionBanner, ThreadThatFailedIsJoinedAndTheNextShowRetries) {
   EXPECT_EQ(record.joins, 2);
 }
 
-TEST(SessionBanner, ConcurrentStateChangesLeaveNoThreadBehind) {
-  FakeWindow::Record record;
-  {
-    SessionBanner banner(std::make_unique<FakeWindow>(record));
-    std::vector<std::thread> callers;
-    for (int t = 0; t < 4; ++t) {
-      callers.emplace_back([&banner, t] {
-        for (int i = 0; i < 50; ++i) {
-          if ((i + t) % 2) {
-            banner.show(u"x");
-          } else {
-            banner.hide();
-          }
-        }
-      });
-    }
-    for (auto& caller : callers) caller.join();
-  } // the destructor joins whatever is still shown
+TEST_F(SessionBannerTest, ConcurrentStateChangesLeaveNoThreadBehind) {
+  std::vector<std::thread> callers;
+  for (int t = 0; t < 4; ++t) {
+    callers.emplace_back([this, t] {
+      for (int i = 0; i < 50; ++i) (i + t) % 2 ? banner.show(u"x") : banner.hide();
+    });
+  }
+  for (auto& caller : callers) caller.join();
+  banner.shutdown(); // joins whatever is still shown, as the destructor does
   std::lock_guard lock(record.mutex);
   EXPECT_EQ(record.joins, static_cast<int>(record.shown.size()));
 }
