@@ -1,10 +1,8 @@
 #!/usr/bin/env python3
 """Runs remote-helper's three clipboard modes against a real clipboard."""
 import os
-import shutil
 import struct
 import subprocess
-import tempfile
 import time
 import unittest
 import zlib
@@ -66,8 +64,7 @@ def decode_png(path):
 
 class ClipboardModes(unittest.TestCase):
     def setUp(self):
-        self.dir = tempfile.mkdtemp(prefix="dravnok-clip-")
-        self.addCleanup(shutil.rmtree, self.dir, True)
+        self.dir = helper_program.folder(self)[0]
         self.xclip = None
         if not helper_program.emulated():
             # A private X server: the clipboard is shared by every client of a display.

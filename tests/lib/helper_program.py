@@ -5,8 +5,10 @@ A script test is started as `<script> --helper PATH [--emulator WINE] [unittest 
 """
 import argparse
 import os
+import shutil
 import subprocess
 import sys
+import tempfile
 import unittest
 
 path = None
@@ -20,6 +22,16 @@ def emulated():
 
 def command(*args, program=None):
     return [*emulator, program or path, *args]
+
+
+def folder(test, copy=False):
+    """A temporary folder removed after the test, and the program's path: with
+    copy, a copy inside the folder, so that the log file it writes is the test's own."""
+    where = tempfile.mkdtemp(prefix="dravnok-test-")
+    test.addCleanup(shutil.rmtree, where, True)
+    if not copy:
+        return where, path
+    return where, shutil.copy2(path, os.path.join(where, os.path.basename(path)))
 
 
 def run(*args, program=None, stdin=None, timeout=60, retries=3, **kwargs):

@@ -15,7 +15,6 @@ import shutil
 import subprocess
 import sys
 import tempfile
-import time
 
 CONFIG = """
 Section "Device"
@@ -49,13 +48,6 @@ EndSection
 MONITORS = [("A", "1920/508x1080/286+0+0", "DUMMY0"), ("B", "1920/508x1080/286+1920+0", "none")]
 
 
-def _free_display():
-    for number in range(140, 200):
-        if not os.path.exists(f"/tmp/.X{number}-lock") and not os.path.exists(f"/tmp/.X11-unix/X{number}"):
-            return number
-    raise RuntimeError("no free X display number")
-
-
 class TwoMonitorDisplay:
     def __init__(self):
         self.name = None
@@ -70,35 +62,24 @@ class TwoMonitorDisplay:
         config = os.path.join(self._dir, "xorg.conf")
         with open(config, "w") as f:
             f.write(CONFIG)
-        for _ in range(5):
-            number = _free_display()
-            self.name = f":{number}"
-            self._server = subprocess.Popen(
-                [xorg, self.name, "-config", config, "-noreset", "-nolisten", "tcp",
-                 "-logfile", os.path.join(self._dir, "xorg.log")],
-                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-            if self._wait_ready():
-                break
+        # The server picks a free display and writes its number once it accepts clients.
+        read, write = os.pipe()
+        self._server = subprocess.Popen(
+            [xorg, "-displayfd", str(write), "-config", config, "-noreset", "-nolisten", "tcp",
+             "-logfile", os.path.join(self._dir, "xorg.log")],
+            pass_fds=(write,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        os.close(write)
+        with os.fdopen(read) as f:
+            number = f.readline().strip()
+        if not number:
             self._server.kill()
-            self._server.wait()
-        else:
             raise RuntimeError("Xorg did not start; see " + os.path.join(self._dir, "xorg.log"))
+        self.name = ":" + number
         env = dict(os.environ, DISPLAY=self.name)
         for name, geometry, output in MONITORS:
             subprocess.run(["xrandr", "--setmonitor", name, geometry, output], env=env, check=True,
                            stdout=subprocess.DEVNULL)
         return self
-
-    def _wait_ready(self):
-        env = dict(os.environ, DISPLAY=self.name)
-        for _ in range(100):
-            if self._server.poll() is not None:
-                return False
-            if subprocess.run(["xdpyinfo"], env=env, stdout=subprocess.DEVNULL,
-                              stderr=subprocess.DEVNULL).returncode == 0:
-                return True
-            time.sleep(0.1)
-        return False
 
     def __exit__(self, *exc):
         if self._server:

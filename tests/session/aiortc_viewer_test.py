@@ -20,9 +20,7 @@ except ImportError:
 import asyncio
 import hashlib
 import json
-import shutil
 import subprocess
-import tempfile
 import unittest
 
 import helper_program
@@ -65,8 +63,8 @@ def split_candidates(sdp):
 class Session:
     """remote-helper in a folder of its own, on the test's display, and the aiortc peer viewing it."""
 
-    def __init__(self, display, folder):
-        self.display, self.folder = display, folder
+    def __init__(self, display, folder, exe):
+        self.display, self.folder, self.exe = display, folder, exe
         self.answer = asyncio.get_running_loop().create_future()
         self.candidates = asyncio.Queue()
         self.states = []
@@ -74,11 +72,9 @@ class Session:
         self.files_messages = asyncio.Queue()
 
     async def start(self):
-        exe = os.path.join(self.folder, os.path.basename(helper_program.path))
-        shutil.copy2(helper_program.path, exe)
         env = dict(os.environ, DISPLAY=self.display)
         self.process = await asyncio.create_subprocess_exec(
-            *helper_program.command(program=exe), cwd=self.folder, env=env, stdin=asyncio.subprocess.PIPE,
+            *helper_program.command(program=self.exe), cwd=self.folder, env=env, stdin=asyncio.subprocess.PIPE,
             stdout=asyncio.subprocess.PIPE, stderr=asyncio.subprocess.DEVNULL)
         self.reader = asyncio.ensure_future(self._read_events())
         self.send({"cmd": "start", "sessionId": "aiortc", "mode": "control", "viewerName": "aiortc"})
@@ -168,8 +164,7 @@ class AiortcViewer(unittest.TestCase):
         info = subprocess.run(["xdpyinfo"], env=self.x_env, capture_output=True, text=True, check=True).stdout
         self.width, self.height = map(int, re.search(r"dimensions:\s+(\d+)x(\d+)", info).groups())
         subprocess.run(["xsetroot", "-solid", "#%02x%02x%02x" % SCREEN_RGB], env=self.x_env, check=True)
-        self.folder = tempfile.mkdtemp(prefix="dravnok-aiortc-")
-        self.addCleanup(shutil.rmtree, self.folder, True)
+        self.folder, self.exe = helper_program.folder(self, copy=True)
 
     def test_whole_session_with_trickled_candidates(self):
         asyncio.run(self.story(trickle=True))
@@ -178,7 +173,7 @@ class AiortcViewer(unittest.TestCase):
         asyncio.run(self.story(trickle=False))
 
     async def story(self, trickle):
-        session = Session(self.display, self.folder)
+        session = Session(self.display, self.folder, self.exe)
         await session.start()
         try:
             answer = await session.connect(trickle)

@@ -5,8 +5,6 @@ the workers have run a while. Every run must end with code 0, quickly, and
 with nothing from a sanitizer on standard error (the sanitizer build of the
 test stage runs this against its own remote-helper)."""
 import json
-import os
-import shutil
 import subprocess
 import tempfile
 import time
@@ -40,10 +38,7 @@ CANDIDATE = {"cmd": "ice", "candidate": {"candidate": "candidate:1 1 udp 2122260
 class SessionThreadsTest(unittest.TestCase):
     def run_helper(self, commands, how, linger):
         """Sends the commands, waits, ends the session by "stop" or "eof"; returns the events."""
-        folder = tempfile.mkdtemp(prefix="dravnok-threads-")  # its log file lands there
-        self.addCleanup(shutil.rmtree, folder, True)
-        exe = os.path.join(folder, os.path.basename(helper_program.path))
-        shutil.copy2(helper_program.path, exe)
+        folder, exe = helper_program.folder(self, copy=True)  # its log file lands there
         with tempfile.TemporaryFile() as err:
             process = subprocess.Popen(helper_program.command(program=exe), stdin=subprocess.PIPE,
                                        stdout=subprocess.PIPE, stderr=err, cwd=folder)
@@ -68,17 +63,15 @@ class SessionThreadsTest(unittest.TestCase):
         self.assertLess(seconds, SHUTDOWN_LIMIT)
         return [json.loads(line) for line in out.decode("utf-8", "replace").splitlines() if line.startswith("{")]
 
-    def test_stop_at_once_and_end_of_input_with_the_workers_running(self):
+    def test_start_stop_offer_and_end_of_input_at_once_and_with_the_workers_running(self):
         self.run_helper([START], "stop", 0)
         events = self.run_helper([START], "eof", 2.0)
         self.assertFalse([e for e in events if e.get("level") == "error"], events)
-
-    def test_offer_answered_then_stop_while_ice_checks(self):
+        # Offer answered, then stop while ICE checks.
         events = self.run_helper([START, OFFER, CANDIDATE], "stop", 2.5)
         self.assertTrue(any(e.get("evt") == "answer" for e in events), events)
         self.assertIn({"evt": "state", "value": "closed"}, events)
-
-    def test_second_start_and_offer_before_start(self):
+        # An offer before start, and a second start.
         events = self.run_helper([OFFER, START, START, OFFER, OFFER], "eof", 1.5)
         self.assertEqual(sum(1 for e in events if e.get("msg", "").startswith("capture ")), 1, events)
         self.assertEqual(sum(1 for e in events if e.get("evt") == "answer"), 2, events)
