@@ -16,6 +16,8 @@ import subprocess
 import sys
 import tempfile
 
+from private_xvfb import PrivateXvfb
+
 CONFIG = """
 Section "Device"
     Identifier "dummy"
@@ -48,48 +50,25 @@ EndSection
 MONITORS = [("A", "1920/508x1080/286+0+0", "DUMMY0"), ("B", "1920/508x1080/286+1920+0", "none")]
 
 
-class TwoMonitorDisplay:
-    def __init__(self):
-        self.name = None
-        self._server = None
-        self._dir = None
+class TwoMonitorDisplay(PrivateXvfb):
+    def command(self):
+        return [shutil.which("Xorg") or "Xorg", "-config", os.path.join(self.dir, "xorg.conf"),
+                "-logfile", os.path.join(self.dir, "xorg.log")]
 
     def __enter__(self):
-        xorg = shutil.which("Xorg")
-        if not xorg:
-            raise RuntimeError("Xorg is missing: install xserver-xorg-core and xserver-xorg-video-dummy")
-        self._dir = tempfile.mkdtemp(prefix="dravnok-xorg-")
-        config = os.path.join(self._dir, "xorg.conf")
-        with open(config, "w") as f:
+        self.dir = tempfile.mkdtemp(prefix="dravnok-xorg-")
+        with open(os.path.join(self.dir, "xorg.conf"), "w") as f:
             f.write(CONFIG)
-        # The server picks a free display and writes its number once it accepts clients.
-        read, write = os.pipe()
-        self._server = subprocess.Popen(
-            [xorg, "-displayfd", str(write), "-config", config, "-noreset", "-nolisten", "tcp",
-             "-logfile", os.path.join(self._dir, "xorg.log")],
-            pass_fds=(write,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        os.close(write)
-        with os.fdopen(read) as f:
-            number = f.readline().strip()
-        if not number:
-            self._server.kill()
-            raise RuntimeError("Xorg did not start; see " + os.path.join(self._dir, "xorg.log"))
-        self.name = ":" + number
+        super().__enter__()
         env = dict(os.environ, DISPLAY=self.name)
         for name, geometry, output in MONITORS:
             subprocess.run(["xrandr", "--setmonitor", name, geometry, output], env=env, check=True,
                            stdout=subprocess.DEVNULL)
         return self
 
-    def __exit__(self, *exc):
-        if self._server:
-            self._server.terminate()
-            try:
-                self._server.wait(timeout=10)
-            except subprocess.TimeoutExpired:
-                self._server.kill()
-                self._server.wait()
-        shutil.rmtree(self._dir, ignore_errors=True)
+    def __exit__(self, *_):
+        super().__exit__()
+        shutil.rmtree(self.dir, ignore_errors=True)
         return False
 
 
