@@ -1,18 +1,21 @@
 'use strict';
 // Data channel throughput from Chromium to our peer on loopback, in MB/s.
 // Usage: node bench/browser_throughput.js [total MiB = 256] [message KiB = 64]
-const { launchBrowser, startPeer, connect } = require('../tests/browser/driver');
+const path = require('node:path');
+const { BUILD_DIR, launchBrowser, startJsonChild, connectViewer } = require('../tests/browser/driver');
 
 (async () => {
   const totalMiB = Number(process.argv[2] || 256);
   const messageKiB = Number(process.argv[3] || 64);
   const count = Math.ceil((totalMiB * 1024) / messageKiB);
   const browser = await launchBrowser();
-  const peer = startPeer();
+  const { page } = browser;
+  // bench/browser_peer.cpp speaks the helper's lines.
+  const peer = startJsonChild([path.join(BUILD_DIR, 'bench/browser_peer')], process.env, 'peer');
   try {
-    await connect(browser.page, peer, { labels: ['files'] });
+    await connectViewer(page, peer, { labels: ['files'], video: false });
     await peer.waitFor((e) => e.evt === 'open' && e.label === 'files', 20000, 'the channel');
-    await browser.page.waitForFunction(() => window.rtcTest.opened('files'), null, { timeout: 20000 });
+    await page.waitForFunction(() => window.rtcTest.channels.files.readyState === 'open', null, { timeout: 20000 });
     peer.send({ cmd: 'echo', on: false });
     let received = 0;
     let bytes = 0;
@@ -29,10 +32,10 @@ const { launchBrowser, startPeer, connect } = require('../tests/browser/driver')
       };
     });
     const started = process.hrtime.bigint();
-    await browser.page.evaluate(
+    await page.evaluate(
       ({ count, size }) =>
         new Promise((resolve) => {
-          const dc = window.rtcTest.channel('files');
+          const dc = window.rtcTest.channels.files;
           const data = new Uint8Array(size).fill(0x5a).buffer;
           let sent = 0;
           dc.bufferedAmountLowThreshold = 1 << 20;

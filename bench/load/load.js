@@ -38,7 +38,7 @@ function cpuSeconds(pid) {
 async function session(x, browser, env) {
   const s = await startSession(x, browser, { env, start: { sessionId: 'load', viewerName: 'Load' } });
   await until('both channels', async () => ({
-    ok: await s.page.evaluate(() => window.rtcTest.opened('input') && window.rtcTest.opened('files')), value: null,
+    ok: await s.page.evaluate(() => Object.values(window.rtcTest.channels).every((dc) => dc.readyState === 'open')), value: null,
   }), 20000);
   return { ...s, pid: s.helper.child.pid };
 }
@@ -47,7 +47,7 @@ async function session(x, browser, env) {
 // counted, so that a big download does not fill the page's memory.
 async function countFiles(page) {
   await page.evaluate(() => {
-    const dc = window.rtcTest.channel('files');
+    const dc = window.rtcTest.channels.files;
     window.filesLoad = { texts: [], bytes: 0, binaries: 0 };
     dc.onmessage = (e) => {
       if (typeof e.data === 'string') window.filesLoad.texts.push(e.data);
@@ -68,7 +68,7 @@ const CASES = {
     const sampler = [];
     const timer = setInterval(() => sampler.push(memory(s.pid).rss), 1000);
     const flood = await s.page.evaluate(async () => {
-      const dc = window.rtcTest.channel('input');
+      const dc = window.rtcTest.channels.input;
       let sent = 0;
       let maxBuffered = 0;
       const t0 = performance.now();
@@ -118,12 +118,12 @@ const CASES = {
     await sleep(2000);
     const before = memory(s.pid);
     const started = Date.now();
-    await s.page.evaluate(() => window.rtcTest.reset('input'));
-    await s.page.evaluate(() => window.rtcTest.channel('input').send(JSON.stringify({ type: 'clipget' })));
+    await s.page.evaluate(() => (window.rtcTest.received.input = []));
+    await s.page.evaluate(() => window.rtcTest.channels.input.send(JSON.stringify({ type: 'clipget' })));
     // The helper answers or drops it; either way it must still serve input.
     await sleep(10000);
-    const got = await s.page.evaluate(() => window.rtcTest.receivedCount('input'));
-    await s.page.evaluate(() => window.rtcTest.channel('input').send(JSON.stringify({ type: 'move', x: 0.5, y: 0.5 })));
+    const got = await s.page.evaluate(() => window.rtcTest.received.input.length);
+    await s.page.evaluate(() => window.rtcTest.channels.input.send(JSON.stringify({ type: 'move', x: 0.5, y: 0.5 })));
     await until('a move after the big clipboard', async () => {
       const p = pointer(x.env);
       return { ok: p.x === 640 && p.y === 360, value: p };
@@ -153,7 +153,7 @@ const CASES = {
       await countFiles(s.page);
       const before = memory(s.pid);
       const started = Date.now();
-      await s.page.evaluate((p) => window.rtcTest.channel('files').send(JSON.stringify({ t: 'ls', path: p })), dir);
+      await s.page.evaluate((p) => window.rtcTest.channels.files.send(JSON.stringify({ t: 'ls', path: p })), dir);
       let reply = null;
       try {
         reply = await until('the listing', async () => {
@@ -192,7 +192,7 @@ const CASES = {
       const sampler = [];
       const timer = setInterval(() => sampler.push(memory(s.pid).rss), 1000);
       const started = Date.now();
-      await s.page.evaluate((p) => window.rtcTest.channel('files').send(JSON.stringify({ t: 'get', path: p })), file);
+      await s.page.evaluate((p) => window.rtcTest.channels.files.send(JSON.stringify({ t: 'get', path: p })), file);
       let last = 0;
       let lastAt = Date.now();
       let reported = Date.now();

@@ -120,7 +120,7 @@ async function watch(page, ms) {
   while (Date.now() < end) {
     const s = await videoStats(page).catch(() => null);
     if (s) samples.push({ t: Date.now(), ...s });
-    const state = await page.evaluate(() => window.rtcTest.connectionState()).catch(() => 'gone');
+    const state = await page.evaluate(() => window.rtcTest.pc.connectionState).catch(() => 'gone');
     if (browserStates.length === 0 || !browserStates[browserStates.length - 1].startsWith(state + '@')) {
       browserStates.push(`${state}@${new Date().toISOString().slice(17, 23)}`);
     }
@@ -253,7 +253,11 @@ const CASES = {
       await sleep(1000);
       const servers = [{ urls: `turn:${HELPER_ADDRESS}:${port}?transport=udp`, username: 'dravnok', credential: password }];
       const s = await session(x, browser, servers, 'relay');
-      const type = await s.page.evaluate(() => window.rtcTest.selectedCandidateType());
+      const type = await s.page.evaluate(async () => {
+        const stats = [...(await window.rtcTest.pc.getStats()).values()];
+        const pair = stats.find((p) => p.type === 'candidate-pair' && p.nominated && p.state === 'succeeded');
+        return pair && stats.find((c) => c.id === pair.localCandidateId).candidateType;
+      });
       const samples = await watch(s.page, 15000);
       const cc = ccLines(s.helper, 0);
       return {

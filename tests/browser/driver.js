@@ -1,8 +1,8 @@
 'use strict';
-// What the browser tests and benchmarks share: Debian's Chromium under
-// playwright-core, child programs that speak JSON lines (our test peer,
-// remote-helper as the agent drives it), remote-agent serving the viewer
-// page, private X desktops and a TURN server on loopback.
+// What the browser tests share (the benchmarks build on it too): Debian's
+// Chromium under playwright-core, child programs that speak JSON lines
+// (remote-helper as the agent drives it), remote-agent serving the viewer
+// page, private X desktops and a TURN server.
 const { chromium } = require('playwright-core');
 const { spawn, execFile, execFileSync } = require('node:child_process');
 const fs = require('node:fs');
@@ -57,7 +57,7 @@ function freePort() {
   });
 }
 
-// Loads `url` or, without one, a blank page with our test script
+// Loads `url` or, without one, a blank page with our test peer connection
 // (pages/peer-page.js).
 async function openPage(page, url) {
   page.on('console', (m) => verbose && console.log('[page]', m.text()));
@@ -66,8 +66,9 @@ async function openPage(page, url) {
   return page;
 }
 
-// A fresh profile each time; removed when the browser closes.
-async function launchBrowser(url) {
+// A fresh profile each time, removed when the browser closes; `init` runs
+// in every page before the page's own scripts.
+async function launchBrowser(url, init) {
   const profile = fs.mkdtempSync(path.join(os.tmpdir(), 'dravnok-chromium-'));
   const context = await chromium.launchPersistentContext(profile, {
     executablePath: CHROMIUM,
@@ -75,6 +76,7 @@ async function launchBrowser(url) {
     args: CHROMIUM_FLAGS,
     viewport: { width: 1280, height: 800 },
   });
+  if (init) await context.addInitScript(init);
   const page = await openPage(context.pages()[0] || (await context.newPage()), url);
   return {
     context,
@@ -88,27 +90,13 @@ async function launchBrowser(url) {
 
 const newTestPage = async (browser) => openPage(await browser.context.newPage());
 
-// Events from a child that writes one JSON object per line; `waitFor`
-// answers the first that matches, however early it came.
-class EventLog {
-  events = [];
-  push(event) {
-    this.events.push(event);
-  }
-  waitFor(predicate, timeoutMs = 20000, what = 'event') {
-    return until(what, async () => {
-      const found = this.events.find(predicate);
-      return { ok: !!found, value: found || this.events.slice(-8) };
-    }, timeoutMs);
-  }
-}
-
 // A child driven by JSON lines on its standard input and output; every
-// event line lands in `log` (lines that are not JSON as `garbage`).
+// event line lands in `log.events` (lines that are not JSON as `garbage`),
+// and `waitFor` answers the first that matches, however early it came.
 function startJsonChild(argv, env, tag) {
   const started = Date.now();
   const child = spawn(argv[0], argv.slice(1), { env, stdio: ['pipe', 'pipe', 'pipe'] });
-  const log = new EventLog();
+  const log = { events: [], push: (event) => log.events.push(event) };
   let stderr = '';
   child.stderr.on('data', (d) => {
     stderr += d;
@@ -123,7 +111,7 @@ function startJsonChild(argv, env, tag) {
       event = { evt: 'garbage', line };
     }
     event.at = Date.now() - started;
-    if (verbose && event.evt !== 'ice' && event.evt !== 'received') console.log(`[${tag}]`, line.slice(0, 200));
+    if (verbose && event.evt !== 'ice') console.log(`[${tag}]`, line.slice(0, 200));
     log.push(event);
   });
   const exited = new Promise((resolve) =>
@@ -132,20 +120,12 @@ function startJsonChild(argv, env, tag) {
   const handle = {
     child,
     log,
-    exited,
     stderr: () => stderr,
     send(command) {
-      const line = typeof command === 'string' ? command : JSON.stringify(command) + '\n';
-      if (!child.stdin.destroyed) child.stdin.write(line);
+      if (!child.stdin.destroyed) child.stdin.write(JSON.stringify(command) + '\n');
     },
-    waitFor: (predicate, timeoutMs, what) => log.waitFor(predicate, timeoutMs, what),
-    threads() {
-      try {
-        return fs.readdirSync(`/proc/${child.pid}/task`).length;
-      } catch {
-        return 0;
-      }
-    },
+    waitFor: (predicate, timeoutMs, what = 'event') =>
+      poll(what, () => log.events.find(predicate), Boolean, timeoutMs),
     // Resolves with the exit and how long it took after `since`; kills the
     // child and reports a hang when it takes longer than `limitMs`.
     async exitWithin(limitMs, since = Date.now()) {
@@ -154,7 +134,7 @@ function startJsonChild(argv, env, tag) {
       clearTimeout(timer);
       return { ...result, ms: result.at - since, hung: result.signal === 'SIGKILL' };
     },
-    // Our test peer ends when its input does.
+    // Ends its input, which ends the child.
     stop() {
       child.stdin.end();
       return handle.exitWithin(10000);
@@ -167,80 +147,56 @@ function startJsonChild(argv, env, tag) {
   return handle;
 }
 
-// Our peer connection in its own process (tests/browser/peer).
-const startPeer = (iceArgs = []) =>
-  startJsonChild([path.join(BUILD_DIR, 'tests/browser/rtc_browser_peer'), ...iceArgs], process.env, 'peer');
-
 // remote-helper as the agent runs it.
 const startHelper = (env, wrap = []) => startJsonChild([...wrap, HELPER], env, 'helper');
 
-// Wires the page's peer connection to one of ours: the offer, the answer and
-// candidates both ways for as long as the page lives. `how` says how that
-// peer takes a candidate and which of its events bring one. A page exposes
-// its bridge function only once, so later connections on it share it.
-async function wire(page, peer, options, how) {
+// Wires the test page's peer connection to the helper as the agent does
+// it: the offer, the answer and candidates both ways for as long as the
+// page lives. A page exposes its bridge function only once, so later
+// connections on it share it.
+async function connectViewer(page, helper, options = {}) {
   if (!page.dravnokBridge) {
     const bridge = (page.dravnokBridge = {});
-    await page.exposeFunction('toHost', (m) => {
-      if (m.type === 'candidate' && bridge.peer) bridge.peer.send(bridge.how.candidate(m));
-    });
+    await page.exposeFunction('toHost', (c) => bridge.helper.send({ cmd: 'ice', candidate: c }));
   }
-  Object.assign(page.dravnokBridge, { peer, how });
+  page.dravnokBridge.helper = helper;
   const offer = await page.evaluate((o) => window.rtcTest.start(o), {
     iceServers: options.iceServers || [],
     iceTransportPolicy: options.iceTransportPolicy || 'all',
     labels: options.labels || ['input', 'files'],
-    video: !!options.video,
+    video: options.video ?? true,
   });
-  if (options.offerOnly) return offer;
-  await answerOffer(page, peer, offer);
+  await answerOffer(page, helper, offer);
   let forwarded = 0;
   const forward = () => {
-    const candidates = peer.log.events.map(how.remote).filter(Boolean);
+    const candidates = helper.log.events.filter((e) => e.evt === 'ice' && e.candidate);
     for (; forwarded < candidates.length; forwarded++) {
-      const c = candidates[forwarded];
-      page.evaluate((x) => window.rtcTest.addCandidate(x.candidate, x.mid), c).catch(() => {});
+      page.evaluate((c) => window.rtcTest.addCandidate(c), candidates[forwarded].candidate).catch(() => {});
     }
   };
-  const push = peer.log.push.bind(peer.log);
-  peer.log.push = (event) => {
+  const push = helper.log.push;
+  helper.log.push = (event) => {
     push(event);
-    if (how.remote(event)) forward();
+    if (event.evt === 'ice') forward();
   };
   forward();
-  return offer;
 }
 
 // Sends one offer and applies the answer that it brings.
-async function answerOffer(page, peer, offer) {
-  const answers = () => peer.log.events.filter((e) => e.evt === 'answer');
+async function answerOffer(page, helper, offer) {
+  const answers = () => helper.log.events.filter((e) => e.evt === 'answer');
   const before = answers().length;
-  peer.send({ cmd: 'offer', sdp: offer });
-  await until('the answer', async () => ({ ok: answers().length > before, value: peer.log.events.slice(-4) }), 10000);
-  const answer = answers()[before];
+  helper.send({ cmd: 'offer', sdp: offer });
+  const answer = await poll('the answer', () => answers()[before], Boolean, 10000);
   await page.evaluate((sdp) => window.rtcTest.setAnswer(sdp), answer.sdp);
-  return answer;
 }
 
-// Our test peer takes and gives candidates flat.
-const connect = (page, peer, options = {}) =>
-  wire(page, peer, options, {
-    candidate: (m) => ({ cmd: 'candidate', candidate: m.candidate, mid: m.mid }),
-    remote: (e) => e.evt === 'candidate' && { candidate: e.candidate, mid: e.mid },
-  });
-
-// The page connected to the helper as the agent does it (video by default).
-const connectViewer = (page, helper, options = {}) =>
-  wire(page, helper, { video: true, ...options }, {
-    candidate: (m) => ({ cmd: 'ice', candidate: { candidate: m.candidate, sdpMid: m.mid } }),
-    remote: (e) => e.evt === 'ice' && !!e.candidate && { candidate: e.candidate.candidate, mid: e.candidate.sdpMid },
-  });
-
 // remote-agent on a free loopback port; its log lines land in `log`.
-async function startAgent(env, { mode = 'control', helper, secret = SECRET } = {}) {
+async function startAgent(env, { mode = 'control', helper, secret = SECRET, ice = [] } = {}) {
   const port = await freePort();
   const args = ['--listen', `127.0.0.1:${port}`, '--mode', mode, '--viewer-name', 'Ann', '--secret', secret];
   if (helper) args.push('--helper', helper);
+  for (const server of ice) args.push('--ice', server);
   const agent = spawn(path.join(BUILD_DIR, 'src/agent/remote-agent'), args, { env, stdio: ['ignore', 'pipe', 'pipe'] });
   const log = [];
   agent.stderr.on('data', (d) => log.push(...d.toString().split('\n').filter(Boolean)));
@@ -261,40 +217,22 @@ async function startAgent(env, { mode = 'control', helper, secret = SECRET } = {
   };
 }
 
-// Xvfb on a free display from a random start in 300-399 (other test runs
-// on the machine take displays too).
+// Xvfb on a display that it picks itself and names once it takes
+// connections.
 async function startXvfb(size = '1280x720x24') {
-  const first = 300 + Math.floor(Math.random() * 100);
-  for (let n = 0; n < 100; n++) {
-    const display = 300 + ((first - 300 + n) % 100);
-    if (fs.existsSync(`/tmp/.X${display}-lock`)) continue;
-    // -noreset: a server that resets whenever its last client leaves refuses
-    // connections meanwhile.
-    const argv = [`:${display}`, '-screen', '0', size, '-nolisten', 'tcp', '-noreset'];
-    const server = spawn('Xvfb', argv, { stdio: 'ignore' });
-    const env = { ...process.env, DISPLAY: `:${display}` };
-    for (let i = 0; i < 50 && server.exitCode === null; i++) {
-      try {
-        execFileSync('xdpyinfo', [], { env, stdio: 'ignore' });
-        // Answered by our server, not one that won the display first.
-        await sleep(200);
-        if (server.exitCode !== null) break;
-        const exited = new Promise((resolve) => server.on('exit', resolve));
-        return {
-          env,
-          display,
-          async stop() {
-            server.kill('SIGTERM');
-            await exited;
-          },
-        };
-      } catch {
-        await sleep(100);
-      }
-    }
-    server.kill('SIGKILL');
-  }
-  throw new Error('no free X display');
+  const argv = ['-displayfd', '3', '-screen', '0', size, '-nolisten', 'tcp', '-noreset'];
+  const server = spawn('Xvfb', argv, { stdio: ['ignore', 'ignore', 'ignore', 'pipe'] });
+  const exited = new Promise((resolve) => server.on('exit', resolve));
+  let named = '';
+  server.stdio[3].on('data', (d) => (named += d));
+  const display = await poll('Xvfb', () => /\n/.test(named) && named.trim(), Boolean, 10000);
+  return {
+    env: { ...process.env, DISPLAY: `:${display}` },
+    async stop() {
+      server.kill('SIGTERM');
+      await exited;
+    },
+  };
 }
 
 // Changes the whole screen's colour every `periodMs`, so that the helper
@@ -376,16 +314,16 @@ const videoSize = (page) =>
 const near = (rgb, hex, tolerance) =>
   !!rgb && [0, 1, 2].every((i) => Math.abs(rgb[i] - parseInt(hex.slice(2 * i, 2 * i + 2), 16)) <= tolerance);
 
-// Frames decoded and bytes received so far, with the page's time, on a page
-// with our test script (rtcTest) or on the viewer page.
+// The inbound video's statistics (framesDecoded, bytesReceived, ...) with
+// the page's time, on the viewer page or on a test page.
 function videoStats(page) {
   return page.evaluate(async () => {
-    if (window.rtcTest) return window.rtcTest.videoStats();
+    const pc = window.rtcTest ? window.rtcTest.pc : window.dravnokViewer.pc;
     let video = null;
-    (await window.dravnokViewer.pc.getStats()).forEach((s) => {
+    (await pc.getStats()).forEach((s) => {
       if (s.type === 'inbound-rtp' && s.kind === 'video') video = s;
     });
-    return video && { time: performance.now(), frames: video.framesDecoded, bytes: video.bytesReceived };
+    return video && { ...video, time: performance.now() };
   });
 }
 
@@ -428,7 +366,7 @@ function uploadRandom(page, name, size) {
 
 // The first IPv4 address that is not loopback. libnice leaves loopback out
 // of its host candidates and its TURN traffic leaves from those sockets, so
-// our peer reaches the server here.
+// the helper reaches the server here.
 function hostAddress() {
   for (const list of Object.values(os.networkInterfaces())) {
     for (const a of list || []) if (a.family === 'IPv4' && !a.internal) return a.address;
@@ -436,45 +374,35 @@ function hostAddress() {
   return '127.0.0.1';
 }
 
-// coturn with one long-term user, listening on loopback and on the machine's
-// address, and relaying on loopback only: relayed traffic never leaves the
-// machine's loopback interface.
+// coturn with one long-term user on the machine's address, relaying on
+// loopback only: relayed traffic never leaves the machine's loopback
+// interface. `ice` is the server as remote-agent's --ice takes it.
 async function startTurn() {
   const port = await freePort();
-  const user = 'dravnok';
   const password = 'relay-' + Math.random().toString(36).slice(2);
   const child = spawn('turnserver', [
-    '-n', '--listening-ip=127.0.0.1', `--listening-ip=${hostAddress()}`, '--relay-ip=127.0.0.1',
-    `--listening-port=${port}`, '--min-port=49152', '--max-port=65000', '--lt-cred-mech', `--user=${user}:${password}`,
-    '--realm=dravnok.test', '--fingerprint', '--no-tls', '--no-dtls', '--no-cli', '--allow-loopback-peers',
-    '--log-file=stdout', '--simple-log', '--verbose',
-  ], { stdio: ['ignore', 'pipe', 'pipe'] });
-  let output = '';
-  child.stdout.on('data', (d) => (output += d));
-  child.stderr.on('data', (d) => (output += d));
+    '-n', `--listening-ip=${hostAddress()}`, '--relay-ip=127.0.0.1', `--listening-port=${port}`, '--min-port=49152',
+    '--max-port=65000', '--lt-cred-mech', `--user=dravnok:${password}`, '--realm=dravnok.test', '--fingerprint',
+    '--no-tls', '--no-dtls', '--no-cli', '--allow-loopback-peers',
+  ], { stdio: 'ignore' });
+  const exited = new Promise((resolve) => child.on('exit', resolve));
   // Ready once it listens.
   await poll('the TURN server', () => new Promise((resolve) => {
-    const s = net.connect(port, '127.0.0.1', () => resolve(s.destroy() || true));
+    const s = net.connect(port, hostAddress(), () => resolve(s.destroy() || true));
     s.on('error', () => resolve(false));
-  }), Boolean, 20000);
+  }));
   return {
-    url: `turn:127.0.0.1:${port}?transport=udp`,
-    // The same server on the machine's address, for agents that cannot
-    // reach loopback from their host sockets.
-    hostUrl: `turn:${hostAddress()}:${port}?transport=udp`,
-    user,
-    password,
-    output: () => output,
+    ice: `turn:${hostAddress()}:${port}?transport=udp,dravnok,${password}`,
     stop() {
       child.kill('SIGTERM');
-      return new Promise((resolve) => child.on('exit', resolve));
+      return exited;
     },
   };
 }
 
 module.exports = {
   BUILD_DIR, SECRET, CHROMIUM_FLAGS, sleep, until, poll, freePort, launchBrowser, newTestPage, startJsonChild,
-  startPeer, startHelper, connect, connectViewer, answerOffer, startAgent, startXvfb,
-  startPainter, pointer, pointerReaches, windowGeometries, readXClipboard, writeXClipboard, monitorList, filesListing,
-  videoPixel, videoSize, near, videoStats, rtpClock, downloadDigest, uploadRandom, startTurn,
+  startHelper, connectViewer, answerOffer, startAgent, startXvfb, startPainter, pointer, pointerReaches,
+  windowGeometries, readXClipboard, writeXClipboard, monitorList, filesListing, videoPixel, videoSize, near, videoStats,
+  rtpClock, downloadDigest, uploadRandom, startTurn,
 };

@@ -1,12 +1,13 @@
-// Our side of the browser tests: one peer connection that answers the
-// page's offer, driven by JSON lines on standard input and reporting on
-// standard output. Every message it receives is echoed back on its channel.
+// Chromium's counterpart in the data channel throughput benchmark
+// (bench/browser_throughput.js): one peer connection that answers the
+// page's offer, driven by JSON lines on standard input as remote-helper is
+// and reporting on standard output. Every message it receives is echoed
+// back on its channel unless echo is off.
 //
 // Options: --ice URL [--user NAME --pass WORD]   (repeatable)
-// Commands: {"cmd":"offer","sdp":...} {"cmd":"candidate","candidate":...,"mid":...}
-//           {"cmd":"send","label":...,"kind":"binary"|"text","sizes":[...]}
+// Commands: {"cmd":"offer","sdp":...} {"cmd":"ice","candidate":{"candidate":...,"sdpMid":...}}
 //           {"cmd":"echo","on":bool}
-// Events:   answer, candidate, state, open, closed, received (size of each
+// Events:   answer, ice, state, open, closed, received (size of each
 //           message), error, log
 #include <rtc/rtc.hpp>
 
@@ -14,9 +15,9 @@
 
 #include <cstdlib>
 #include <iostream>
-#include <map>
 #include <mutex>
 #include <string>
+#include <vector>
 
 using nlohmann::json;
 
@@ -27,19 +28,6 @@ std::mutex outMutex;
 void emit(const json& event) {
   std::lock_guard lock(outMutex);
   std::cout << event.dump() << std::endl;
-}
-
-// The content both sides expect for a generated message of `size` bytes.
-rtc::binary patternBytes(size_t size) {
-  rtc::binary data(size);
-  for (size_t i = 0; i < size; ++i) data[i] = std::byte((i * 7 + size) & 0xff);
-  return data;
-}
-
-std::string patternText(size_t size) {
-  std::string text(size, 'a');
-  for (size_t i = 0; i < size; ++i) text[i] = char('a' + (i + size) % 26);
-  return text;
 }
 
 const char* stateName(rtc::PeerConnection::State s) {
@@ -67,20 +55,21 @@ int main(int argc, char** argv) {
   }
 
   auto pc = std::make_shared<rtc::PeerConnection>(config);
-  std::mutex channelsMutex;
-  std::map<std::string, std::shared_ptr<rtc::DataChannel>> channels;
   std::atomic<bool> echo{true};
+  // The connection keeps its channels only while someone holds them.
+  std::mutex channelsMutex;
+  std::vector<std::shared_ptr<rtc::DataChannel>> channels;
 
   pc->onStateChange([](rtc::PeerConnection::State s) { emit({{"evt", "state"}, {"state", stateName(s)}}); });
   pc->onLocalDescription([](rtc::Description d) { emit({{"evt", d.typeString()}, {"sdp", std::string(d)}}); });
   pc->onLocalCandidate([](rtc::Candidate c) {
-    emit({{"evt", "candidate"}, {"candidate", c.candidate()}, {"mid", c.mid()}});
+    emit({{"evt", "ice"}, {"candidate", {{"candidate", c.candidate()}, {"sdpMid", c.mid()}}}});
   });
   pc->onDataChannel([&](std::shared_ptr<rtc::DataChannel> dc) {
     std::string label = dc->label();
     {
       std::lock_guard lock(channelsMutex);
-      channels[label] = dc;
+      channels.push_back(dc);
     }
     std::weak_ptr<rtc::DataChannel> weak = dc;
     dc->onOpen([label] { emit({{"evt", "open"}, {"label", label}}); });
@@ -105,27 +94,11 @@ int main(int argc, char** argv) {
     try {
       if (cmd == "offer") {
         pc->setRemoteDescription(rtc::Description(command.value("sdp", ""), "offer"));
-      } else if (cmd == "candidate") {
-        std::string candidate = command.value("candidate", "");
-        if (!candidate.empty()) pc->addRemoteCandidate(rtc::Candidate(candidate, command.value("mid", "")));
+      } else if (cmd == "ice") {
+        json candidate = command.value("candidate", json::object());
+        pc->addRemoteCandidate(rtc::Candidate(candidate.value("candidate", ""), candidate.value("sdpMid", "")));
       } else if (cmd == "echo") {
         echo = command.value("on", true);
-      } else if (cmd == "send") {
-        std::shared_ptr<rtc::DataChannel> dc;
-        {
-          std::lock_guard lock(channelsMutex);
-          dc = channels[command.value("label", "")];
-        }
-        bool text = command.value("kind", "binary") == "text";
-        if (!dc) emit({{"evt", "error"}, {"message", "no such channel"}});
-        // A send that fails throws (reported below); false only means queued.
-        for (const auto& size : dc ? command["sizes"] : json::array()) {
-          if (text) {
-            dc->send(patternText(size.get<size_t>()));
-          } else {
-            dc->send(patternBytes(size.get<size_t>()));
-          }
-        }
       }
     } catch (const std::exception& e) {
       emit({{"evt", "error"}, {"message", e.what()}});
