@@ -1,4 +1,4 @@
-# Chromium against our peer connection, driven by playwright-core.
+# Chromium as the viewer of remote-helper and remote-agent, driven by playwright-core.
 set -euo pipefail
 command -v npm >/dev/null || {
   [ "$(id -u)" = 0 ] || sudo=sudo
