@@ -18,6 +18,7 @@ struct Header {
   int32_t height = 1;
   uint16_t bitCount = 32;
   uint32_t compression = 0;
+  uint32_t imageBytes = 0;
 };
 
 std::vector<uint8_t> block(const Header& h, const std::vector<uint8_t>& pixels, size_t headerBytes = 40) {
@@ -29,6 +30,7 @@ std::vector<uint8_t> block(const Header& h, const std::vector<uint8_t>& pixels, 
   put(12, uint16_t{1});
   put(14, h.bitCount);
   put(16, h.compression);
+  put(20, h.imageBytes);
   std::vector<uint8_t> bytes(headerBytes + pixels.size(), 0);
   std::memcpy(bytes.data(), header.data(), std::min(headerBytes, header.size()));
   std::copy(pixels.begin(), pixels.end(), bytes.begin() + static_cast<std::ptrdiff_t>(headerBytes));
@@ -114,25 +116,11 @@ TEST(Dib, BmpFilesAreABlockAfterTheirFileHeader) {
 }
 
 TEST(Dib, WrittenBlockIsABottomUpThirtyTwoBitBitmapThatReadsBackTheSame) {
-  BgraImage image{2, 3, bgra({0x01000001, 0x02000002, 0x03000003, 0x04000004, 0x05000005, 0x06000006})};
-  const size_t size = dibBlockSize(2, 3);
-  ASSERT_EQ(size, 40u + 2 * 3 * 4);
-  std::vector<uint8_t> dib(size, 0xAA);
+  const BgraImage image{2, 3, bgra({0x01000001, 0x02000002, 0x03000003, 0x04000004, 0x05000005, 0x06000006})};
+  std::vector<uint8_t> dib(dibBlockSize(2, 3), 0xAA);
   writeDib(dib, image);
-  auto field = [&](size_t offset, auto value) {
-    std::memcpy(&value, dib.data() + offset, sizeof value);
-    return value;
-  };
-  // Size, width, height, planes, bits, compression, image bytes; the rest 0.
-  EXPECT_EQ(field(0, uint32_t{}), 40u);
-  EXPECT_EQ(field(4, int32_t{}), 2);
-  EXPECT_EQ(field(8, int32_t{}), 3);
-  EXPECT_EQ(field(12, uint16_t{}), 1);
-  EXPECT_EQ(field(14, uint16_t{}), 32);
-  EXPECT_EQ(field(16, uint32_t{}), 0u);
-  EXPECT_EQ(field(20, uint32_t{}), 24u);
-  for (size_t offset = 24; offset < 40; offset += 4) EXPECT_EQ(field(offset, uint32_t{}), 0u);
-  EXPECT_EQ(dib[40], 0x05); // the bottom row comes first
+  EXPECT_EQ(dib, block({.width = 2, .height = 3, .imageBytes = 24},
+                       bgra({0x05000005, 0x06000006, 0x03000003, 0x04000004, 0x01000001, 0x02000002})));
   EXPECT_EQ(dibToBgra(dib)->pixels, image.pixels);
 
   const std::tuple<int32_t, int32_t, size_t> sizes[] = {

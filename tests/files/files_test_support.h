@@ -1,21 +1,21 @@
 #pragma once
-// Stand-ins for the files protocol tests: a channel that records what is sent,
-// a temporary folder, and a file system whose user folders and faults the
-// test sets.
+// Stand-ins for the files tests: a data channel that records what is sent, a
+// temporary folder, and a file system whose user folders and faults the test
+// sets.
 #include "files/file_system.h"
-#include "files/files_channel.h"
 #include "files/paths.h"
 
 #include <atomic>
 #include <chrono>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <mutex>
 #include <nlohmann/json.hpp>
 #include <random>
+#include <stdexcept>
 #include <thread>
+#include <variant>
 #include <vector>
 
 namespace dravnok::files::testing {
@@ -23,28 +23,44 @@ namespace dravnok::files::testing {
 using nlohmann::json;
 using Bytes = std::vector<std::byte>;
 
-// Records what is sent; the download thread sends while the test reads.
-class FakeChannel final : public FilesChannel {
+inline Bytes bytesOf(std::string_view text) {
+  return {reinterpret_cast<const std::byte*>(text.data()),
+          reinterpret_cast<const std::byte*>(text.data() + text.size())};
+}
+
+// Shaped like the peer connection library's data channel: send is false when
+// the message was queued, and throws on failure. The download thread sends
+// while the test reads.
+class FakeChannel {
 public:
   struct Sent {
     std::vector<json> texts;
     Bytes bytes;
     int binaries = 0;
   };
-  void sendText(const std::string& text) override {
+  bool send(std::variant<Bytes, std::string> data) {
     std::lock_guard lock(mutex_);
-    sent_.texts.push_back(json::parse(text));
-    if (onText) onText(sent_.texts.back());
+    if (auto* text = std::get_if<std::string>(&data)) {
+      sent_.texts.push_back(json::parse(*text));
+      if (onText) onText(sent_.texts.back());
+    } else if (failBinaries) {
+      throw std::runtime_error("send failed");
+    } else {
+      sent_.bytes.insert(sent_.bytes.end(), std::get<Bytes>(data).begin(), std::get<Bytes>(data).end());
+      ++sent_.binaries;
+    }
+    return buffered == 0;
   }
-  bool sendBinary(std::span<const std::byte> data) override {
-    std::lock_guard lock(mutex_);
-    if (refuseBinaries) return false;
-    sent_.bytes.insert(sent_.bytes.end(), data.begin(), data.end());
-    return ++sent_.binaries;
+  bool send(const std::byte* data, size_t size) { return send(Bytes(data, data + size)); }
+  size_t bufferedAmount() const { return buffered; }
+  bool isOpen() const { return open; }
+  size_t maxMessageSize() const { return maxMessage; }
+  void onOpen(std::function<void()> handler) { opened = std::move(handler); }
+  void onClosed(std::function<void()> handler) { closed = std::move(handler); }
+  void onMessage(std::function<void(Bytes)> binary, std::function<void(std::string)> text) {
+    binaryMessage = std::move(binary);
+    textMessage = std::move(text);
   }
-  uint64_t bufferedAmount() const override { return buffered; }
-  bool isOpen() const override { return true; }
-  size_t maxMessageSize() const override { return maxMessage; }
 
   Sent sent() {
     std::lock_guard lock(mutex_);
@@ -54,7 +70,7 @@ public:
   json last() { return texts().empty() ? json() : texts().back(); }
   void clear() {
     std::lock_guard lock(mutex_);
-    sent_.texts.clear();
+    sent_ = {};
   }
   // Polls until a message of type t has been sent; null after 20 s.
   json waitFor(const std::string& t) {
@@ -64,10 +80,12 @@ public:
     return {};
   }
 
-  std::atomic<uint64_t> buffered{0};
-  std::atomic<size_t> maxMessage{SIZE_MAX};
-  std::atomic<bool> refuseBinaries{false};
+  std::atomic<size_t> buffered{0}, maxMessage{SIZE_MAX};
+  std::atomic<bool> open{false}, failBinaries{false};
   std::function<void(const json&)> onText; // set before the transfer starts
+  std::function<void()> opened, closed;
+  std::function<void(Bytes)> binaryMessage;
+  std::function<void(std::string)> textMessage;
 
 private:
   std::mutex mutex_;
@@ -103,10 +121,6 @@ inline Bytes randomBytes(size_t size) {
 
 inline void writeFile(const std::filesystem::path& path, const Bytes& bytes) {
   std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-}
-
-inline std::span<const std::byte> asBytes(std::string_view text) {
-  return {reinterpret_cast<const std::byte*>(text.data()), text.size()};
 }
 
 // The native file system with the user's folders in a test folder, and reads

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <fstream>
 
 using namespace dravnok::files;
 using namespace dravnok::files::testing;
@@ -28,25 +29,14 @@ TEST(UserDirs, VolumesAreTheMountsUnderTheUserMountFolders) {
             (std::vector<std::string>{"/media/ann/USB STICK", "/run/media/ann/CARD", "/mnt/backup"}));
 }
 
-TEST(PosixFileSystem, UserFoldersFollowHomeAndTheXdgConfiguration) {
+// Home and its Downloads from HOME alone are the browser session story's.
+TEST(PosixFileSystem, DownloadsFollowTheXdgConfigurationAndTransfersTouchRegularFilesOnly) {
   TempFolder temp;
-  std::string oldHome = std::getenv("HOME") ? std::getenv("HOME") : "";
-  ::setenv("HOME", temp.wire().c_str(), 1);
   ::setenv("XDG_CONFIG_HOME", temp.wire().c_str(), 1);
-  auto native = makeNativeFileSystem();
-  EXPECT_EQ(native->driveRoots().front(), "/");
-  EXPECT_EQ(native->homeFolder(), temp.wire());
-  EXPECT_EQ(native->downloadsFolder(), temp.wire("Downloads"));
   std::ofstream(temp.path() / "user-dirs.dirs") << "XDG_DOWNLOAD_DIR=\"$HOME/Incoming\"\n";
-  EXPECT_EQ(native->downloadsFolder(), temp.wire("Incoming"));
-  ::setenv("HOME", "", 1);
-  EXPECT_EQ(native->downloadsFolder(), "");
-  ::setenv("HOME", oldHome.c_str(), 1);
-  ::unsetenv("XDG_CONFIG_HOME");
-}
-
-TEST(PosixFileSystem, TransfersTouchRegularFilesOnly) {
   auto native = makeNativeFileSystem();
+  EXPECT_EQ(native->downloadsFolder(), native->homeFolder() + "/Incoming");
+  ::unsetenv("XDG_CONFIG_HOME");
   // /dev/stdout is the agent's event stream.
   EXPECT_EQ(native->openForWriting("/dev/stdout"), nullptr);
   EXPECT_EQ(native->openForReading("/dev/zero"), nullptr);
