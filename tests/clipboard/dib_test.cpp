@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <array>
 #include <cstring>
 #include <limits>
 
@@ -22,8 +21,8 @@ struct Header {
 };
 
 std::vector<uint8_t> block(const Header& h, const std::vector<uint8_t>& pixels, size_t headerBytes = 40) {
-  std::array<uint8_t, 40> header{};
-  auto put = [&](size_t offset, auto value) { std::memcpy(header.data() + offset, &value, sizeof value); };
+  std::vector<uint8_t> bytes(headerBytes, 0);
+  auto put = [&](size_t offset, auto value) { std::memcpy(bytes.data() + offset, &value, sizeof value); };
   put(0, h.size);
   put(4, h.width);
   put(8, h.height);
@@ -31,9 +30,7 @@ std::vector<uint8_t> block(const Header& h, const std::vector<uint8_t>& pixels, 
   put(14, h.bitCount);
   put(16, h.compression);
   put(20, h.imageBytes);
-  std::vector<uint8_t> bytes(headerBytes + pixels.size(), 0);
-  std::memcpy(bytes.data(), header.data(), std::min(headerBytes, header.size()));
-  std::copy(pixels.begin(), pixels.end(), bytes.begin() + static_cast<std::ptrdiff_t>(headerBytes));
+  bytes.insert(bytes.end(), pixels.begin(), pixels.end());
   return bytes;
 }
 
@@ -95,12 +92,8 @@ TEST(Dib, BlocksReadAsTopDownBgraOrNotAtAll) {
       {"a stride beyond 32 bits", block({.width = 0x40000000, .height = 4, .bitCount = 24}, one)},
   };
   for (const Case& c : cases) {
-    const auto image = dibToBgra(c.block);
-    ASSERT_EQ(image.has_value(), c.width != 0) << c.name;
-    if (!image) continue;
-    EXPECT_EQ(image->width, c.width) << c.name;
-    EXPECT_EQ(image->height, c.height) << c.name;
-    EXPECT_EQ(image->pixels, c.pixels) << c.name;
+    const auto image = dibToBgra(c.block).value_or(BgraImage{});
+    EXPECT_EQ(std::tie(image.width, image.height, image.pixels), std::tie(c.width, c.height, c.pixels)) << c.name;
   }
 }
 
@@ -108,8 +101,7 @@ TEST(Dib, BmpFilesAreABlockAfterTheirFileHeader) {
   std::vector<uint8_t> file = {'B', 'M', 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
   const auto dib = block({}, bgra({0x7F010203}));
   file.insert(file.end(), dib.begin(), dib.end());
-  ASSERT_TRUE(bmpFileToBgra(file));
-  EXPECT_EQ(bmpFileToBgra(file)->pixels, bgra({0x7F010203}));
+  EXPECT_EQ(bmpFileToBgra(file).value_or(BgraImage{}).pixels, bgra({0x7F010203}));
   EXPECT_FALSE(bmpFileToBgra(cut(file, 13)));
   file[1] = 'X';
   EXPECT_FALSE(bmpFileToBgra(file));

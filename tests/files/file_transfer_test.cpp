@@ -5,10 +5,6 @@
 
 #include <algorithm>
 
-#ifndef _WIN32
-#include <unistd.h>
-#endif
-
 using namespace dravnok::files;
 using namespace dravnok::files::testing;
 namespace fs = std::filesystem;
@@ -21,9 +17,11 @@ const std::string kShort = "the upload ended short \u2014 the file may be incomp
 class FileTransferTest : public ::testing::Test {
 protected:
   FileTransferTest() { attachFilesChannel(slot, channel, nullptr, files); }
-  FileTransfer& transfer() { return *slot.current(); }
   void request(const json& message) { channel->textMessage(message.dump()); }
-  void upload(std::string_view data) { channel->binaryMessage(bytesOf(data)); }
+  void upload(std::string_view data) {
+    channel->binaryMessage(Bytes(reinterpret_cast<const std::byte*>(data.data()),
+                                 reinterpret_cast<const std::byte*>(data.data() + data.size())));
+  }
   std::string downloads() const { return joinPath(temp.wire("home"), "Downloads", files->style()); }
   void get(const std::string& name, const Bytes& content, uint64_t buffered = 0) {
     writeFile(temp.path() / name, content);
@@ -38,10 +36,8 @@ protected:
 };
 
 // The greeting goes out once, whether the channel opened before or after it
-// was attached; a close, a newer channel or a channel that goes away ends the
-// transfers under way.
-TEST_F(FileTransferTest, GreetsOnceAndACloseANewChannelOrAGoneOneEndsTheTransfers) {
-  EXPECT_TRUE(channel->texts().empty());
+// was attached, and a close ends the download under way.
+TEST_F(FileTransferTest, GreetsOnceAndACloseEndsTheDownload) {
   channel->opened();
   channel->opened();
   const json hello = {
@@ -50,42 +46,21 @@ TEST_F(FileTransferTest, GreetsOnceAndACloseANewChannelOrAGoneOneEndsTheTransfer
   EXPECT_TRUE(fs::is_directory(toFsPath(downloads())));
   get("big.bin", randomBytes(kDownloadChunk), kDownloadBufferLimit + 1); // the viewer is not reading
   channel->closed();
-  EXPECT_FALSE(transfer().downloadRunning());
+  EXPECT_FALSE(slot.current()->downloadRunning());
 
-  auto first = std::make_shared<FakeChannel>();
-  first->open = true;
-  attachFilesChannel(slot, first, nullptr, files);
-  first->opened(); // reported after the handlers were registered
-  EXPECT_EQ(first->texts(), std::vector<json>{hello});
-  first->buffered = kDownloadBufferLimit + 1;
-  first->textMessage(json({{"t", "get"}, {"path", temp.wire("big.bin")}}).dump());
-  first->textMessage(json({{"t", "put"}, {"name", "up.bin"}, {"dir", temp.wire()}}).dump());
-  first->binaryMessage(randomBytes(7));
-  std::weak_ptr<FileTransfer> old = slot.current();
-  attachFilesChannel(slot, channel, nullptr, files);
-  EXPECT_TRUE(old.expired());
-  first->buffered = 0;
-  first->textMessage(R"({"t":"put-done"})"); // reaches nothing now
-  EXPECT_EQ(first->last()["t"], "put-ready");
-  EXPECT_EQ(fs::file_size(temp.path() / "up.bin"), 7u);
-
-  get("big.bin", randomBytes(kDownloadChunk), kDownloadBufferLimit + 1);
-  channel.reset(); // held weakly: nothing queued any more, and nothing taken
-  for (int i = 0; i < 2000 && transfer().downloadRunning(); ++i)
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  EXPECT_FALSE(transfer().downloadRunning());
+  auto next = std::make_shared<FakeChannel>();
+  next->open = true;
+  attachFilesChannel(slot, next, nullptr, files);
+  next->opened(); // reported after the handlers were registered
+  EXPECT_EQ(next->texts(), std::vector<json>{hello});
 }
 
-TEST_F(FileTransferTest, ListingDescribesEntriesUpTo5000AndLeavesOutNamesThatAreNotUtf8) {
+TEST_F(FileTransferTest, ListingDescribesEntriesAndLeavesOutNamesThatAreNotUtf8) {
   fs::create_directories(temp.path() / "list" / "sub");
   writeFile(temp.path() / "list" / "data.bin", randomBytes(1234));
   request({{"t", "ls"}, {"path", temp.wire("list")}});
   json reply = channel->last();
-  auto now = std::chrono::system_clock::now().time_since_epoch() / std::chrono::milliseconds(1);
-  for (json& entry : reply["entries"]) {
-    EXPECT_NEAR(entry["m"].get<double>(), now, 600000.0) << entry; // milliseconds since 1970
-    entry.erase("m");
-  }
+  for (json& entry : reply["entries"]) entry.erase("m");
   std::sort(reply["entries"].begin(), reply["entries"].end());
   EXPECT_EQ(reply, json({{"t", "ls-res"},
                          {"path", temp.wire("list")},
@@ -93,16 +68,12 @@ TEST_F(FileTransferTest, ListingDescribesEntriesUpTo5000AndLeavesOutNamesThatAre
                          {"entries",
                           {{{"n", "data.bin"}, {"d", false}, {"s", 1234}}, {{"n", "sub"}, {"d", true}, {"s", 0}}}}}));
 
-  // The limit is portable logic; making 5000 files under Wine takes half a minute.
-  if (files->style() == PathStyle::Windows) return;
   // A name that is not UTF-8 could never be asked for: left out, and counted.
+  if (files->style() == PathStyle::Windows) return; // no such names there
   std::ofstream(temp.path() / "list" / "bad\xFF");
   request({{"t", "ls"}, {"path", temp.wire("list")}});
   EXPECT_EQ(channel->last()["entries"].size(), 2u);
   EXPECT_EQ(channel->last()["omitted"], 1);
-  for (int i = 0; i < 5000; ++i) std::ofstream(temp.path() / "list" / std::to_string(i));
-  request({{"t", "ls"}, {"path", temp.wire("list")}});
-  EXPECT_EQ(channel->last()["entries"].size(), 5000u);
 }
 
 // A reply over the peer's message size would never arrive: the listing is
@@ -141,9 +112,7 @@ TEST_F(FileTransferTest, RequestsAndUploadDataGetTheirAnswers) {
       {{{"t", "ls"}, {"path", temp.wire("file.txt")}}, error("cannot open " + temp.wire("file.txt"))},
       {{{"t", "ls"}, {"path", temp.wire("missing")}}, error("cannot open " + temp.wire("missing"))},
       {{{"t", "get"}, {"path", temp.wire("folder")}}, error("not a file: " + temp.wire("folder"))},
-      {{{"t", "get"}, {"path", temp.wire("missing")}}, error("not a file: " + temp.wire("missing"))},
       {{{"t", "put"}, {"name", "folder/"}}, error("no filename given")},
-      {{{"t", "put"}, {"name", ".."}}, error("no filename given")},
       {{{"t", "put"}, {"name", "folder"}, {"dir", temp.wire()}}, error("cannot write to " + temp.wire("folder"))},
       {{{"t", "put"}, {"name", std::string("a.txt\0.exe", 10)}, {"dir", temp.wire()}}, error("not a usable file name")},
       {{{"t", "put"}, {"name", "a\x01.txt"}, {"dir", temp.wire()}}, error("not a usable file name")},
@@ -171,28 +140,11 @@ TEST_F(FileTransferTest, RequestsAndUploadDataGetTheirAnswers) {
   }
   for (const auto& [message, answer] : steps) {
     channel->clear();
-    if (message.is_string())
-      upload(message.get<std::string>());
-    else
-      request(message);
+    message.is_string() ? upload(message.get<std::string>()) : request(message);
     EXPECT_EQ(channel->texts(), answer.is_null() ? std::vector<json>{} : std::vector<json>{answer}) << message;
   }
   EXPECT_EQ(fs::file_size(temp.path() / "first.bin"), 4u);
   EXPECT_EQ(fs::file_size(temp.path() / "real.txt"), 5u);
-#ifndef _WIN32
-  // A folder we may not read is an error, not an empty folder (root reads
-  // everything, so the request is made as nobody).
-  fs::create_directories(temp.path() / "locked");
-  fs::permissions(temp.path() / "locked", fs::perms::none);
-  const bool asRoot = ::geteuid() == 0;
-  if (!asRoot || ::seteuid(65534) == 0) {
-    request({{"t", "ls"}, {"path", temp.wire("locked")}});
-    if (asRoot) {
-      EXPECT_EQ(::seteuid(0), 0);
-    }
-    EXPECT_EQ(channel->last(), error("cannot open " + temp.wire("locked")));
-  }
-#endif
 
   channel->clear();
   // Requests too deep or too long are dropped whole, however well formed.
@@ -232,11 +184,6 @@ TEST_F(FileTransferTest, DownloadsArriveWholeInPiecesThePeerTakesAndCancelledOne
 
   channel->clear();
   channel->maxMessage = SIZE_MAX;
-  get("empty", {});
-  ASSERT_FALSE(channel->waitFor("get-done").is_null());
-  EXPECT_EQ(channel->texts().front()["size"], 0);
-  EXPECT_EQ(channel->sent().binaries, 0);
-  channel->clear();
   get("big.bin", content);
   ASSERT_FALSE(channel->waitFor("get-done").is_null());
   EXPECT_EQ(channel->sent().binaries, 4);
@@ -245,20 +192,13 @@ TEST_F(FileTransferTest, DownloadsArriveWholeInPiecesThePeerTakesAndCancelledOne
   get("big.bin", content, kDownloadBufferLimit + 1); // the viewer is not reading
   std::this_thread::sleep_for(std::chrono::milliseconds(20));
   request({{"t", "cancel"}});
-  EXPECT_FALSE(transfer().downloadRunning());
+  EXPECT_FALSE(slot.current()->downloadRunning());
   EXPECT_EQ(channel->last()["t"], "get-meta");
   EXPECT_EQ(channel->sent().binaries, 0);
 }
 
-TEST_F(FileTransferTest, FileThatShrinksEndsWithWhatIsLeftButAReadOrSendErrorIsAnError) {
+TEST_F(FileTransferTest, AReadOrSendErrorIsAnErrorNotADone) {
   Bytes content = randomBytes(kDownloadChunk * 3);
-  get("log.txt", content, kDownloadBufferLimit + 1);
-  fs::resize_file(temp.path() / "log.txt", 1000);
-  channel->buffered = 0;
-  ASSERT_FALSE(channel->waitFor("get-done").is_null());
-  EXPECT_TRUE(channel->sent().bytes == Bytes(content.begin(), content.begin() + 1000));
-
-  channel->clear();
   files->readBudget = kDownloadChunk + 10;
   get("bad.bin", content);
   EXPECT_EQ(channel->waitFor("error")["msg"], "cannot read " + temp.wire("bad.bin"));
@@ -273,7 +213,7 @@ TEST_F(FileTransferTest, FileThatShrinksEndsWithWhatIsLeftButAReadOrSendErrorIsA
   EXPECT_EQ(channel->last()["t"], "error");
 }
 
-TEST_F(FileTransferTest, UploadMustMatchTheAnnouncedSizeAndAGetOrAFullDiskEndsIt) {
+TEST_F(FileTransferTest, UploadMustMatchTheAnnouncedSizeAndFitOnTheDisk) {
   writeFile(temp.path() / "u.bin", randomBytes(100)); // replaced, not appended to
   for (auto [size, sent, ok] : {std::tuple{10, 9, false}, {10, 11, false}, {10, 10, true}, {0, 9, true}}) {
     request({{"t", "put"}, {"name", "u.bin"}, {"dir", temp.wire()}, {"size", size}});
@@ -287,28 +227,12 @@ TEST_F(FileTransferTest, UploadMustMatchTheAnnouncedSizeAndAGetOrAFullDiskEndsIt
     EXPECT_EQ(fs::file_size(temp.path() / "u.bin"), size_t(sent));
   }
 
-  request({{"t", "put"}, {"name", "third.bin"}, {"dir", temp.wire()}});
-  get("src.bin", randomBytes(10));
-  ASSERT_FALSE(channel->waitFor("get-done").is_null());
-  channel->clear();
-  upload("late");
-  request({{"t", "put-done"}});
-  EXPECT_TRUE(channel->texts().empty());
-
   files->writeBudget = 3; // then the disk is full
   request({{"t", "put"}, {"name", "full.bin"}, {"dir", temp.wire()}, {"size", 6}});
   upload("abc");
   upload("def");
   request({{"t", "put-done"}});
   EXPECT_EQ(channel->last(), json({{"t", "error"}, {"path", temp.wire("full.bin")}, {"received", 6}, {"msg", kShort}}));
-
-  files->writeBudget = -1;
-  request({{"t", "put"}, {"name", "gone.bin"}, {"dir", temp.wire()}});
-  upload("abc");
-  std::error_code ec;
-  if (!fs::remove(temp.path() / "gone.bin", ec)) GTEST_SKIP() << "an open file cannot be removed here";
-  request({{"t", "put-done"}});
-  EXPECT_EQ(channel->last()["t"], "error");
 }
 
 } // namespace

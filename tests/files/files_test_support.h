@@ -23,11 +23,6 @@ namespace dravnok::files::testing {
 using nlohmann::json;
 using Bytes = std::vector<std::byte>;
 
-inline Bytes bytesOf(std::string_view text) {
-  return {reinterpret_cast<const std::byte*>(text.data()),
-          reinterpret_cast<const std::byte*>(text.data() + text.size())};
-}
-
 // Shaped like the peer connection library's data channel: send is false when
 // the message was queued, and throws on failure. The download thread sends
 // while the test reads.

@@ -17,18 +17,6 @@ TEST(WindowsFileSystem, SymbolicLinksAndJunctionsCountAsLinks) {
   EXPECT_EQ(kindFromAttributes(FILE_ATTRIBUTE_DIRECTORY, 0), PathKind::Directory);
 }
 
-// The profile folder as home is the Wine session story's.
-TEST(WindowsFileSystem, DrivesAndProfileFoldersWithinThePathLimit) {
-  using namespace std::string_view_literals;
-  EXPECT_EQ(splitDriveStrings(L"C:\\\0D:\\\0\0"sv), (std::vector<std::string>{"C:\\", "D:\\"}));
-  auto native = makeNativeFileSystem();
-  SetEnvironmentVariableW(L"USERPROFILE", (L"C:\\" + std::wstring(256, L'a')).c_str());
-  EXPECT_EQ(native->homeFolder().size(), 259u);
-  SetEnvironmentVariableW(L"USERPROFILE", (L"C:\\" + std::wstring(257, L'a')).c_str()); // 260: too long
-  EXPECT_EQ(native->homeFolder(), "");
-  EXPECT_EQ(native->downloadsFolder(), "");
-}
-
 TEST(WindowsFileSystem, DeviceNamesAreNeverWrittenOrRead) {
   TempFolder temp;
   auto native = makeNativeFileSystem();
