@@ -40,13 +40,11 @@ public:
     const int64_t to = deadlineNs + lateNs.exchange(0);
     for (int64_t was = now.load(); was < to && !now.compare_exchange_weak(was, to);) {
     }
-    if (onWait) onWait(now.load());
   }
 
   std::atomic<int64_t> now{kStartMs * kMs};
   std::atomic<int64_t> lateNs{0};
   std::atomic<bool> frozen{false};
-  std::function<void(int64_t)> onWait; // set before the worker runs
 };
 
 // RTCP built byte by byte.
@@ -82,15 +80,13 @@ Rtcp nack(std::initializer_list<uint32_t> masks) {
   return out;
 }
 
-rtc::message_ptr rtp(int id, size_t size = 1200) {
-  auto message = rtc::make_message(size, rtc::Message::Binary);
-  (*message)[0] = static_cast<std::byte>(id);
-  return message;
-}
-
-rtc::message_vector burst(int count, int firstId = 0) {
+// RTP packets numbered from `firstId` in their first byte.
+rtc::message_vector burst(int count, int firstId = 0, size_t size = 1200) {
   rtc::message_vector out;
-  for (int i = 0; i < count; ++i) out.push_back(rtp(firstId + i));
+  for (int i = 0; i < count; ++i) {
+    out.push_back(rtc::make_message(size, rtc::Message::Binary));
+    (*out.back())[0] = static_cast<std::byte>(firstId + i);
+  }
   return out;
 }
 
@@ -101,12 +97,11 @@ void waitFor(const std::function<bool()>& condition) {
 
 class Congestion : public ::testing::Test {
 protected:
-  RateController& make(RateControllerConfig config = kConfig) {
+  void make(RateControllerConfig config = kConfig) {
     controller = std::make_shared<RateController>(
         config, [this](const std::string& l) { lines.push_back(l); }, clock);
     pacer = nullptr;
     lines.clear();
-    return *controller;
   }
   RtcpFeedback& fb() { return controller->feedback(); }
   void parse(const Rtcp& packet, int64_t nowMs = kT0) {
@@ -133,20 +128,12 @@ protected:
     pacer->outgoing(batch, [](rtc::message_ptr) {});
     waitFor([&] { return pacer->packetsSent() == goal; });
   }
-  void updateWithTraffic(int64_t atMs, int packets = 5) {
-    traffic(packets);
-    controller->update(atMs);
-  }
   // Arrival times at the network side of the pacer, in ns of the pacer's clock.
   rtc::message_callback network() {
     return [this](rtc::message_ptr packet) {
       std::lock_guard lock(arrivalsMutex);
       arrivals.push_back({clock->steadyNs(), std::to_integer<int>((*packet)[0])});
     };
-  }
-  size_t arrived() {
-    std::lock_guard lock(arrivalsMutex);
-    return arrivals.size();
   }
   // The most packets handed over at one instant.
   size_t largestInstant(size_t from = 0) {
@@ -199,7 +186,6 @@ TEST_F(Congestion, FeedbackMonitorReadsEachKindOfRtcp) {
       {"full intra request", pli(4), 0, 0, -1, 0, 1},
       {"slice loss is no key-frame request", pli(2)},
       {"nack: the id and each mask bit", nack({0xFFFF, 0x8001}), 0, 0, -1, 0, 0, 20},
-      {"nack of one id", nack({0}), 0, 0, -1, 0, 0, 1},
       {"nack too short for an entry", Rtcp().header(1, 205, 2).u32(1).u32(42)},
       {"transport feedback that is no nack", Rtcp().header(3, 205, 3).u32(1).u32(42).u32(0xFFFF)},
       {"length past the buffer", Rtcp().u8(0x80).u8(0xC9).u8(0xFF).u8(0xFF).u8(1).u8(2).u8(3), 0, 0, -1, 0, 0, 0,
@@ -215,17 +201,13 @@ TEST_F(Congestion, FeedbackMonitorReadsEachKindOfRtcp) {
     SCOPED_TRACE(c.name);
     make();
     parse(c.packet, kT0 + 7);
-    EXPECT_EQ(fb().receiverReports.load(), c.reports);
-    EXPECT_EQ(fb().fractionLost.load(), c.fraction);
-    EXPECT_EQ(fb().rttMs.load(), c.rtt);
-    EXPECT_EQ(fb().rembBps.load(), c.remb);
-    EXPECT_EQ(fb().rembAtMs.load(), c.remb ? kT0 + 7 : 0);
-    EXPECT_EQ(fb().pictureLossCount.load(), c.plis);
+    EXPECT_EQ(std::tuple(fb().receiverReports.load(), fb().fractionLost.load(), fb().rttMs.load(), fb().rembBps.load(),
+                         fb().rembAtMs.load(), fb().pictureLossCount.load(), fb().nackCount.load(),
+                         fb().lastFeedbackMs.load(), fb().feedbackSeen.load()),
+              std::tuple(c.reports, c.fraction, c.rtt, c.remb, c.remb ? kT0 + 7 : 0, c.plis, c.nacks,
+                         c.seen ? kT0 + 7 : kStartMs, c.seen));
     EXPECT_EQ(controller->takeKeyframeRequest(), c.plis != 0);
     EXPECT_FALSE(controller->takeKeyframeRequest()); // one-shot
-    EXPECT_EQ(fb().nackCount.load(), c.nacks);
-    EXPECT_EQ(fb().feedbackSeen.load(), c.seen);
-    EXPECT_EQ(fb().lastFeedbackMs.load(), c.seen ? kT0 + 7 : kStartMs);
   }
 }
 
@@ -262,8 +244,9 @@ TEST_F(Congestion, IncomingReadsOnlyWholeControlMessagesAndPassesEverythingOn) {
 
 double grow(double seconds) { return std::pow(1.08, seconds); }
 
-// One control step: a report (unless `fraction` is negative) and an update at
-// `at` ms after kT0; the target is expected at `factor` times the previous.
+// One control step: `packets` through the pacer, a report (unless `fraction`
+// is negative) and an update at `at` ms after kT0; the target is expected at
+// `factor` times the previous.
 struct Step {
   int64_t at;
   int fraction = 0;
@@ -271,6 +254,8 @@ struct Step {
   uint32_t plis = 0;
   double factor = 1;
   int32_t fps = 0; // 0: not checked
+  int packets = 0;
+  uint32_t nacks = 0;
 };
 
 struct Scenario {
@@ -278,6 +263,7 @@ struct Scenario {
   std::vector<Step> steps;
   uint32_t startBps = 2'500'000;
   uint32_t maxBps = 8'000'000;
+  bool paced = false;
 };
 
 TEST_F(Congestion, RateControllerFollowsReceiverReports) {
@@ -312,13 +298,22 @@ TEST_F(Congestion, RateControllerFollowsReceiverReports) {
       {"the frame rate rises one step at a time",
        {{0, 0, -1, 0, grow(2), 10}, {2000, 0, -1, 0, grow(2)}, {4000, 0, -1, 0, grow(2)},
         {6000, 0, -1, 0, grow(2), 10}, {7000, -1, -1, 0, 1, 15}}, 1'000'000},
+      {"nacks for more than one in ten packets cut by 0.85 (too little traffic to grow)",
+       {{0, 0, -1, 0, 1, 0, 100}, {1000, 0, -1, 0, 0.85, 0, 100, 11}, {2000, 0, -1, 0, 1, 0, 100, 10}},
+       2'500'000, 8'000'000, true},
+      {"before the first report the rate creeps by 1 % an update after 3 s",
+       {{2900, -1}, {3100, -1, -1, 0, 1.01}, {3300, -1, -1, 0, 1.01}}},
+      {"but not while idle", {{3100, -1}}, 2'500'000, 8'000'000, true},
   };
   // clang-format on
   for (const Scenario& s : scenarios) {
     make({s.maxBps, s.startBps, 250'000, 1920, 1080});
+    if (s.paced) attachPacer();
     double expected = s.startBps;
     for (const Step& step : s.steps) {
       SCOPED_TRACE(std::string(s.name) + " at +" + std::to_string(step.at));
+      if (step.packets) traffic(step.packets);
+      fb().nackCount += step.nacks;
       fb().pictureLossCount += step.plis;
       if (step.fraction >= 0) report(kT0 + step.at, step.fraction, step.rtt);
       controller->update(kT0 + step.at);
@@ -351,97 +346,64 @@ TEST_F(Congestion, ConfigurationIsNormalisedAndAMissingLogIsNotCalled) {
   inverted.update(kT0);
 }
 
-TEST_F(Congestion, NacksAboveOneInTenPacketsCutBy085) {
-  make();
-  attachPacer();
-  const std::pair<uint32_t, double> rounds[] = {{0, 1}, {11, 0.85}, {10, 1}}; // application-limited: no growth
-  double expected = 2'500'000;
-  for (int i = 0; i < 3; ++i) {
-    traffic(100);
-    fb().nackCount += rounds[i].first;
-    report(kT0 + 1000 * i, 0);
-    controller->update(kT0 + 1000 * i);
-    EXPECT_NEAR(controller->targetBitrate(), expected *= rounds[i].second, 1) << i;
-  }
-}
+// Updates every 200 ms up to `until` ms after kT0 (or one update there),
+// each after `packets` through the pacer, the last after a report unless
+// `fraction` is negative; then the target is `bps`, and the frame rate and
+// the pacer's rate are as given unless 0.
+struct Stretch {
+  int64_t until;
+  int packets;
+  int fraction;
+  double bps;
+  int32_t fps = 0;
+  uint32_t pacerBps = 0;
+  bool once = false;
+};
 
-TEST_F(Congestion, NoGrowthWhileTheEncoderSendsLessThanHalfTheTarget) {
-  make();
-  attachPacer();
-  // 26 packets an update are 1.248 Mbps over the last five updates, 27 are 1.296.
-  for (int i = 0; i <= 6; ++i) {
-    if (i == 6) report(kT0 + 1200, 0);
-    updateWithTraffic(kT0 + 200 * i, 26);
-  }
-  EXPECT_EQ(controller->targetBitrate(), 2'500'000u);
-  for (int i = 7; i <= 12; ++i) {
-    if (i == 12) report(kT0 + 2400, 0);
-    updateWithTraffic(kT0 + 200 * i, 27);
-  }
-  EXPECT_NEAR(controller->targetBitrate(), 2'500'000 * grow(1.2), 1);
-}
-
-TEST_F(Congestion, BeforeTheFirstReportTheRateCreepsAfterThreeSecondsUnlessIdle) {
-  make();
-  const std::pair<int64_t, double> creep[] = {{3000, 2'500'000}, {3200, 2'525'000}, {3400, 2'550'250}};
-  for (const auto& [at, bps] : creep) {
-    controller->update(kStartMs + at);
-    EXPECT_NEAR(controller->targetBitrate(), bps, 1) << at;
-  }
-  make();
-  attachPacer(); // sends nothing: application-limited
-  controller->update(kStartMs + 3200);
-  EXPECT_EQ(controller->targetBitrate(), 2'500'000u);
-}
-
-TEST_F(Congestion, FeedbackSilenceWhileSendingHalvesTheTargetPerSecondButKeepsTheEstimate) {
-  make();
-  attachPacer();
-  report(kT0, 10); // 3.9 % loss: neither cut nor growth
-  const std::tuple<int64_t, uint32_t, int32_t> silence[] = {
-      {3000, 2'500'000, 30}, {4000, 1'250'000, 15}, {5000, 625'000, 10}, {7000, 250'000, 10}};
-  int64_t t = kT0;
-  for (const auto& [until, bps, fps] : silence) {
-    for (; t <= kT0 + until; t += 200) updateWithTraffic(t);
-    EXPECT_EQ(controller->targetBitrate(), bps) << until;
-    EXPECT_EQ(controller->targetFrameRate(), fps) << until;
-  }
-  EXPECT_EQ(pacer->rateBps(), 500'000u); // the pacer's floor
-  report(kT0 + 7100, 10);
-  updateWithTraffic(kT0 + 7200);
-  EXPECT_EQ(controller->targetBitrate(), 2'500'000u);
-  EXPECT_EQ(pacer->rateBps(), 4'000'000u); // 8/5 of the target
-
-  make();
-  attachPacer();
-  report(kT0, 10);
-  for (t = kT0; t <= kT0 + 6000; t += 200) controller->update(t); // nothing sent: no congestion
-  EXPECT_EQ(controller->targetBitrate(), 2'500'000u);
-}
-
-TEST_F(Congestion, FallsOfMoreThanThirtyPercentAreTakenOncePerSecond) {
-  make();
-  attachPacer();
-  report(kT0, 10);
-  for (int64_t t = kT0; t <= kT0 + 800; t += 200) updateWithTraffic(t);
-  updateWithTraffic(kT0 + 5000, 100); // two seconds of silence at once: a quarter
-  EXPECT_EQ(controller->targetBitrate(), 625'000u);
-  updateWithTraffic(kT0 + 5900);
-  EXPECT_NEAR(controller->targetBitrate(), 437'500, 1); // 70 % of the previous target, not 2^-2.9
-  updateWithTraffic(kT0 + 6100);
-  EXPECT_NEAR(controller->targetBitrate(), 2'500'000 * std::pow(0.5, 3.1), 1);
-}
-
-TEST_F(Congestion, PacerRateIsEightFifthsOfTheTargetWithAFloorAndNoWrap) {
-  const std::pair<RateControllerConfig, uint32_t> cases[] = {
-      {{8'000'000, 250'000, 250'000, 1920, 1080}, 500'000},
-      {{4'000'000'000u, 3'000'000'000u, 250'000, 1920, 1080}, std::numeric_limits<uint32_t>::max()},
-      {kConfig, 4'000'000}};
-  for (const auto& [config, rate] : cases) {
-    make(config);
+TEST_F(Congestion, RateControllerWatchesWhatLeavesThePacer) {
+  const double afterFall = 2'500'000 * std::pow(0.5, 3.1);
+  // clang-format off
+  const std::pair<const char*, std::vector<Stretch>> stories[] = {
+      {"no growth while the encoder sends less than half the target: 26 packets an update are 1.248 Mbps over "
+       "the last five updates, 27 are 1.296",
+       {{1200, 26, 0, 2'500'000}, {2400, 27, 0, 2'500'000 * grow(1.2)}}},
+      {"feedback silence while sending halves the target per second down to the pacer's floor, but keeps the "
+       "estimate for when feedback returns (3.9 % loss: neither cut nor growth)",
+       {{0, 5, 10, 2'500'000}, {3000, 5, -1, 2'500'000, 30}, {4000, 5, -1, 1'250'000, 15},
+        {5000, 5, -1, 625'000, 10}, {7000, 5, -1, 250'000, 10, 500'000}, {7200, 5, 10, 2'500'000, 0, 4'000'000}}},
+      {"silence while nothing is sent is no congestion", {{0, 0, 10, 2'500'000}, {6000, 0, -1, 2'500'000}}},
+      {"falls of more than 30 % are taken once a second: two seconds of silence at once give a quarter, then "
+       "70 % of the previous target, not 2^-2.9",
+       {{0, 5, 10, 2'500'000}, {800, 5, -1, 2'500'000}, {5000, 100, -1, 625'000, 0, 0, true},
+        {5900, 5, -1, 437'500, 0, 0, true}, {6100, 5, -1, afterFall, 0, 0, true}}},
+  };
+  // clang-format on
+  for (const auto& [name, stretches] : stories) {
+    make();
     attachPacer();
-    EXPECT_EQ(pacer->rateBps(), rate);
+    int64_t t = 0;
+    for (const Stretch& run : stretches) {
+      SCOPED_TRACE(std::string(name) + " until +" + std::to_string(run.until));
+      for (t = run.once ? run.until : t; t <= run.until; t += 200) {
+        if (t == run.until && run.fraction >= 0) report(kT0 + t, run.fraction);
+        if (run.packets) traffic(run.packets);
+        controller->update(kT0 + t);
+      }
+      EXPECT_NEAR(controller->targetBitrate(), run.bps, 1);
+      if (run.fps) {
+        EXPECT_EQ(controller->targetFrameRate(), run.fps);
+      }
+      if (run.pacerBps) {
+        EXPECT_EQ(pacer->rateBps(), run.pacerBps);
+      }
+    }
   }
+}
+
+TEST_F(Congestion, PacerRateCannotWrapAndItsQueueIsCountedInMilliseconds) {
+  make({4'000'000'000u, 3'000'000'000u, 250'000, 1920, 1080});
+  attachPacer();
+  EXPECT_EQ(pacer->rateBps(), std::numeric_limits<uint32_t>::max());
   make();
   EXPECT_EQ(controller->pacerQueueMs(), 0);
   auto frozen = std::make_shared<ManualClock>();
@@ -449,126 +411,66 @@ TEST_F(Congestion, PacerRateIsEightFifthsOfTheTargetWithAFloorAndNoWrap) {
   pacer = std::make_shared<AdaptivePacer>(1'000'000, frozen);
   controller->setPacer(pacer);
   rtc::message_vector batch = burst(833);
-  batch.push_back(rtp(0, 399));
+  batch.push_back(burst(1, 0, 399)[0]);
   pacer->outgoing(batch, [](rtc::message_ptr) {});
   EXPECT_EQ(controller->pacerQueueMs(), 1999); // 999 999 bytes at 4 Mbps
 }
 
-TEST_F(Congestion, RembIsLoggedOnceWhileFreshButNeverMovesTheTarget) {
-  make();
-  parse(remb(5, 150000), kT0);
-  for (int i = 1; i <= 8; ++i) {
-    parse(remb(0, 12000), kT0 + 200 * i);
-    controller->update(kT0 + 200 * i);
-  }
-  EXPECT_EQ(controller->targetBitrate(), 2'500'000u);
-  EXPECT_EQ(std::count_if(lines.begin(), lines.end(), [](auto& l) { return l.find("REMB") != l.npos; }), 1);
-  EXPECT_EQ(lines[0], "cc: first REMB 12 kbps");
-
-  make();
-  fb().rembBps = 1'000'000;
-  fb().rembAtMs = kT0;
-  controller->update(kT0 + 5000);
-  for (const auto& line : lines) EXPECT_EQ(line.find("REMB"), line.npos);
-}
-
-TEST_F(Congestion, PeriodicLineEveryFiveSecondsWithTheStatisticsAppended) {
+TEST_F(Congestion, LogsTheFirstFreshRembOnceAndTheFiguresEveryFiveSecondsWithTheStatistics) {
   make();
   controller->setStatsProvider([] { return std::string(300, 's'); });
+  parse(remb(0, 12000), kT0 - 4999);
   controller->update(kT0);
+  parse(remb(0, 12000), kT0 + 4999);
   controller->update(kT0 + 4999);
   fb().rembBps = std::numeric_limits<uint64_t>::max();
-  fb().rembAtMs = kT0 - 10'000; // too old for the first-REMB line
   fb().nackCount = std::numeric_limits<uint32_t>::max();
   fb().pictureLossCount = 7;
   report(kT0 + 5000, 26, 9999);
   controller->update(kT0 + 5000);
-  ASSERT_EQ(lines.size(), 2u);
-  EXPECT_EQ(lines[0], "cc: target=2500kbps fps=30 remb=0kbps loss=0.0% rtt=-1ms egress=0kbps pacerQ=0ms nacks=0 "
-                      "plis=0 | " +
-                          std::string(300, 's'));
-  EXPECT_EQ(lines[1], "cc: target=1767kbps fps=20 remb=18446744073709551kbps loss=10.2% rtt=9999ms egress=0kbps "
-                      "pacerQ=0ms nacks=4294967295 plis=7 | " +
-                          std::string(300, 's'));
-}
+  const std::string stats = " | " + std::string(300, 's');
+  EXPECT_EQ(lines, (std::vector<std::string>{
+                       "cc: first REMB 12 kbps",
+                       "cc: target=2500kbps fps=30 remb=12kbps loss=0.0% rtt=-1ms egress=0kbps pacerQ=0ms nacks=0 "
+                       "plis=0" +
+                           stats,
+                       "cc: target=1767kbps fps=20 remb=18446744073709551kbps loss=10.2% rtt=9999ms egress=0kbps "
+                       "pacerQ=0ms nacks=4294967295 plis=7" +
+                           stats}));
 
-TEST(CongestionThreads, ControllerUpdatesEvery200MsWhileFeedbackAndPacketsArriveConcurrently) {
-  auto controller = std::make_shared<RateController>(kConfig, [](const std::string&) {});
-  auto pacer = std::make_shared<AdaptivePacer>(3'000'000);
-  controller->setPacer(pacer);
-  FeedbackMonitor monitor(42, controller);
-  controller->start();
-  controller->start(); // no second thread
-  pacer->setRate(1);   // only an update puts the controller's rate back
-  std::atomic<bool> done{false};
-  std::atomic<uint64_t> delivered{0};
-  std::vector<std::thread> threads;
-  threads.emplace_back([&] {
-    const Rtcp feedback = rr(0) + pli();
-    while (!done) {
-      monitor.parseRtcp(feedback.bytes.data(), feedback.bytes.size(), systemClock()->steadyMs());
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-  });
-  for (int producer = 0; producer < 2; ++producer) {
-    threads.emplace_back([&] {
-      while (!done) {
-        (void)controller->takeKeyframeRequest();
-        (void)controller->pacerQueueMs();
-        rtc::message_vector packets = burst(2);
-        pacer->outgoing(packets, [&](rtc::message_ptr) { ++delivered; });
-        std::this_thread::sleep_for(std::chrono::milliseconds(3));
-      }
-    });
-  }
-  waitFor([&] { return pacer->rateBps() >= 4'000'000; });
-  controller->stop();
-  pacer->stop();
-  done = true;
-  for (auto& thread : threads) thread.join();
-  controller->stop();
-  EXPECT_GE(controller->targetBitrate(), 2'500'000u);
-  EXPECT_EQ(pacer->queuedBytes(), 0u);
-  EXPECT_EQ(pacer->packetsSent(), delivered.load());
+  make(); // a REMB 5 s old is not logged
+  fb().rembBps = 1'000'000;
+  fb().rembAtMs = kT0;
+  controller->update(kT0 + 5000);
+  EXPECT_EQ(lines.size(), 1u);
 }
 
 // --- Pacer ------------------------------------------------------------------
 
-TEST_F(Congestion, PacerDrainsAKeyFrameAtTheRateInOrderWhileOtherMessagesPassAtOnce) {
-  AdaptivePacer pacer(4'000'000, clock);
-  rtc::message_vector messages = burst(100);
-  auto control = rtc::make_message(40, rtc::Message::Control);
-  auto text = rtc::make_message(10, rtc::Message::String);
-  messages.push_back(control);
-  for (auto& m : burst(70, 100)) messages.push_back(m);
-  messages.push_back(text);
-  pacer.outgoing(messages, network());
-  EXPECT_EQ(messages, (rtc::message_vector{control, text}));
-
-  waitFor([&] { return arrived() == 170; });
-  for (int i = 0; i < 170; ++i) ASSERT_EQ(arrivals[i].second, i);
-  // 204 000 bytes at 500 000 bytes per second, one packet a pass.
-  EXPECT_NEAR((arrivals.back().first - kStartMs * kMs) / 1e6, 408, 4);
-  EXPECT_EQ(largestInstant(), 1u);
-  EXPECT_EQ(pacer.packetsSent(), 170u);
-  EXPECT_EQ(pacer.bytesSent(), 204'000u);
-  EXPECT_EQ(pacer.queuedBytes(), 0u);
-}
-
-TEST_F(Congestion, ALatePacerReleasesNoMoreThanItsBurstCapPlusOnePacket) {
-  // 20 ms of the rate, and never less than 2600 bytes: two packets of 1300
-  // use it up exactly.
-  const std::tuple<uint32_t, int64_t, size_t, size_t> cases[] = {{4'000'000, 100, 1200, 9}, {100'000, 1000, 1300, 2}};
-  for (const auto& [rate, lateMs, size, most] : cases) {
+TEST_F(Congestion, PacerDrainsAtTheRateInOrderAndALatePassReleasesNoMoreThanItsCapPlusOnePacket) {
+  // The cap is 20 ms of the rate and never less than 2600 bytes: two packets
+  // of 1300 use it up exactly. Other messages pass at once.
+  const std::tuple<uint32_t, int64_t, size_t, size_t, int64_t> cases[] = {
+      {4'000'000, 0, 1200, 1, 406}, {4'000'000, 100, 1200, 9, 488}, {100'000, 1000, 1300, 2, 9688}};
+  for (const auto& [rate, lateMs, size, most, endMs] : cases) {
     arrivals.clear();
+    clock->now = kStartMs * kMs;
     clock->lateNs = lateMs * kMs;
     AdaptivePacer pacer(rate, clock);
-    rtc::message_vector messages;
-    for (int i = 0; i < 40; ++i) messages.push_back(rtp(i, size));
+    rtc::message_vector messages = burst(100, 0, size);
+    auto control = rtc::make_message(40, rtc::Message::Control);
+    auto text = rtc::make_message(10, rtc::Message::String);
+    messages.push_back(control);
+    for (auto& m : burst(70, 100, size)) messages.push_back(m);
+    messages.push_back(text);
     pacer.outgoing(messages, network());
-    waitFor([&] { return arrived() == 40; });
+    EXPECT_EQ(messages, (rtc::message_vector{control, text}));
+    waitFor([&] { return pacer.packetsSent() == 170; }); // each one after its arrival
+    for (int i = 0; i < 170; ++i) ASSERT_EQ(arrivals[i].second, i);
+    EXPECT_EQ(arrivals.back().first - kStartMs * kMs, endMs * kMs) << rate;
     EXPECT_EQ(largestInstant(), most) << rate;
-    EXPECT_EQ(pacer.rateBps(), std::max(rate, AdaptivePacer::kMinRateBps));
+    EXPECT_EQ(std::tuple(pacer.packetsSent(), pacer.bytesSent(), pacer.queuedBytes(), pacer.rateBps()),
+              std::tuple(uint64_t{170}, uint64_t{170 * size}, 0u, std::max(rate, AdaptivePacer::kMinRateBps)));
   }
 }
 
@@ -581,29 +483,14 @@ TEST_F(Congestion, IdleTimeEarnsThePacerNoCreditButALonePacketLeavesAtOnce) {
     const int64_t handedOver = clock->steadyNs();
     rtc::message_vector one = burst(1, i);
     pacer.outgoing(one, network());
-    waitFor([&] { return arrived() == static_cast<size_t>(i + 1); });
+    waitFor([&] { return pacer.packetsSent() == static_cast<uint64_t>(i + 1); });
     EXPECT_EQ(arrivals[i].first - handedOver, 2 * kMs) << i;
   }
   clock->now += 50 * kMs;
   rtc::message_vector messages = burst(20, 6);
   pacer.outgoing(messages, network());
-  waitFor([&] { return arrived() == 26; });
+  waitFor([&] { return pacer.packetsSent() == 26; });
   EXPECT_EQ(largestInstant(6), 1u); // not 50 ms' worth at once
-}
-
-TEST_F(Congestion, APacerRateChangeTakesEffectAtTheNextPass) {
-  std::shared_ptr<AdaptivePacer> paced;
-  std::atomic<bool> changed{false};
-  clock->onWait = [&](int64_t now) {
-    if (now >= (kStartMs + 100) * kMs && !changed.exchange(true)) paced->setRate(8'000'000);
-  };
-  paced = std::make_shared<AdaptivePacer>(4'000'000, clock);
-  rtc::message_vector messages = burst(170);
-  paced->outgoing(messages, network());
-  waitFor([&] { return arrived() == 170; });
-  // About 50 000 bytes in the first 100 ms, the other 154 000 at twice the rate.
-  EXPECT_NEAR((arrivals.back().first - kStartMs * kMs) / 1e6, 255, 5);
-  paced->stop();
 }
 
 TEST(CongestionPacerStop, DropsTheQueueReleasesTheTransportAndPassesEverythingAfterwards) {
@@ -615,16 +502,12 @@ TEST(CongestionPacerStop, DropsTheQueueReleasesTheTransportAndPassesEverythingAf
   waitFor([&] { return delivered.load() >= 1; });
   EXPECT_GT(pacer.queuedBytes(), 0u);
   pacer.stop();
-  const int atStop = delivered.load();
   EXPECT_EQ(pacer.queuedBytes(), 0u);
   EXPECT_EQ(token.use_count(), 1);
 
   messages = burst(3);
   pacer.outgoing(messages, [](rtc::message_ptr) { FAIL() << "nothing is paced after stop"; });
   EXPECT_EQ(messages.size(), 3u);
-  std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  EXPECT_EQ(delivered.load(), atStop);
-  pacer.stop();
 
   // From the send callback itself, which must not join its own thread.
   auto self = std::make_shared<AdaptivePacer>(8'000'000);
