@@ -1,211 +1,149 @@
 #include "capture/acquisition.h"
 
-#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <deque>
+#include <map>
 #include <string>
-#include <vector>
 
 using namespace dravnok::capture;
+using enum DuplicatedFrame;
 
 namespace {
 
-struct FakeFrame {
-  bool valid = false;
-  std::string source; // "dd" or "copy"
-};
-
-// A duplication source driven by a script of AcquireNextFrame answers.
-class FakeBackend : public CaptureBackend<FakeFrame> {
+// A duplication source that answers AcquireNextFrame from a script, one
+// letter a call: I an image, B a black image, P pointer only, L access lost,
+// F failed, T a time-out; after its end, time-outs. Every call that changes something is
+// written to `log`; a frame is the name of its source.
+class FakeBackend : public CaptureBackend<std::string> {
 public:
   uint64_t now = 1000;
-  bool open = true;
-  bool opensSucceed = true;
-  std::deque<DuplicatedFrame> answers;
-  std::deque<bool> blackImages;
-  bool screenChanged = true;
-  bool imageReadable = true; // the held frame's texture can be had
-  bool held = false;
-  int opens = 0, releases = 0, copies = 0;
-  std::vector<std::string> log;
+  bool open = true, opensSucceed = true, screenChanged = true, imageReadable = true, black = false;
+  std::string script, log;
+  int lastTimeoutMs = -1;
 
+  void note(const std::string& what) { log += (log.empty() ? "" : " ") + what; }
   uint64_t tickCount() override { return now; }
   bool duplicationOpen() const override { return open; }
   bool openDuplicationForMonitor() override {
-    EXPECT_FALSE(held) << "a frame of the old duplication is still held";
-    ++opens;
     open = opensSucceed;
+    note(open ? "open" : "open-fails");
     return open;
   }
-  void releaseDuplication() override { open = false; }
+  void releaseDuplication() override {
+    if (open) note("close");
+    open = false;
+  }
   DuplicatedFrame acquireNextFrame(int timeoutMs) override {
-    log.push_back("acquire " + std::to_string(timeoutMs));
-    DuplicatedFrame answer = answers.empty() ? DuplicatedFrame::TimedOut : answers.front();
-    if (!answers.empty()) answers.pop_front();
-    held = answer == DuplicatedFrame::Image || answer == DuplicatedFrame::PointerOnly;
+    static const std::map<char, std::pair<const char*, DuplicatedFrame>> answers = {
+        {'I', {"image", Image}},     {'B', {"image", Image}},   {'P', {"pointer", PointerOnly}},
+        {'L', {"lost", AccessLost}}, {'F', {"failed", Failed}}, {'T', {"timeout", TimedOut}}};
+    lastTimeoutMs = timeoutMs;
+    const char letter = script.empty() ? 'T' : script[0];
+    if (letter == 'T') now += static_cast<uint64_t>(timeoutMs); // a time-out takes its time
+    script.erase(0, 1);
+    black = letter == 'B';
+    const auto& [name, answer] = answers.at(letter);
+    note(name);
     return answer;
   }
-  void releaseHeldFrame() override {
-    EXPECT_TRUE(held) << "ReleaseFrame without a held frame";
-    held = false;
-    ++releases;
-  }
+  void releaseHeldFrame() override { note("release"); }
   bool takeHeldImage() override { return imageReadable; }
-  bool heldImageIsBlack() override {
-    bool black = !blackImages.empty() && blackImages.front();
-    if (!blackImages.empty()) blackImages.pop_front();
-    return black;
+  bool heldImageIsBlack() override { return black; }
+  void deliverHeldImage(std::string& out) override { out = "dd"; }
+  bool captureScreenCopy(std::string& out, bool skipUnchanged) override {
+    const bool skip = skipUnchanged && !screenChanged;
+    note(skip ? "copy-unchanged" : "copy");
+    if (!skip) out = "copy";
+    return !skip;
   }
-  void deliverHeldImage(FakeFrame& out) override { out = {true, "dd"}; }
-  bool captureScreenCopy(FakeFrame& out, bool skipUnchanged) override {
-    ++copies;
-    if (skipUnchanged && !screenChanged) return false;
-    out = {true, "copy"};
-    return true;
-  }
-  void setCaptureRectangle(const MonitorInfo& monitor) override {
-    log.push_back("rect " + std::to_string(monitor.left));
-  }
+  void setCaptureRectangle(const MonitorInfo& monitor) override { note("rect " + std::to_string(monitor.left)); }
 };
 
-class AcquisitionTest : public ::testing::Test {
-protected:
+struct Rig {
   FakeBackend backend;
-  Acquisition<FakeFrame> acquisition{backend};
+  Acquisition<std::string> acquisition{backend};
 
-  FakeFrame acquire(int timeoutMs = 20) {
-    FakeFrame frame{true, "stale"};
-    acquisition.releaseFrame();
-    acquisition.acquireFrame(frame, timeoutMs);
-    return frame;
+  // What `count` acquisitions gave, as the encode loop takes them ("-": nothing).
+  std::string acquire(int count = 1) {
+    std::string got;
+    for (int i = 0; i < count; ++i) {
+      std::string frame = "stale";
+      acquisition.releaseFrame();
+      acquisition.releaseFrame(); // a second release does nothing
+      acquisition.acquireFrame(frame, 20);
+      got += (i ? " " : "") + (frame.empty() ? "-" : frame);
+    }
+    return got;
   }
 };
 
-} // namespace
+class AcquisitionTest : public ::testing::Test, public Rig {};
 
-TEST_F(AcquisitionTest, TimeOutsGiveOneFillInCopyOnlyWhileAFreshFrameIsNeeded) {
-  acquisition.needFreshFrame = true;
-  acquisition.skipUnchangedGdiFrames = true;
-  backend.screenChanged = false; // a fill-in ignores the unchanged-image skip
-  EXPECT_EQ(acquire().source, "copy");
-  EXPECT_FALSE(acquisition.needFreshFrame);
-  EXPECT_FALSE(acquire().valid);
-  EXPECT_FALSE(acquire().valid);
-  EXPECT_EQ(backend.copies, 1);
+TEST(Acquisition, EachAnswerOfTheDuplicationGivesItsFrame) {
+  struct Case {
+    const char* name;
+    const char* script;
+    int acquisitions;
+    const char* frames;
+    const char* log;
+    std::function<void(Rig&)> setup = [](Rig&) {};
+  };
+  const Case cases[] = {
+      {"time-outs give one fill-in copy, even of an unchanged screen, only while a fresh frame is needed", "", 3,
+       "copy - -", "timeout copy timeout timeout", [](Rig& r) { r.backend.screenChanged = false; }},
+      {"a pointer-only frame is released and gives nothing", "P", 1, "-", "pointer release",
+       [](Rig& r) { r.acquisition.needFreshFrame = false; }},
+      {"a pointer-only frame while a fresh one is needed gives a copy", "P", 1, "copy", "pointer release copy"},
+      {"an image is held until the next acquisition and clears the need for a fresh one", "IIT", 3, "dd dd -",
+       "image release image release timeout"},
+      {"an image whose texture cannot be had is released; a fresh frame is still needed", "I", 2, "- copy",
+       "image release timeout copy", [](Rig& r) { r.backend.imageReadable = false; }},
+      {"lost access reopens at once and asks for a fresh image", "L", 2, "- copy", "lost close open timeout copy",
+       [](Rig& r) { r.acquisition.needFreshFrame = false; }},
+      {"other failures close the duplication until the retry time", "F", 2, "- copy", "failed close copy"},
+      {"a closed duplication is opened at once on a fresh clock", "I", 1, "dd", "open image",
+       [](Rig& r) {
+         r.backend.open = false;
+         r.backend.now = 0;
+       }},
+      {"three black images give up the duplication for good", "BBB", 4, "copy copy copy copy",
+       "image release copy image release copy image release close copy copy",
+       [](Rig& r) { r.acquisition.blackChecksLeft = kBlackChecksWhenUnproven; }},
+      {"one good image ends the black checks; a black one is not kept while its copy is out", "BIBB", 4,
+       "copy dd dd dd", "image release copy image release image release image",
+       [](Rig& r) { r.acquisition.blackChecksLeft = kBlackChecksWhenUnproven; }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Rig r;
+    r.backend.script = c.script;
+    r.acquisition.skipUnchangedGdiFrames = true;
+    c.setup(r);
+    EXPECT_EQ(r.acquire(c.acquisitions), c.frames);
+    EXPECT_EQ(r.backend.log, c.log);
+  }
 }
 
-TEST_F(AcquisitionTest, PointerOnlyFramesAreReleasedAndYieldNothingUnlessFreshIsNeeded) {
-  acquisition.needFreshFrame = false;
-  backend.answers = {DuplicatedFrame::PointerOnly};
-  EXPECT_FALSE(acquire().valid);
-  EXPECT_EQ(backend.releases, 1);
-  EXPECT_FALSE(acquisition.frameHeld);
-  acquisition.needFreshFrame = true;
-  backend.answers = {DuplicatedFrame::PointerOnly};
-  EXPECT_EQ(acquire().source, "copy");
-  EXPECT_EQ(backend.releases, 2);
-}
-
-TEST_F(AcquisitionTest, ImagesAreHeldUntilReleasedAndClearTheFreshFlag) {
-  backend.answers = {DuplicatedFrame::Image, DuplicatedFrame::Image};
-  FakeFrame frame;
-  acquisition.acquireFrame(frame, 0);
-  EXPECT_EQ(frame.source, "dd");
-  EXPECT_TRUE(acquisition.frameHeld);
-  EXPECT_FALSE(acquisition.needFreshFrame);
-  acquisition.releaseFrame();
-  EXPECT_EQ(backend.releases, 1);
-  acquisition.releaseFrame(); // a second release does nothing
-  EXPECT_EQ(backend.releases, 1);
-  // A time-out of 0 or below polls; 1 ms is waited.
-  acquisition.acquireFrame(frame, -5);
-  EXPECT_EQ(backend.log.back(), "acquire 0");
-  acquisition.acquireFrame(frame, 1);
-  EXPECT_EQ(backend.log.back(), "acquire 1");
-}
-
-TEST_F(AcquisitionTest, AnImageWhoseTextureCannotBeHadIsReleasedAndYieldsNothing) {
-  backend.answers = {DuplicatedFrame::Image};
-  backend.imageReadable = false;
-  EXPECT_FALSE(acquire().valid);
-  EXPECT_EQ(backend.releases, 1);
-  EXPECT_FALSE(acquisition.frameHeld);
-  EXPECT_TRUE(acquisition.needFreshFrame);
-}
-
-TEST_F(AcquisitionTest, AccessLostReopensAtOnceAndAsksForAFreshImage) {
-  acquisition.needFreshFrame = false;
-  backend.answers = {DuplicatedFrame::AccessLost, DuplicatedFrame::TimedOut};
-  EXPECT_FALSE(acquire().valid);
-  EXPECT_EQ(backend.opens, 1);
-  EXPECT_TRUE(backend.open);
-  EXPECT_TRUE(acquisition.needFreshFrame);
-  // A static screen is still shown after the desktop switch.
-  EXPECT_EQ(acquire().source, "copy");
+TEST_F(AcquisitionTest, TimeOutsBelowOneMsPoll) {
+  for (const auto& [asked, waited] : {std::pair{-5, 0}, {0, 0}, {1, 1}}) {
+    std::string frame;
+    acquisition.acquireFrame(frame, asked);
+    EXPECT_EQ(backend.lastTimeoutMs, waited) << asked;
+  }
 }
 
 TEST_F(AcquisitionTest, FailedReopeningRetriesAfter500msAndCopiesTheScreenMeanwhile) {
   backend.opensSucceed = false;
-  backend.answers = {DuplicatedFrame::AccessLost};
-  EXPECT_FALSE(acquire().valid);
-  EXPECT_EQ(acquisition.retryAfterTick, 1500u);
-  backend.now = 1499;
-  EXPECT_EQ(acquire().source, "copy");
-  EXPECT_EQ(backend.opens, 1);
-  backend.now = 1500;
-  EXPECT_EQ(acquire().source, "copy"); // tried and failed again
-  EXPECT_EQ(backend.opens, 2);
-  EXPECT_EQ(acquisition.retryAfterTick, 2000u);
+  backend.script = "L";
+  for (uint64_t now : {1000, 1499, 1500, 1999}) {
+    backend.now = now;
+    acquire();
+  }
   backend.opensSucceed = true;
   backend.now = 2000;
-  backend.answers = {DuplicatedFrame::Image};
-  EXPECT_EQ(acquire().source, "dd");
-  EXPECT_FALSE(acquisition.gdiMode);
-}
-
-TEST_F(AcquisitionTest, AClosedDuplicationIsOpenedAtOnceOnAFreshClock) {
-  backend.now = 0;
-  backend.open = false;
-  backend.answers = {DuplicatedFrame::Image};
-  EXPECT_EQ(acquire().source, "dd");
-  EXPECT_EQ(backend.opens, 1);
-}
-
-TEST_F(AcquisitionTest, OtherFailuresCloseTheDuplicationUntilTheRetryTime) {
-  backend.answers = {DuplicatedFrame::Failed};
-  EXPECT_FALSE(acquire().valid);
-  EXPECT_FALSE(backend.open);
-  EXPECT_EQ(backend.opens, 0);
-  EXPECT_EQ(acquire().source, "copy");
-  EXPECT_EQ(backend.opens, 0);
-}
-
-TEST_F(AcquisitionTest, ThreeBlackImagesGiveUpDuplicationForGood) {
-  acquisition.blackChecksLeft = kBlackChecksWhenUnproven;
-  backend.answers = {DuplicatedFrame::Image, DuplicatedFrame::Image, DuplicatedFrame::Image};
-  backend.blackImages = {true, true, true};
-  for (int i = 0; i < 3; ++i) EXPECT_EQ(acquire().source, "copy") << i;
-  EXPECT_TRUE(acquisition.gdiMode);
-  EXPECT_FALSE(backend.open);
-  EXPECT_EQ(backend.releases, 3);
-  // From now on only copies, even when a re-opening would work.
-  backend.now += 10'000;
-  EXPECT_EQ(acquire().source, "copy");
-  EXPECT_EQ(backend.opens, 0);
-}
-
-TEST_F(AcquisitionTest, OneGoodImageEndsTheBlackChecks) {
-  acquisition.blackChecksLeft = kBlackChecksWhenUnproven;
-  backend.answers = {DuplicatedFrame::Image, DuplicatedFrame::Image, DuplicatedFrame::Image, DuplicatedFrame::Image};
-  backend.blackImages = {true, false, true, true};
-  EXPECT_EQ(acquire().source, "copy");
-  EXPECT_FALSE(acquisition.frameHeld); // the black image is not kept while its copy is out
-  EXPECT_EQ(backend.releases, 1);
-  EXPECT_EQ(acquire().source, "dd");
-  EXPECT_EQ(acquisition.blackChecksLeft, 0);
-  EXPECT_EQ(acquire().source, "dd");
-  EXPECT_EQ(acquire().source, "dd");
+  backend.script = "I";
+  EXPECT_EQ(acquire(), "dd");
+  EXPECT_EQ(backend.log, "lost close open-fails copy open-fails copy copy open image");
   EXPECT_FALSE(acquisition.gdiMode);
 }
 
@@ -213,76 +151,51 @@ TEST_F(AcquisitionTest, MonitorRequestsAreCheckedAndOnlyTheNewestCounts) {
   acquisition.monitors = {{0, 0, 1920, 1080, true}, {-1920, 0, 1920, 1080, false}, {1920, 0, 1280, 1024, false}};
   EXPECT_FALSE(acquisition.requestMonitor(-1));
   EXPECT_FALSE(acquisition.requestMonitor(3));
-  backend.answers = {DuplicatedFrame::Image, DuplicatedFrame::Image};
-  FakeFrame frame;
+  backend.script = "II";
+  std::string frame;
   acquisition.acquireFrame(frame, 0); // still held when the switch comes
   EXPECT_TRUE(acquisition.requestMonitor(1));
   EXPECT_TRUE(acquisition.requestMonitor(2));
   acquisition.acquireFrame(frame, 0);
-  EXPECT_EQ(frame.source, "dd");
-  EXPECT_EQ(backend.releases, 1);
   EXPECT_EQ(acquisition.currentMonitor, 2);
-  EXPECT_EQ(backend.opens, 1);
-  EXPECT_THAT(backend.log, ::testing::Contains("rect 1920"));
-  // The current monitor again: dropped.
-  EXPECT_TRUE(acquisition.requestMonitor(2));
+  EXPECT_TRUE(acquisition.requestMonitor(2)); // the current monitor again: dropped
   acquire();
-  EXPECT_EQ(backend.opens, 1);
+  EXPECT_EQ(backend.log, "image rect 1920 release close open image release timeout");
 }
 
-TEST_F(AcquisitionTest, ASwitchThatCannotBeDuplicatedFallsBackToCopies) {
+TEST_F(AcquisitionTest, ASwitchThatCannotBeDuplicatedFallsBackToCopiesForGood) {
   acquisition.monitors = {{0, 0, 1920, 1080, true}, {1920, 0, 1080, 1920, false}};
   backend.opensSucceed = false; // rotated, or on another adapter
   acquisition.requestMonitor(1);
-  EXPECT_EQ(acquire().source, "copy");
-  EXPECT_TRUE(acquisition.gdiMode);
-  // Back to the first monitor: still copies, no new duplication.
+  acquire();
   backend.opensSucceed = true;
   acquisition.requestMonitor(0);
-  EXPECT_EQ(acquire().source, "copy");
-  EXPECT_EQ(backend.opens, 1);
+  acquire();
+  EXPECT_TRUE(acquisition.gdiMode);
+  EXPECT_EQ(backend.log, "rect 1920 close open-fails copy rect 0 copy");
 }
 
-TEST_F(AcquisitionTest, InitialProbeDecidesBetweenDuplicationAndCopies) {
-  // A black first image: copies.
-  backend.answers = {DuplicatedFrame::TimedOut, DuplicatedFrame::PointerOnly, DuplicatedFrame::Image};
-  backend.blackImages = {true};
-  EXPECT_FALSE(acquisition.keepDuplicationAfterProbe(1200, 100));
-  EXPECT_FALSE(backend.open);
-  EXPECT_FALSE(backend.held);
-  EXPECT_EQ(backend.releases, 2); // the pointer-only frame and the image
-
-  // A real image: duplication without further black checks.
-  FakeBackend good;
-  good.answers = {DuplicatedFrame::Image};
-  Acquisition<FakeFrame> second(good);
-  second.blackChecksLeft = kBlackChecksWhenUnproven;
-  EXPECT_TRUE(second.keepDuplicationAfterProbe(1200, 100));
-  EXPECT_EQ(second.blackChecksLeft, 0);
-  EXPECT_TRUE(second.needFreshFrame);
-  EXPECT_FALSE(good.held);
-
-  // An image that cannot be read proves nothing black: duplication stays.
-  FakeBackend unreadable;
-  unreadable.answers = {DuplicatedFrame::Image};
-  unreadable.blackImages = {true};
-  unreadable.imageReadable = false;
-  Acquisition<FakeFrame> third(unreadable);
-  EXPECT_TRUE(third.keepDuplicationAfterProbe(1200, 100));
-  EXPECT_TRUE(unreadable.open);
-  EXPECT_EQ(unreadable.releases, 1);
+TEST(Acquisition, InitialProbeDecidesBetweenDuplicationAndCopies) {
+  // An image that cannot be had proves nothing black; no image at all in
+  // 1200 ms (twelve time-outs of 100) keeps the duplication but arms checks.
+  std::string twelve = "timeout";
+  for (int i = 1; i < 12; ++i) twelve += " timeout";
+  const std::tuple<const char*, bool, bool, std::string, int> probes[] = {
+      {"TPB", true, false, "timeout pointer release image release close", 3},
+      {"I", true, true, "image release", 0},
+      {"B", false, true, "image release", 0},
+      {"", true, true, twelve, 3}};
+  for (const auto& [script, readable, kept, log, blackChecks] : probes) {
+    Rig r;
+    r.backend.script = script;
+    r.backend.imageReadable = readable;
+    r.acquisition.blackChecksLeft = kBlackChecksWhenUnproven;
+    r.acquisition.needFreshFrame = false;
+    EXPECT_EQ(r.acquisition.keepDuplicationAfterProbe(1200, 100), kept) << script;
+    EXPECT_EQ(r.backend.log, log);
+    EXPECT_EQ(r.acquisition.blackChecksLeft, blackChecks) << script;
+    EXPECT_TRUE(r.acquisition.needFreshFrame);
+  }
 }
 
-TEST_F(AcquisitionTest, InitialProbeWithoutAnImageArmsThreeBlackChecks) {
-  // The fake clock only moves when a time-out is answered.
-  struct StaticScreen : FakeBackend {
-    DuplicatedFrame acquireNextFrame(int timeoutMs) override {
-      now += static_cast<uint64_t>(timeoutMs);
-      return DuplicatedFrame::TimedOut;
-    }
-  } quiet;
-  Acquisition<FakeFrame> probe(quiet);
-  EXPECT_TRUE(probe.keepDuplicationAfterProbe(1200, 100));
-  EXPECT_EQ(probe.blackChecksLeft, 3);
-  EXPECT_EQ(quiet.now, 2200u);
-}
+} // namespace

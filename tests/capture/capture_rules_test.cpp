@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
 #include <vector>
 
 using namespace dravnok::capture;
@@ -33,49 +34,36 @@ TEST(MonitorOrder, PrimaryFirstThenByLeftEvenWhenNegative) {
   EXPECT_EQ(monitorOr(monitors, 2, screen), monitors[2]);
   for (int outside : {-1, 3}) EXPECT_EQ(monitorOr(monitors, outside, screen), screen);
   EXPECT_EQ(monitorOr({}, 0, screen), screen);
+
+  // Without a marked primary, the monitor at the origin is, or else the first.
+  for (auto [second, primary] : {std::pair{0, 1}, std::pair{900, 0}}) {
+    std::vector<MonitorInfo> unmarked{{100, 0, 800, 600, false}, {second, 0, 800, 600, false}};
+    ensureOnePrimary(unmarked);
+    EXPECT_TRUE(unmarked[primary].primary) << second;
+    EXPECT_FALSE(unmarked[1 - primary].primary) << second;
+  }
 }
 
-TEST(MonitorOrder, WithoutAMarkedPrimaryTheMonitorAtTheOriginCounts) {
-  std::vector<MonitorInfo> monitors{{-1920, 0, 1920, 1080, false}, {0, 0, 1920, 1080, false}};
-  ensureOnePrimary(monitors);
-  sortMonitors(monitors);
-  EXPECT_TRUE(monitors[0].primary);
-  EXPECT_EQ(monitors[0].left, 0);
-  EXPECT_FALSE(monitors[1].primary);
-
-  std::vector<MonitorInfo> apart{{100, 0, 800, 600, false}, {900, 0, 800, 600, false}};
-  ensureOnePrimary(apart);
-  EXPECT_TRUE(apart[0].primary);
-  EXPECT_FALSE(apart[1].primary);
-}
-
-TEST(BlackFrame, SamplesEvery16thPixelAndTreatsNoSamplesAsNotBlack) {
+TEST(BlackFrame, EverySixteenthPixelsColoursCountAndAMeanOfThreeIsNotBlack) {
   const uint32_t width = 64, height = 32;
-  std::vector<uint8_t> pixels(width * height * 4, 0);
-  EXPECT_TRUE(isMostlyBlack(pixels.data(), width * 4, width, height));
-  // Bright pixels off the sampling grid change nothing...
-  for (uint32_t y = 1; y < height; y += 2) pixels[(y * width + 5) * 4 + 1] = 255;
-  EXPECT_TRUE(isMostlyBlack(pixels.data(), width * 4, width, height));
-  // ...on it they do: 8 samples x 3 channels, one green 255 gives a mean of 10.6.
-  pixels[(16 * width + 48) * 4 + 1] = 255;
-  EXPECT_NEAR(meanBrightness(pixels.data(), width * 4, width, height, 16), 255.0 / 24, 1e-9);
-  EXPECT_FALSE(isMostlyBlack(pixels.data(), width * 4, width, height));
-  // Every channel counts, and a mean of exactly 3 is not black: 72 over
-  // 24 channel samples. One less is.
-  std::vector<uint8_t> dim(width * height * 4, 0);
-  uint8_t* sample = &dim[(16 * width + 32) * 4];
-  sample[0] = sample[1] = sample[2] = 24;
-  EXPECT_FALSE(isMostlyBlack(dim.data(), width * 4, width, height));
-  sample[2] = 23;
-  EXPECT_TRUE(isMostlyBlack(dim.data(), width * 4, width, height));
+  // Samples at x = 0, 16, 32, 48 of rows 0 and 16: 24 channel values.
+  const auto image = [&](std::initializer_list<std::pair<size_t, uint8_t>> bytes) {
+    std::vector<uint8_t> pixels(width * height * 4, 0);
+    for (const auto& [at, value] : bytes) pixels[at] = value;
+    return pixels;
+  };
+  const size_t sample = (16 * width + 32) * 4, offGrid = (17 * width + 5) * 4;
+  const std::tuple<const char*, std::vector<uint8_t>, bool> cases[] = {
+      {"all black", image({}), true},
+      {"bright off the sampling grid", image({{offGrid + 1, 255}}), true},
+      {"only alpha", image({{sample + 3, 255}}), true},
+      {"a mean of exactly 3", image({{sample, 24}, {sample + 1, 24}, {sample + 2, 24}}), false},
+      {"a mean just below 3", image({{sample, 24}, {sample + 1, 24}, {sample + 2, 23}}), true}};
+  for (const auto& [name, pixels, black] : cases)
+    EXPECT_EQ(isMostlyBlack(pixels.data(), width * 4, width, height), black) << name;
+  const std::vector<uint8_t> dim = image({{sample, 24}, {offGrid + 1, 47}});
   EXPECT_NEAR(meanBrightness(dim.data(), width * 4, width, height, 1), 71.0 / (width * height * 3), 1e-12);
-  // Nothing to sample: no image, a zero step or no columns.
   EXPECT_EQ(meanBrightness(nullptr, width * 4, width, height, 16), -1.0);
   EXPECT_EQ(meanBrightness(dim.data(), width * 4, width, height, 0), -1.0);
-  EXPECT_EQ(meanBrightness(dim.data(), width * 4, 0, height, 16), -1.0);
-  // Alpha is ignored.
-  std::vector<uint8_t> alphaOnly(width * height * 4, 0);
-  for (size_t i = 3; i < alphaOnly.size(); i += 4) alphaOnly[i] = 255;
-  EXPECT_TRUE(isMostlyBlack(alphaOnly.data(), width * 4, width, height));
-  EXPECT_FALSE(isMostlyBlack(pixels.data(), width * 4, 0, height));
+  EXPECT_FALSE(isMostlyBlack(dim.data(), width * 4, 0, height)); // nothing sampled: not black
 }
