@@ -10,10 +10,7 @@ TEST(Env, FlagIsOnForShortValuesWithATrueFirstCharacter) {
 }
 
 TEST(Env, NumbersBelowOneOrNotDecimalAreIgnored) {
-  EXPECT_EQ(parsePositiveNumber("4"), 4);
-  EXPECT_EQ(parsePositiveNumber("16x"), 16); // read as a decimal prefix
-  EXPECT_EQ(parsePositiveNumber("0"), std::nullopt);
-  EXPECT_EQ(parsePositiveNumber("-3"), std::nullopt);
-  EXPECT_EQ(parsePositiveNumber("x"), std::nullopt);
-  EXPECT_EQ(parsePositiveNumber(""), std::nullopt);
+  const std::pair<const char*, std::optional<int>> numbers[] = {
+      {"4", 4}, {"16x", 16}, {"0", std::nullopt}, {"-3", std::nullopt}, {"x", std::nullopt}, {"", std::nullopt}};
+  for (const auto& [text, number] : numbers) EXPECT_EQ(parsePositiveNumber(text), number) << text; // "16x": a prefix
 }
