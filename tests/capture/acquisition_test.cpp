@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <map>
 #include <string>
 
@@ -12,8 +13,9 @@ namespace {
 
 // A duplication source that answers AcquireNextFrame from a script, one
 // letter a call: I an image, B a black image, P pointer only, L access lost,
-// F failed, T a time-out; after its end, time-outs. Every call that changes something is
-// written to `log`; a frame is the name of its source.
+// F failed, T a time-out (the clock moves on by it); after its end,
+// time-outs. Every call that changes something is written to `log`; a frame
+// is the name of its source.
 class FakeBackend : public CaptureBackend<std::string> {
 public:
   uint64_t now = 1000;
@@ -39,7 +41,7 @@ public:
         {'L', {"lost", AccessLost}}, {'F', {"failed", Failed}}, {'T', {"timeout", TimedOut}}};
     lastTimeoutMs = timeoutMs;
     const char letter = script.empty() ? 'T' : script[0];
-    if (letter == 'T') now += static_cast<uint64_t>(timeoutMs); // a time-out takes its time
+    if (letter == 'T') now += static_cast<uint64_t>(timeoutMs);
     script.erase(0, 1);
     black = letter == 'B';
     const auto& [name, answer] = answers.at(letter);
