@@ -219,10 +219,12 @@ TEST_F(Congestion, RoundTripComesFromTheMiddleOfTheNtpTimeUpToTenSeconds) {
       {0, 0x7E800000}, {5'000'000, 0x7E808000}, {eraEnd - 10'000'000, 0xFFFF0000}, {eraEnd + 10'000'000, 0x10000}};
   for (const auto& [ticks, compact] : ntp) EXPECT_EQ(compactNtpTime(ticks), compact) << ticks;
 
-  const uint32_t now = compactNtpTime(kWall) - 0x18000; // the viewer held the report 1.5 s
+  // 10 s after the wrap, where the compact time is small: a report that
+  // echoes no sender report (0) must not pass for a round trip of 8.5 s.
+  const uint32_t now = compactNtpTime(eraEnd + 100'000'000) - 0x18000; // the viewer held the report 1.5 s
   const std::pair<uint32_t, int64_t> rtt[] = {
       {now - 0x8000, 500}, {now - 0x9FFFF, 9999}, {now - 0xA0000, -1}, {now + 0x100, -1}, {0, -1}};
-  for (const auto& [lsr, ms] : rtt) EXPECT_EQ(roundTripMs(lsr, 0x18000, kWall), ms) << lsr;
+  for (const auto& [lsr, ms] : rtt) EXPECT_EQ(roundTripMs(lsr, 0x18000, eraEnd + 100'000'000), ms) << lsr;
 }
 
 TEST_F(Congestion, IncomingReadsOnlyWholeControlMessagesAndPassesEverythingOn) {
