@@ -33,7 +33,6 @@ TEST(MonitorOrder, PrimaryFirstThenByLeftEvenWhenNegative) {
   const MonitorInfo screen{0, 0, 800, 600, true};
   EXPECT_EQ(monitorOr(monitors, 2, screen), monitors[2]);
   for (int outside : {-1, 3}) EXPECT_EQ(monitorOr(monitors, outside, screen), screen);
-  EXPECT_EQ(monitorOr({}, 0, screen), screen);
 
   // Without a marked primary, the monitor at the origin is, or else the first.
   for (auto [second, primary] : {std::pair{0, 1}, std::pair{900, 0}}) {
