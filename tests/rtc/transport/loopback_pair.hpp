@@ -3,11 +3,13 @@
 // descriptions and candidates are handed over directly.
 #include <rtc/rtc.hpp>
 
+#include <gtest/gtest.h>
+
 #include <chrono>
 #include <condition_variable>
-#include <functional>
 #include <memory>
 #include <mutex>
+#include <thread>
 
 namespace rtc_test {
 
@@ -33,29 +35,25 @@ private:
 };
 
 struct LoopbackPair {
+  using State = rtc::PeerConnection::State;
+
   explicit LoopbackPair(rtc::Configuration config = {})
       : offerer(std::make_shared<rtc::PeerConnection>(config)),
         answerer(std::make_shared<rtc::PeerConnection>(config)) {
-    std::weak_ptr<rtc::PeerConnection> weakOfferer = offerer;
-    std::weak_ptr<rtc::PeerConnection> weakAnswerer = answerer;
-    offerer->onLocalDescription([weakAnswerer](rtc::Description d) {
-      if (auto a = weakAnswerer.lock()) a->setRemoteDescription(d);
-    });
-    answerer->onLocalDescription([weakOfferer](rtc::Description d) {
-      if (auto o = weakOfferer.lock()) o->setRemoteDescription(d);
-    });
-    // Candidates may come before the other side has its remote description.
-    offerer->onLocalCandidate([weakAnswerer](rtc::Candidate c) {
-      if (auto a = weakAnswerer.lock()) addWhenReady(a, c);
-    });
-    answerer->onLocalCandidate([weakOfferer](rtc::Candidate c) {
-      if (auto o = weakOfferer.lock()) addWhenReady(o, c);
-    });
-    offerer->onStateChange([this](rtc::PeerConnection::State s) { states.update([&] { offererState = s; }); });
-    answerer->onStateChange([this](rtc::PeerConnection::State s) { states.update([&] { answererState = s; }); });
+    for (auto [from, to] : {std::pair{offerer, answerer}, std::pair{answerer, offerer}}) {
+      std::weak_ptr<rtc::PeerConnection> other = to;
+      from->onLocalDescription([other](rtc::Description d) {
+        if (auto pc = other.lock()) pc->setRemoteDescription(d);
+      });
+      from->onLocalCandidate([other](rtc::Candidate c) {
+        if (auto pc = other.lock()) addWhenReady(pc, c);
+      });
+    }
+    offerer->onStateChange([this](State s) { waiter.update([&] { offererState = s; }); });
+    answerer->onStateChange([this](State s) { waiter.update([&] { answererState = s; }); });
   }
 
-  // The peers report their last state change while they close; `states`
+  // The peers report their last state change while they close; `waiter`
   // must still exist then, so they close before the members go.
   ~LoopbackPair() {
     if (offerer) offerer->close();
@@ -64,6 +62,7 @@ struct LoopbackPair {
   LoopbackPair(const LoopbackPair&) = delete;
   LoopbackPair& operator=(const LoopbackPair&) = delete;
 
+  // Candidates may come before the other side has its remote description.
   static void addWhenReady(const std::shared_ptr<rtc::PeerConnection>& pc, const rtc::Candidate& c) {
     for (int i = 0; i < 200 && !pc->remoteDescription(); ++i)
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -73,15 +72,27 @@ struct LoopbackPair {
     }
   }
 
-  bool waitBoth(rtc::PeerConnection::State s, std::chrono::milliseconds timeout = std::chrono::seconds(20)) {
-    return states.waitFor([&] { return offererState == s && answererState == s; }, timeout);
+  bool waitBoth(State s, std::chrono::milliseconds timeout = std::chrono::seconds(20)) {
+    return waiter.waitFor([&] { return offererState == s && answererState == s; }, timeout);
+  }
+
+  // Connects with a "files" channel; returns the offerer's end once it is
+  // open and the answerer's end is in `remote`.
+  std::shared_ptr<rtc::DataChannel> connect(std::shared_ptr<rtc::DataChannel>& remote) {
+    answerer->onDataChannel([&](std::shared_ptr<rtc::DataChannel> dc) { waiter.update([&] { remote = dc; }); });
+    auto channel = offerer->createDataChannel("files");
+    channel->onOpen([this] { waiter.update([] {}); });
+    offerer->setLocalDescription();
+    EXPECT_TRUE(waitBoth(State::Connected));
+    EXPECT_TRUE(waiter.waitFor([&] { return remote && channel->isOpen(); }));
+    return channel;
   }
 
   std::shared_ptr<rtc::PeerConnection> offerer;
   std::shared_ptr<rtc::PeerConnection> answerer;
-  Waiter states;
-  rtc::PeerConnection::State offererState = rtc::PeerConnection::State::New;
-  rtc::PeerConnection::State answererState = rtc::PeerConnection::State::New;
+  Waiter waiter;
+  State offererState = State::New;
+  State answererState = State::New;
 };
 
 } // namespace rtc_test

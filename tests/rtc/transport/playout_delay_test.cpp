@@ -35,15 +35,11 @@ std::pair<std::string, unsigned> answer(const std::string& extmaps) {
 
 } // namespace
 
-TEST(PlayoutDelay, NegotiatedOnlyWhenTheBrowserOffersIt) {
-  const std::string uri = "http://www.webrtc.org/experiments/rtp-hdrext/playout-delay";
-  auto [with, withOctet] = answer("a=extmap:4 urn:3gpp:video-orientation\r\na=extmap:5 " + uri + "\r\n");
-  EXPECT_NE(with.find("a=extmap:5 " + uri + "\r\n"), std::string::npos) << with;
-  EXPECT_EQ(with.find("video-orientation"), std::string::npos) << with;
-  EXPECT_EQ(withOctet, 0x90u); // the extension bit
-
-  auto [without, withoutOctet] = answer("");
-  ASSERT_FALSE(without.empty());
-  EXPECT_EQ(without.find("extmap"), std::string::npos) << without;
-  EXPECT_EQ(withoutOctet, 0x80u);
+// What is answered and stamped is the header extensions' own business (their
+// unit tests); here: that the connection hands the offer's mappings to both.
+TEST(PlayoutDelay, AnOfferedMappingIsAnsweredAndStamped) {
+  const std::string line = "a=extmap:5 http://www.webrtc.org/experiments/rtp-hdrext/playout-delay\r\n";
+  auto [sdp, firstOctet] = answer(line);
+  EXPECT_NE(sdp.find(line), std::string::npos) << sdp;
+  EXPECT_EQ(firstOctet, 0x90u); // the extension bit
 }
