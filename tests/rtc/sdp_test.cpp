@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <stdexcept>
+#include <tuple>
 
 namespace {
 
@@ -39,11 +40,9 @@ const char* kOffer = "v=0\r\n"
 TEST(Description, ParsesAnOfferAndWritesItBack) {
   rtc::Description offer(kOffer, "offer");
   EXPECT_EQ(offer.type(), rtc::Description::Type::Offer);
-  EXPECT_EQ(offer.typeString(), "offer");
   EXPECT_EQ(offer.iceUfrag().value_or(""), "abcd");
-  ASSERT_TRUE(offer.fingerprint());
-  EXPECT_EQ(offer.fingerprint()->algorithm, "sha-256");
-  EXPECT_EQ(offer.fingerprint()->value, "AB:CD:EF");
+  const auto fingerprint = offer.fingerprint().value_or(rtc::Description::Fingerprint{});
+  EXPECT_EQ(fingerprint.algorithm + " " + fingerprint.value, "sha-256 AB:CD:EF");
   EXPECT_EQ(offer.role(), rtc::Description::Role::ActPass);
   ASSERT_EQ(offer.mediaCount(), 2);
   auto video = std::dynamic_pointer_cast<rtc::Description::Media>(offer.entry(0));
@@ -95,25 +94,18 @@ TEST(Description, RejectsTextThatIsNotSdp) {
 // Data channel sections are answered in the form they were offered in: the
 // older "DTLS/SCTP <port>" with a=sctpmap, or RFC 8841's with a=sctp-port.
 TEST(Description, DataChannelSectionKeepsTheOfferedForm) {
-  struct Case {
-    const char* offered;
-    uint16_t offeredPort;
-    const char* mLine;
-    const char* portLine;
-    const char* otherFormsLine;
-  } cases[] = {
-      {"m=application 9 DTLS/SCTP 5001\r\na=sctpmap:5001 webrtc-datachannel 65535\r\n", 5001,
-       "m=application 9 DTLS/SCTP 5000\r\n", "a=sctpmap:5000 webrtc-datachannel 1024\r\n", "a=sctp-port"},
-      {"m=application 9 DTLS/SCTP 5002\r\n", 5002, "m=application 9 DTLS/SCTP 5000\r\n",
-       "a=sctpmap:5000 webrtc-datachannel 1024\r\n", "a=sctp-port"},
-      {"m=application 9 UDP/DTLS/SCTP webrtc-datachannel\r\na=sctp-port:5003\r\n", 5003,
-       "m=application 9 UDP/DTLS/SCTP webrtc-datachannel\r\n", "a=sctp-port:5000\r\n", "a=sctpmap"},
+  const std::string oldForm = "m=application 9 DTLS/SCTP 5000\r\n",
+                    newForm = "m=application 9 UDP/DTLS/SCTP webrtc-datachannel\r\n";
+  const std::string sctpmap = "a=sctpmap:5000 webrtc-datachannel 1024\r\n";
+  const std::tuple<std::string, uint16_t, std::string, std::string> cases[] = {
+      {"m=application 9 DTLS/SCTP 5001\r\na=sctpmap:5001 webrtc-datachannel 65535\r\n", 5001, oldForm, sctpmap},
+      {"m=application 9 DTLS/SCTP 5002\r\n", 5002, oldForm, sctpmap},
+      {newForm + "a=sctp-port:5003\r\n", 5003, newForm, "a=sctp-port:5000\r\n"},
   };
-  for (const auto& c : cases) {
-    rtc::Description offer(std::string("v=0\r\n") + c.offered + "a=mid:data\r\n", "offer");
-    auto offered = offer.application();
-    ASSERT_TRUE(offered) << c.offered;
-    EXPECT_EQ(offered->sctpPort().value_or(0), c.offeredPort) << c.offered;
+  for (const auto& [offeredSection, offeredPort, mLine, portLine] : cases) {
+    auto offered = rtc::Description("v=0\r\n" + offeredSection + "a=mid:data\r\n", "offer").application();
+    ASSERT_TRUE(offered) << offeredSection;
+    EXPECT_EQ(offered->sctpPort().value_or(0), offeredPort) << offeredSection;
 
     // What the answer builds: the offer's protocol, our own port.
     rtc::Description answer("", rtc::Description::Type::Answer);
@@ -122,9 +114,8 @@ TEST(Description, DataChannelSectionKeepsTheOfferedForm) {
     app->setSctpPort(5000);
     answer.addEntry(app);
     const std::string sdp = answer;
-    EXPECT_NE(sdp.find(c.mLine), std::string::npos) << sdp;
-    EXPECT_NE(sdp.find(c.portLine), std::string::npos) << sdp;
-    EXPECT_EQ(sdp.find(c.otherFormsLine), std::string::npos) << sdp;
+    EXPECT_EQ(sdp.substr(sdp.find("m=")),
+              mLine + "c=IN IP4 0.0.0.0\r\na=mid:data\r\na=ice-options:trickle\r\na=setup:actpass\r\n" + portLine);
     EXPECT_EQ(rtc::Description(sdp).application()->sctpPort().value_or(0), 5000) << sdp;
   }
 }
@@ -149,28 +140,26 @@ TEST(Description, TransportIsThatOfTheBundleTaggedSection) {
     std::string ufragB; // section "a" states "UA"
     std::string want;
     std::string wantMid;
-    int wantCandidatePort; // 0: none
     Role wantRole;
+    std::string wantCandidates; // mid:port of each
   } cases[] = {
-      {"a=group:BUNDLE a b\r\n", "UB", "UA", "a", 1, Role::Active},
-      {"a=group:BUNDLE b a\r\n", "UB", "UB", "b", 2, Role::Passive},
-      {"", "UB", "UA", "a", 1, Role::Active},
-      {"a=group:BUNDLE b a\r\n" + sessionCredentials, "", "US", "b", 0, Role::ActPass},
+      {"a=group:BUNDLE a b\r\n", "UB", "UA", "a", Role::Active, "a:1 "},
+      {"a=group:BUNDLE b a\r\n", "UB", "UB", "b", Role::Passive, "b:2 "},
+      {"", "UB", "UA", "a", Role::Active, "a:1 "},
+      {"a=group:BUNDLE b a\r\n" + sessionCredentials, "", "US", "b", Role::ActPass, ""},
   };
   for (const auto& c : cases) {
     const std::string text =
         "v=0\r\n" + c.sessionLevel + section("a", "UA", "active", 1) + section("b", c.ufragB, "passive", 2);
     rtc::Description d(text, "offer");
-    EXPECT_EQ(d.iceUfrag().value_or(""), c.want) << text;
-    EXPECT_EQ(d.icePwd().value_or(""), "pwd-" + c.want) << text;
-    EXPECT_EQ(d.fingerprint().value_or(rtc::Description::Fingerprint{}).value, c.want) << text;
-    EXPECT_EQ(d.role(), c.wantRole) << text;
-    EXPECT_EQ(d.bundleMid(), c.wantMid) << text;
-    ASSERT_EQ(d.candidates().size(), c.wantCandidatePort ? 1u : 0u) << text;
-    if (c.wantCandidatePort) {
-      EXPECT_EQ(d.candidates()[0].port(), c.wantCandidatePort) << text;
-      EXPECT_EQ(d.candidates()[0].mid(), c.wantMid) << text;
-    }
+    std::string candidates;
+    for (const auto& candidate : d.candidates())
+      candidates += candidate.mid() + ":" + std::to_string(candidate.port()) + " ";
+    EXPECT_EQ(std::tuple(d.iceUfrag().value_or(""), d.icePwd().value_or(""),
+                         d.fingerprint().value_or(rtc::Description::Fingerprint{}).value, d.role(), d.bundleMid(),
+                         candidates),
+              std::tuple(c.want, "pwd-" + c.want, c.want, c.wantRole, c.wantMid, c.wantCandidates))
+        << text;
   }
 }
 
@@ -186,27 +175,21 @@ TEST(Candidate, ParsesFieldsAndStripsThePrefix) {
   EXPECT_FALSE(rtc::Candidate("candidate:1 1 udp 1 1.2.3.4 70000 typ host").parsed());
 }
 
-TEST(IceServer, ParsesStunAndTurnUrls) {
-  rtc::IceServer stun("stun:stun.example.org");
-  EXPECT_EQ(stun.type, rtc::IceServer::Type::Stun);
-  EXPECT_EQ(stun.hostname, "stun.example.org");
-  EXPECT_EQ(stun.port, 3478);
-
-  rtc::IceServer turn("turn:198.51.100.1:3479?transport=tcp");
-  EXPECT_EQ(turn.type, rtc::IceServer::Type::Turn);
-  EXPECT_EQ(turn.port, 3479);
-  EXPECT_EQ(turn.relayType, rtc::IceServer::RelayType::TurnTcp);
-
-  rtc::IceServer turns("turns:relay.example.org");
-  EXPECT_EQ(turns.port, 5349);
-  EXPECT_EQ(turns.relayType, rtc::IceServer::RelayType::TurnTls);
-
-  rtc::IceServer v6("turn:[2001:db8::1]:3478?transport=udp");
-  EXPECT_EQ(v6.hostname, "2001:db8::1");
-  EXPECT_EQ(v6.relayType, rtc::IceServer::RelayType::TurnUdp);
-}
-
-TEST(IceServer, RejectsUnusableUrlsNamingThem) {
+TEST(IceServer, ReadsStunAndTurnUrlsAndRejectsUnusableOnesNamingThem) {
+  using Type = rtc::IceServer::Type;
+  using Relay = rtc::IceServer::RelayType;
+  const std::tuple<const char*, Type, std::string, uint16_t, Relay> cases[] = {
+      {"stun:stun.example.org", Type::Stun, "stun.example.org", 3478, Relay::TurnUdp},
+      {"turn:198.51.100.1:3479?transport=tcp", Type::Turn, "198.51.100.1", 3479, Relay::TurnTcp},
+      {"turns:relay.example.org", Type::Turn, "relay.example.org", 5349, Relay::TurnTls},
+      {"turn:[2001:db8::1]:3478?transport=udp", Type::Turn, "2001:db8::1", 3478, Relay::TurnUdp},
+  };
+  for (const auto& [url, type, hostname, port, relayType] : cases) {
+    const rtc::IceServer server(url);
+    EXPECT_EQ(std::tie(server.type, server.hostname, server.port, server.relayType),
+              std::tie(type, hostname, port, relayType))
+        << url;
+  }
   for (const char* url :
        {"http://example.org", "stun:", "stun:host:0", "stun:host:65536", "stun:host:abc", "turn:host?transport=sctp",
         "turns:host?transport=udp", "stun:host?transport=udp", "turn:[::1", "nonsense"}) {
