@@ -392,6 +392,9 @@ Description::Description(const string& sdp, Type type, Role role)
       candidates.emplace_back(transports.size() - 1, body);
     } else if (key == "end-of-candidates") {
       endOfCandidates_ = true;
+    } else if (key == "ice-options") {
+      // Written with the transport's own lines; kept as a media attribute it
+      // would come out twice.
     } else if (current) {
       current->parseAttribute(key, value, body);
     }

@@ -47,13 +47,11 @@ TEST(Description, ParsesAnOfferAndWritesItBack) {
   ASSERT_EQ(offer.mediaCount(), 2);
   auto video = std::dynamic_pointer_cast<rtc::Description::Media>(offer.entry(0));
   ASSERT_TRUE(video);
-  EXPECT_EQ(video->mid(), "0");
-  EXPECT_EQ(video->direction(), rtc::Description::Direction::RecvOnly);
-  EXPECT_TRUE(video->hasPayloadType(102));
+  EXPECT_EQ(std::tuple(video->mid(), video->direction(), video->hasPayloadType(102)),
+            std::tuple(std::string("0"), rtc::Description::Direction::RecvOnly, true));
   auto app = offer.application();
   ASSERT_TRUE(app);
-  EXPECT_EQ(app->mid(), "1");
-  EXPECT_EQ(app->maxMessageSize().value_or(0), 262144u);
+  EXPECT_EQ(std::tuple(app->mid(), app->maxMessageSize().value_or(0)), std::tuple(std::string("1"), size_t{262144}));
   ASSERT_EQ(offer.candidates().size(), 1u);
   EXPECT_EQ(offer.candidates()[0].mid(), "0");
 
@@ -64,9 +62,7 @@ TEST(Description, ParsesAnOfferAndWritesItBack) {
   for (const char* line : {"a=group:BUNDLE 0 1\r\n", "m=video 9 UDP/TLS/RTP/SAVPF 96 102\r\n", "a=recvonly\r\n"})
     EXPECT_NE(written.find(line), std::string::npos) << line << written;
   rtc::Description again(written, "offer");
-  EXPECT_EQ(again.mediaCount(), 2);
-  EXPECT_EQ(again.iceUfrag(), offer.iceUfrag());
-  EXPECT_EQ(again.application()->sctpPort().value_or(0), 5000);
+  EXPECT_EQ(std::string(again), written);
 
   // What our answer sets: credentials, and a codec by its payload type; a
   // payload type beyond 127 is not one.
@@ -164,13 +160,11 @@ TEST(Description, TransportIsThatOfTheBundleTaggedSection) {
 }
 
 TEST(Candidate, ParsesFieldsAndStripsThePrefix) {
-  rtc::Candidate c("a=candidate:842163049 1 udp 1677729535 198.51.100.7 61665 typ srflx raddr 0.0.0.0 rport 0", "0");
-  EXPECT_EQ(c.candidate(), "candidate:842163049 1 udp 1677729535 198.51.100.7 61665 typ srflx raddr 0.0.0.0 rport 0");
-  EXPECT_EQ(c.mid(), "0");
+  const std::string line = "candidate:842163049 1 udp 1677729535 198.51.100.7 61665 typ srflx raddr 0.0.0.0 rport 0";
+  rtc::Candidate c("a=" + line, "0");
   ASSERT_TRUE(c.parsed());
-  EXPECT_EQ(c.address(), "198.51.100.7");
-  EXPECT_EQ(c.port(), 61665);
-  EXPECT_EQ(c.type(), "srflx");
+  EXPECT_EQ(std::tuple(c.candidate(), c.mid(), c.address(), c.port(), c.type()),
+            std::tuple(line, std::string("0"), std::string("198.51.100.7"), uint16_t{61665}, std::string("srflx")));
   EXPECT_FALSE(rtc::Candidate("candidate:1 1 udp x 1.2.3.4 5 typ host").parsed());
   EXPECT_FALSE(rtc::Candidate("candidate:1 1 udp 1 1.2.3.4 70000 typ host").parsed());
 }
