@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cstring>
+#include <functional>
 #include <numeric>
 #include <string>
 #include <thread>
@@ -16,14 +17,15 @@ using rtc::impl::IceTransport;
 
 namespace {
 
-// One side of a pair of ICE transports on this machine.
+// One of a pair of ICE transports on this machine, and what it reported.
 struct Side {
-  rtc_test::Waiter w;
-  std::vector<std::string> candidates;
-  bool gathered = false, connected = false, failed = false;
+  explicit Side(bool controlling, std::function<void(const uint8_t*, size_t)> onPacket = {},
+                std::function<void()> onTick = {})
+      : ice(rtc::Configuration{}, controlling, callbacks(std::move(onPacket), std::move(onTick))) {}
 
-  IceTransport::Callbacks callbacks() {
-    IceTransport::Callbacks c;
+  IceTransport::Callbacks callbacks(std::function<void(const uint8_t*, size_t)> onPacket,
+                                    std::function<void()> onTick) {
+    IceTransport::Callbacks c{.onPacket = std::move(onPacket), .onTick = std::move(onTick)};
     c.onCandidate = [this](std::string line) { w.update([&] { candidates.push_back(line); }); };
     c.onGatheringDone = [this] { w.update([&] { gathered = true; }); };
     c.onState = [this](IceTransport::State state) {
@@ -34,22 +36,26 @@ struct Side {
     };
     return c;
   }
+
+  rtc_test::Waiter w;
+  std::vector<std::string> candidates;
+  bool gathered = false, connected = false, failed = false;
+  IceTransport ice; // last: its thread reports to the members above
 };
 
 // Gathers on both sides, hands each the other's candidates and waits until
 // both are connected.
-bool connectPair(IceTransport& a, Side& aSide, IceTransport& b, Side& bSide) {
-  a.gather();
-  b.gather();
-  if (!aSide.w.waitFor([&] { return aSide.gathered; }) || !bSide.w.waitFor([&] { return bSide.gathered; }))
-    return false;
-  for (auto [to, from, fromSide] : {std::tuple{&a, &b, &bSide}, std::tuple{&b, &a, &aSide}}) {
-    to->setRemoteCredentials(from->localUfrag(), from->localPwd());
-    std::lock_guard lock(fromSide->w.mutex());
-    for (const auto& line : fromSide->candidates) to->addRemoteCandidate(line);
-    to->remoteGatheringDone();
+bool connectPair(Side& a, Side& b) {
+  a.ice.gather();
+  b.ice.gather();
+  if (!a.w.waitFor([&] { return a.gathered; }) || !b.w.waitFor([&] { return b.gathered; })) return false;
+  for (auto [to, from] : {std::pair{&a, &b}, std::pair{&b, &a}}) {
+    to->ice.setRemoteCredentials(from->ice.localUfrag(), from->ice.localPwd());
+    std::lock_guard lock(from->w.mutex());
+    for (const auto& line : from->candidates) to->ice.addRemoteCandidate(line);
+    to->ice.remoteGatheringDone();
   }
-  return aSide.w.waitFor([&] { return aSide.connected; }) && bSide.w.waitFor([&] { return bSide.connected; });
+  return a.w.waitFor([&] { return a.connected; }) && b.w.waitFor([&] { return b.connected; });
 }
 
 } // namespace
@@ -57,14 +63,12 @@ bool connectPair(IceTransport& a, Side& aSide, IceTransport& b, Side& bSide) {
 // A peer that gives its credentials but never a candidate must not leave ICE
 // connecting for ever.
 TEST(IceTransport, FailsWhenNothingConnectsInTime) {
-  Side side;
-  IceTransport ice(rtc::Configuration{}, false, side.callbacks());
-  ice.setConnectTimeout(1s);
-  ice.gather();
+  Side side(false);
+  side.ice.setConnectTimeout(1s);
+  side.ice.gather();
   ASSERT_TRUE(side.w.waitFor([&] { return side.gathered; }));
-  ice.setRemoteCredentials("abcd", "0123456789abcdefghijkl");
+  side.ice.setRemoteCredentials("abcd", "0123456789abcdefghijkl");
   EXPECT_TRUE(side.w.waitFor([&] { return side.failed; }));
-  ice.stop();
 }
 
 // Answers sent while the loop handles received datagrams are held back and
@@ -76,7 +80,6 @@ TEST(IceTransport, FailsWhenNothingConnectsInTime) {
 // timers stall during a long transfer fails.
 TEST(IceTransport, AnswersLeaveInOrderAndTimersRunWhileABurstIsHandled) {
   constexpr uint32_t kEach = 400;
-  std::atomic<IceTransport*> answererPtr{nullptr};
   std::mutex sendMutex; // stands for DTLS's lock
   uint32_t nextNumber = 0;
   std::atomic<uint32_t> handled{0}, ticksDuringBurst{0};
@@ -91,43 +94,39 @@ TEST(IceTransport, AnswersLeaveInOrderAndTimersRunWhileABurstIsHandled) {
     ++nextNumber;
     transport.send(d.data(), d.size());
   };
-  Side askerSide, answererSide;
-  auto answererCallbacks = answererSide.callbacks();
-  answererCallbacks.onPacket = [&](const uint8_t*, size_t) {
-    sendNumbered(*answererPtr.load());
-    std::this_thread::sleep_for(1ms); // handling takes time: passes hold many answers
-    handled.fetch_add(1);
-  };
-  answererCallbacks.onTick = [&] {
-    if (uint32_t h = handled.load(); h > 1 && h < kEach + 1) ticksDuringBurst.fetch_add(1);
-  };
-  auto askerCallbacks = askerSide.callbacks();
-  askerCallbacks.onPacket = [&](const uint8_t* data, size_t size) {
+  Side answerer(
+      false,
+      [&](const uint8_t*, size_t) {
+        sendNumbered(answerer.ice);
+        std::this_thread::sleep_for(1ms); // handling takes time: passes hold many answers
+        handled.fetch_add(1);
+      },
+      [&] {
+        if (uint32_t h = handled.load(); h > 1 && h < kEach + 1) ticksDuringBurst.fetch_add(1);
+      });
+  Side asker(true, [&](const uint8_t* data, size_t size) {
     uint32_t number = 0;
     if (size >= 6) std::memcpy(&number, data + 2, 4);
     w.update([&] { arrivals.push_back(number); });
-  };
-  IceTransport answerer(rtc::Configuration{}, false, answererCallbacks);
-  answererPtr = &answerer;
-  IceTransport asker(rtc::Configuration{}, true, askerCallbacks);
-  ASSERT_TRUE(connectPair(answerer, answererSide, asker, askerSide));
+  });
+  ASSERT_TRUE(connectPair(answerer, asker));
 
   std::vector<uint8_t> question(600, 0x17);
   // A single question is answered although nothing follows it.
-  asker.send(question.data(), question.size());
+  asker.ice.send(question.data(), question.size());
   ASSERT_TRUE(w.waitFor([&] { return arrivals.size() == 1; }, 5s));
 
   std::thread other([&] {
     for (uint32_t i = 0; i < kEach; ++i) {
-      sendNumbered(answerer);
+      sendNumbered(answerer.ice);
       if (i % 40 == 0) std::this_thread::sleep_for(1ms);
     }
   });
-  for (uint32_t i = 0; i < kEach; ++i) asker.send(question.data(), question.size());
+  for (uint32_t i = 0; i < kEach; ++i) asker.ice.send(question.data(), question.size());
   other.join();
   w.waitFor([&] { return arrivals.size() == 2 * kEach + 1; }, 30s);
-  asker.stop();
-  answerer.stop();
+  asker.ice.stop();
+  answerer.ice.stop();
   std::vector<uint32_t> expected(2 * kEach + 1);
   std::iota(expected.begin(), expected.end(), 0u);
   std::lock_guard lock(w.mutex());
@@ -141,33 +140,27 @@ TEST(IceTransport, AnswersLeaveInOrderAndTimersRunWhileABurstIsHandled) {
 TEST(IceTransport, StopsCleanlyInTheMiddleOfATransfer) {
   for (int round = 0; round < 5; ++round) {
     std::atomic<int> handled{0};
-    std::atomic<IceTransport*> receiverPtr{nullptr};
-    Side receiverSide, senderSide;
-    auto receiverCallbacks = receiverSide.callbacks();
-    receiverCallbacks.onPacket = [&](const uint8_t* data, size_t size) {
-      receiverPtr.load()->send(data, size); // answers are held during a pass
+    Side receiver(false, [&](const uint8_t* data, size_t size) {
+      receiver.ice.send(data, size); // answers are held during a pass
       handled.fetch_add(1);
-    };
-    IceTransport receiver(rtc::Configuration{}, false, receiverCallbacks);
-    receiverPtr = &receiver;
-    IceTransport sender(rtc::Configuration{}, true, senderSide.callbacks());
-    ASSERT_TRUE(connectPair(receiver, receiverSide, sender, senderSide));
+    });
+    Side sender(true);
+    ASSERT_TRUE(connectPair(receiver, sender));
 
     std::atomic<bool> flooding{true};
     std::thread flood([&] {
       std::vector<uint8_t> datagram(1000, 0x17);
       while (flooding) {
-        for (int i = 0; i < 32; ++i) sender.send(datagram.data(), datagram.size());
+        for (int i = 0; i < 32; ++i) sender.ice.send(datagram.data(), datagram.size());
         std::this_thread::yield();
       }
     });
     for (int i = 0; i < 200 && handled.load() < 2000; ++i) std::this_thread::sleep_for(5ms);
     const auto start = std::chrono::steady_clock::now();
-    receiver.stop();
+    receiver.ice.stop();
     EXPECT_LT(std::chrono::steady_clock::now() - start, 10s); // a hang, not a speed check
     flooding = false;
     flood.join();
-    sender.stop();
     EXPECT_GT(handled.load(), 0);
   }
 }

@@ -59,8 +59,6 @@ struct LoopbackPair {
     if (offerer) offerer->close();
     if (answerer) answerer->close();
   }
-  LoopbackPair(const LoopbackPair&) = delete;
-  LoopbackPair& operator=(const LoopbackPair&) = delete;
 
   // Candidates may come before the other side has its remote description.
   static void addWhenReady(const std::shared_ptr<rtc::PeerConnection>& pc, const rtc::Candidate& c) {
