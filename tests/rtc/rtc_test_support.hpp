@@ -3,6 +3,7 @@
 #include "rtc/message.hpp"
 
 #include <initializer_list>
+#include <string_view>
 
 namespace rtctest {
 
@@ -15,6 +16,10 @@ inline rtc::binary bytes(std::initializer_list<unsigned> values) {
 inline rtc::binary u16(unsigned v) { return bytes({(v >> 8) & 0xFF, v & 0xFF}); }
 inline rtc::binary u32(uint32_t v) { return bytes({v >> 24, (v >> 16) & 0xFF, (v >> 8) & 0xFF, v & 0xFF}); }
 inline rtc::binary filled(size_t size, unsigned value) { return rtc::binary(size, static_cast<std::byte>(value)); }
+inline rtc::binary text(std::string_view s) {
+  return rtc::binary(reinterpret_cast<const std::byte*>(s.data()),
+                     reinterpret_cast<const std::byte*>(s.data() + s.size()));
+}
 
 inline rtc::binary concat(std::initializer_list<rtc::binary> parts) {
   rtc::binary out;

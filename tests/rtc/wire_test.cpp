@@ -43,12 +43,15 @@ struct Responder {
   std::vector<unsigned> resent(rtc::binary feedback, rtc::Message::Type type = rtc::Message::Control) {
     std::vector<unsigned> sequenceNumbers;
     rtc::message_vector in{rtc::make_message(std::move(feedback), type)};
-    responder.incoming(in, [&](rtc::message_ptr m) { sequenceNumbers.push_back(be16(*m, 2)); });
+    last.clear();
+    responder.incoming(in, [&](rtc::message_ptr m) { last.push_back(m); });
     EXPECT_EQ(in.size(), 1u); // the feedback goes on up the chain
+    for (const auto& m : last) sequenceNumbers.push_back(be16(*m, 2));
     return sequenceNumbers;
   }
 
   rtc::RtcpNackResponder responder{4};
+  rtc::message_vector last; // what the last feedback had sent again
 };
 
 } // namespace
@@ -130,30 +133,29 @@ TEST(RtcpSenderReport, CarriesTheSenderInfoAndAZeroEndedWordPaddedCname) {
   // 1.5 s after 1970: 2208988801 s and half a second after 1900.
   const uint64_t ntp = toNtpTime(std::chrono::system_clock::time_point(std::chrono::milliseconds(1500)));
   EXPECT_EQ(ntp, 2208988801ULL << 32 | 0x80000000u);
-  const auto r = buildSenderReport({42, ntp, 777000, 3, 255}, "thirteen-char");
-  ASSERT_EQ(r.size(), 28u + 24u); // SDES: header, SSRC, type, length, 13 octets, one zero
-  const uint32_t words[] = {0x80C80006, 42, 2208988801, 0x80000000, 777000, 3, 255, 0x81CA0005, 42};
-  for (size_t i = 0; i < std::size(words); ++i) EXPECT_EQ(be32(r, 4 * i), words[i]) << i;
-  EXPECT_EQ(be16(r, 36), 0x010Du); // CNAME, 13 octets
-  EXPECT_EQ(std::string(reinterpret_cast<const char*>(r.data()) + 38, 13), "thirteen-char");
-  EXPECT_EQ(r.back(), std::byte{0});
+  const auto senderInfo = concat({u32(42), u32(2208988801), u32(0x80000000), u32(777000), u32(3), u32(255)});
+  // The SDES words after its header: SSRC, CNAME type and length, the name,
+  // a zero and zeros to the end of the word.
+  for (const auto& [cname, sdesWords, zeros] :
+       {std::tuple{"thirteen-char", 5u, 1u}, std::tuple{"fourteen-chars", 6u, 4u}}) {
+    const std::string name = cname;
+    EXPECT_EQ(buildSenderReport({42, ntp, 777000, 3, 255}, name),
+              concat({u32(0x80C80006), senderInfo, u32(0x81CA0000 | sdesWords), u32(42),
+                      bytes({1, unsigned(name.size())}), text(name), filled(zeros, 0)}))
+        << name;
+  }
 }
 
 TEST(RtcpNackResponder, ResendsCopiesOfTheNamedPackets) {
-  rtc::RtcpNackResponder responder(16);
-  auto original = rtp(500);
-  const rtc::binary clear = *original;
-  rtc::message_vector out{original, rtp(501), rtp(503)};
-  responder.outgoing(out, nullptr);
+  Responder r{rtc::RtcpNackResponder(16)};
+  rtc::message_vector out{rtp(500), rtp(501), rtp(503)};
+  const rtc::binary clear = *out[0];
+  r.responder.outgoing(out, nullptr);
   EXPECT_EQ(out.size(), 3u);
-  std::fill(original->begin() + 12, original->end(), std::byte{0xFF}); // as in-place encryption would
-
-  rtc::message_vector resent, in{rtc::make_message(nack(42, {{500, 0b101}}), rtc::Message::Control)};
-  responder.incoming(in, [&](rtc::message_ptr m) { resent.push_back(m); }); // 502 was never sent
-  ASSERT_EQ(resent.size(), 3u);
-  EXPECT_EQ(*resent[0], clear);
-  EXPECT_EQ(resent[0]->type, rtc::Message::Binary);
-  EXPECT_EQ(be16(*resent[2], 2), 503u);
+  std::fill(out[0]->begin() + 12, out[0]->end(), std::byte{0xFF});                       // as in-place encryption would
+  EXPECT_EQ(r.resent(nack(42, {{500, 0b101}})), (std::vector<unsigned>{500, 501, 503})); // 502 was never sent
+  EXPECT_EQ(*r.last[0], clear);
+  EXPECT_EQ(r.last[0]->type, rtc::Message::Binary);
 }
 
 TEST(RtcpNackResponder, HistoryKeepsTheLastPacketsAcrossTheSequenceWrap) {

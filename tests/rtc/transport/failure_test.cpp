@@ -1,5 +1,6 @@
 #include "rtc/transport/loopback_pair.hpp"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -32,14 +33,9 @@ TEST(Failure, BadOffersThrowAndLeaveTheConnectionUsable) {
   const std::pair<std::string, const char*> offers[] = {
       {kSession + "m=application 9 UDP/DTLS/SCTP webrtc-datachannel\r\na=mid:0\r\n" + kCredentials, "fingerprint"},
       {kSession + kCredentials + "a=fingerprint:sha-256 AB:CD\r\nm=text 9 TCP/MSRP *\r\na=mid:0\r\n", ""}};
-  for (const auto& [sdp, word] : offers) {
-    try {
-      pair.answerer->setRemoteDescription(rtc::Description(sdp, "offer"));
-      ADD_FAILURE() << sdp << " was accepted";
-    } catch (const std::invalid_argument& e) {
-      EXPECT_NE(std::string(e.what()).find(word), std::string::npos) << e.what();
-    }
-  }
+  for (const auto& [sdp, word] : offers)
+    EXPECT_THAT([&] { pair.answerer->setRemoteDescription(rtc::Description(sdp, "offer")); },
+                testing::ThrowsMessage<std::invalid_argument>(testing::HasSubstr(word)));
   EXPECT_THROW(pair.answerer->addRemoteCandidate(rtc::Candidate("candidate:1 1 udp 1 192.0.2.1 9 typ host")),
                std::logic_error);
   // The same connection still answers a proper offer and connects.
@@ -75,7 +71,6 @@ TEST(Failure, ClosingAChannelOrTheConnectionReachesThePeer) {
     remote->onClosed([&] { pair.waiter.update([&] { remoteClosed = true; }); });
     if (how == CloseChannel) {
       channel->close();
-      EXPECT_FALSE(channel->isOpen());
       EXPECT_THROW(channel->send(std::string("late")), std::runtime_error);
     }
     if (how == DropChannel) channel.reset();
@@ -90,15 +85,12 @@ TEST(Failure, ClosingAChannelOrTheConnectionReachesThePeer) {
 
 TEST(Failure, DestroyingAConnectionInsideItsOwnCallbackDoesNotHang) {
   LoopbackPair pair;
-  bool destroyed = false;
   pair.answerer->onStateChange([&](State s) {
-    if (s != State::Connected) return;
-    pair.answerer.reset(); // the last reference, from its own callback thread
-    pair.waiter.update([&] { destroyed = true; });
+    if (s == State::Connected) pair.answerer.reset(); // the last reference, from its own callback thread
   });
   pair.offerer->createDataChannel("input");
   pair.offerer->setLocalDescription();
-  EXPECT_TRUE(pair.waiter.waitFor([&] { return destroyed; }));
+  // Its peer notices that it is gone.
   EXPECT_TRUE(pair.waiter.waitFor([&] { return finalState(pair.offererState); }, 40s));
 }
 

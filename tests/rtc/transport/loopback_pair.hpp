@@ -9,7 +9,6 @@
 #include <condition_variable>
 #include <memory>
 #include <mutex>
-#include <thread>
 
 namespace rtc_test {
 
@@ -45,8 +44,13 @@ struct LoopbackPair {
       from->onLocalDescription([other](rtc::Description d) {
         if (auto pc = other.lock()) pc->setRemoteDescription(d);
       });
+      // Each side's callbacks come in order, so its description is there
+      // before its candidates.
       from->onLocalCandidate([other](rtc::Candidate c) {
-        if (auto pc = other.lock()) addWhenReady(pc, c);
+        try {
+          if (auto pc = other.lock()) pc->addRemoteCandidate(c);
+        } catch (const std::exception&) { // a side that has failed or closed
+        }
       });
     }
     offerer->onStateChange([this](State s) { waiter.update([&] { offererState = s; }); });
@@ -60,20 +64,6 @@ struct LoopbackPair {
     if (answerer) answerer->close();
   }
 
-  // Candidates may come before the other side has its remote description.
-  static void addWhenReady(const std::shared_ptr<rtc::PeerConnection>& pc, const rtc::Candidate& c) {
-    for (int i = 0; i < 200 && !pc->remoteDescription(); ++i)
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    try {
-      pc->addRemoteCandidate(c);
-    } catch (const std::exception&) {
-    }
-  }
-
-  bool waitBoth(State s, std::chrono::milliseconds timeout = std::chrono::seconds(20)) {
-    return waiter.waitFor([&] { return offererState == s && answererState == s; }, timeout);
-  }
-
   // Connects with a "files" channel; returns the offerer's end once it is
   // open and the answerer's end is in `remote`.
   std::shared_ptr<rtc::DataChannel> connect(std::shared_ptr<rtc::DataChannel>& remote) {
@@ -81,8 +71,9 @@ struct LoopbackPair {
     auto channel = offerer->createDataChannel("files");
     channel->onOpen([this] { waiter.update([] {}); });
     offerer->setLocalDescription();
-    EXPECT_TRUE(waitBoth(State::Connected));
-    EXPECT_TRUE(waiter.waitFor([&] { return remote && channel->isOpen(); }));
+    EXPECT_TRUE(waiter.waitFor([&] {
+      return offererState == State::Connected && answererState == State::Connected && remote && channel->isOpen();
+    }));
     return channel;
   }
 

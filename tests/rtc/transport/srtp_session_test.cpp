@@ -61,7 +61,4 @@ TEST_P(Pair, EachSideReadsOnlyWhatThePeerProtects) {
   EXPECT_THROW(SrtpSession(GetParam(), filled(20, 1), true), std::invalid_argument);
 }
 
-INSTANTIATE_TEST_SUITE_P(Profiles, Pair, testing::Values(SrtpProfile::AesCm128HmacSha1_80, SrtpProfile::AeadAes128Gcm),
-                         [](const auto& info) {
-                           return info.param == SrtpProfile::AeadAes128Gcm ? "AeadAes128Gcm" : "AesCm128HmacSha1_80";
-                         });
+INSTANTIATE_TEST_SUITE_P(Profiles, Pair, testing::Values(SrtpProfile::AesCm128HmacSha1_80, SrtpProfile::AeadAes128Gcm));
