@@ -66,7 +66,6 @@ TEST(IceTransport, FailsWhenNothingConnectsInTime) {
   Side side(false);
   side.ice.setConnectTimeout(1s);
   side.ice.gather();
-  ASSERT_TRUE(side.w.waitFor([&] { return side.gathered; }));
   side.ice.setRemoteCredentials("abcd", "0123456789abcdefghijkl");
   EXPECT_TRUE(side.w.waitFor([&] { return side.failed; }));
 }
