@@ -28,7 +28,6 @@ public:
   // The screen changes at every acquisition while set.
   bool changing = true;
   int acquisitions = 0, conversions = 0, releases = 0, freshRequests = 0, lastTimeoutMs = -1;
-  uint8_t shade = 100;
 
   bool acquire(int timeoutMs) override {
     ++acquisitions;
@@ -40,9 +39,8 @@ public:
     clock.now += static_cast<int64_t>(timeoutMs) * 1'000'000;
     return false;
   }
-  bool convert(uint8_t* nv12) override {
+  bool convert(uint8_t*) override {
     ++conversions;
-    nv12[0] = shade++;
     return true;
   }
   void release() override { ++releases; }
@@ -68,15 +66,18 @@ public:
   explicit RecordingEncoder(ManualClock& clock) : clock(clock) {}
   std::vector<EncodeCall> calls;
   int32_t quality = 92;
+  // Whether open() succeeds; failing, it says it tried a hardware encoder.
+  bool opens = true;
   // Loop-clock time one encode takes.
   int64_t encodeNs = 0;
   // Bytes of the next delta frame; key frames are 4x that.
   std::function<size_t()> deltaBytes = [] { return size_t{1000}; };
 
-  bool open(const EncoderConfig&, int32_t, int32_t q, bool& hardware, std::string&) override {
-    hardware = false;
+  bool open(const EncoderConfig&, int32_t, int32_t q, bool& hardware, std::string& error) override {
+    hardware = !opens;
+    error = "missing";
     quality = q;
-    return true;
+    return opens;
   }
   std::string describeSettings() override { return "fake"; }
   const char* name() const override { return "fake"; }

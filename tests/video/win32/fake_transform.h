@@ -4,6 +4,7 @@
 // hardware encoder sends.
 #include <windows.h>
 
+#include <codecapi.h>
 #include <mfapi.h>
 #include <mferror.h>
 #include <mftransform.h>
@@ -28,91 +29,50 @@ struct ScriptedOutput {
   bool cleanPoint = false;
 };
 
-struct TakenInput {
-  uint8_t firstByte;
-  LONGLONG sampleTime;
-};
-
 class FakeTransform final : public IMFTransform, public ICodecAPI, public IMFMediaEventGenerator {
 public:
-  // Settings (before use).
-  bool async = false;
-  bool codecApi = true;
-  bool providesSamples = false;
-  HRESULT setOutputTypeResult = S_OK;
-  HRESULT processInputResult = S_OK;
+  bool async = false, codecApi = true, providesSamples = false;
+  HRESULT setOutputTypeResult = S_OK, processInputResult = S_OK;
 
-  // What it was told, under `mutex`.
+  // Guards everything below; `changed` tells of a new input or event.
   std::mutex mutex;
+  std::condition_variable changed;
+  // Type, stream and key-frame calls, in order.
   std::vector<std::string> calls;
-  std::vector<std::pair<GUID, VARIANT>> settings;
-  std::vector<TakenInput> inputs;
+  std::vector<std::pair<GUID, ULONG>> settings;
+  // The first byte and the sample time of every picture taken.
+  std::vector<uint8_t> inputs;
+  std::vector<LONGLONG> times;
   std::deque<ScriptedOutput> outputs;
+  std::deque<MediaEventType> events;
   ComPtr<IMFMediaType> inputType, outputType;
   ComPtr<IMFAttributes> attributes;
-  // The last sample this transform handed out itself.
+  // The last sample and event this transform handed out itself.
   ComPtr<IMFSample> lastGiven;
   ComPtr<IMFMediaEvent> lastEvent;
 
-  FakeTransform() { MFCreateAttributes(&attributes, 4); }
-  ~FakeTransform() {
-    for (auto& entry : settings) VariantClear(&entry.second);
-  }
+  FakeTransform() { MFCreateAttributes(&attributes, 2); }
 
-  // The value last set for `key`, or -1.
-  long long setting(const GUID& key) {
-    std::lock_guard lock(mutex);
-    for (auto it = settings.rbegin(); it != settings.rend(); ++it)
-      if (it->first == key) return it->second.vt == VT_BOOL ? (it->second.boolVal ? 1 : 0) : it->second.ulVal;
-    return -1;
-  }
-  int count(const std::string& call) {
-    std::lock_guard lock(mutex);
-    int n = 0;
-    for (const auto& c : calls) n += c == call;
-    return n;
-  }
   void queueEvent(MediaEventType type) {
-    ComPtr<IMFMediaEvent> event;
-    MFCreateMediaEvent(type, GUID_NULL, S_OK, nullptr, &event);
-    {
-      std::lock_guard lock(eventMutex);
-      events.push_back(event);
-    }
-    eventReady.notify_all();
-  }
-  // Waits until `n` inputs were taken (asynchronous mode).
-  bool waitForInputs(size_t n) {
-    for (int i = 0; i < 400; ++i) {
-      {
-        std::lock_guard lock(mutex);
-        if (inputs.size() >= n) return true;
-      }
-      Sleep(5);
-    }
-    return false;
-  }
-  // The stream messages and inputs, in order.
-  std::vector<std::string> sequence() {
     std::lock_guard lock(mutex);
-    std::vector<std::string> result;
-    for (const auto& call : calls)
-      if (call != "ProcessOutput" && call.rfind("Set", 0) != 0) result.push_back(call);
-    return result;
+    events.push_back(type);
+    changed.notify_all();
+  }
+  bool waitForInputs(size_t n) {
+    std::unique_lock lock(mutex);
+    return changed.wait_for(lock, std::chrono::seconds(5), [&] { return inputs.size() >= n; });
   }
 
   // IUnknown
   STDMETHODIMP QueryInterface(REFIID riid, void** out) override {
+    *out = nullptr;
     if (riid == IID_IUnknown || riid == IID_IMFTransform)
       *out = static_cast<IMFTransform*>(this);
     else if (riid == IID_ICodecAPI && codecApi)
       *out = static_cast<ICodecAPI*>(this);
     else if (riid == IID_IMFMediaEventGenerator && async)
       *out = static_cast<IMFMediaEventGenerator*>(this);
-    else {
-      *out = nullptr;
-      return E_NOINTERFACE;
-    }
+    if (!*out) return E_NOINTERFACE;
     AddRef();
     return S_OK;
   }
@@ -123,7 +83,7 @@ public:
     return left;
   }
 
-  // IMFTransform
+  // IMFTransform, on input stream 3 and output stream 7.
   STDMETHODIMP GetStreamLimits(DWORD*, DWORD*, DWORD*, DWORD*) override { return E_NOTIMPL; }
   STDMETHODIMP GetStreamCount(DWORD*, DWORD*) override { return E_NOTIMPL; }
   STDMETHODIMP GetStreamIDs(DWORD, DWORD* input, DWORD, DWORD* output) override {
@@ -133,14 +93,11 @@ public:
   }
   STDMETHODIMP GetInputStreamInfo(DWORD, MFT_INPUT_STREAM_INFO*) override { return E_NOTIMPL; }
   STDMETHODIMP GetOutputStreamInfo(DWORD id, MFT_OUTPUT_STREAM_INFO* info) override {
-    if (id != 7) return MF_E_INVALIDSTREAMNUMBER;
-    *info = {};
-    info->dwFlags = providesSamples ? MFT_OUTPUT_STREAM_PROVIDES_SAMPLES : 0;
-    info->cbSize = 4096;
-    return S_OK;
+    *info = {providesSamples ? DWORD{MFT_OUTPUT_STREAM_PROVIDES_SAMPLES} : 0, 4096, 0};
+    return id == 7 ? S_OK : MF_E_INVALIDSTREAMNUMBER;
   }
   STDMETHODIMP GetAttributes(IMFAttributes** out) override {
-    if (async) attributes->SetUINT32(MF_TRANSFORM_ASYNC, 1);
+    attributes->SetUINT32(MF_TRANSFORM_ASYNC, async);
     return attributes.CopyTo(out);
   }
   STDMETHODIMP GetInputStreamAttributes(DWORD, IMFAttributes**) override { return E_NOTIMPL; }
@@ -151,15 +108,13 @@ public:
   STDMETHODIMP GetOutputAvailableType(DWORD, DWORD, IMFMediaType**) override { return E_NOTIMPL; }
   STDMETHODIMP SetInputType(DWORD id, IMFMediaType* type, DWORD) override {
     record("SetInputType");
-    if (id != 3) return MF_E_INVALIDSTREAMNUMBER;
     inputType = type;
-    return S_OK;
+    return id == 3 ? S_OK : MF_E_INVALIDSTREAMNUMBER;
   }
   STDMETHODIMP SetOutputType(DWORD id, IMFMediaType* type, DWORD) override {
     record("SetOutputType");
-    if (id != 7) return MF_E_INVALIDSTREAMNUMBER;
     outputType = type;
-    return setOutputTypeResult;
+    return id == 7 ? setOutputTypeResult : MF_E_INVALIDSTREAMNUMBER;
   }
   STDMETHODIMP GetInputCurrentType(DWORD, IMFMediaType**) override { return E_NOTIMPL; }
   STDMETHODIMP GetOutputCurrentType(DWORD, IMFMediaType**) override { return E_NOTIMPL; }
@@ -168,30 +123,16 @@ public:
   STDMETHODIMP SetOutputBounds(LONGLONG, LONGLONG) override { return E_NOTIMPL; }
   STDMETHODIMP ProcessEvent(DWORD, IMFMediaEvent*) override { return E_NOTIMPL; }
   STDMETHODIMP ProcessMessage(MFT_MESSAGE_TYPE message, ULONG_PTR) override {
-    switch (message) {
-    case MFT_MESSAGE_NOTIFY_BEGIN_STREAMING:
-      record("begin-streaming");
-      break;
-    case MFT_MESSAGE_NOTIFY_START_OF_STREAM:
-      record("start-of-stream");
-      break;
-    case MFT_MESSAGE_NOTIFY_END_OF_STREAM:
-      record("end-of-stream");
-      break;
-    case MFT_MESSAGE_COMMAND_DRAIN:
-      record("drain");
-      if (async) queueEvent(METransformDrainComplete);
-      break;
-    case MFT_MESSAGE_NOTIFY_END_STREAMING:
-      record("end-streaming");
-      break;
-    default:
-      record("other-message");
-    }
+    record(message == MFT_MESSAGE_NOTIFY_BEGIN_STREAMING   ? "begin-streaming"
+           : message == MFT_MESSAGE_NOTIFY_START_OF_STREAM ? "start-of-stream"
+           : message == MFT_MESSAGE_NOTIFY_END_OF_STREAM   ? "end-of-stream"
+           : message == MFT_MESSAGE_COMMAND_DRAIN          ? "drain"
+           : message == MFT_MESSAGE_NOTIFY_END_STREAMING   ? "end-streaming"
+                                                           : "other-message");
+    if (async && message == MFT_MESSAGE_COMMAND_DRAIN) queueEvent(METransformDrainComplete);
     return S_OK;
   }
-  STDMETHODIMP ProcessInput(DWORD id, IMFSample* sample, DWORD) override {
-    if (id != 3) return MF_E_INVALIDSTREAMNUMBER;
+  STDMETHODIMP ProcessInput(DWORD, IMFSample* sample, DWORD) override {
     ComPtr<IMFMediaBuffer> buffer;
     BYTE* data = nullptr;
     LONGLONG time = -1;
@@ -200,76 +141,61 @@ public:
     buffer->Lock(&data, nullptr, nullptr);
     const uint8_t first = data[0];
     buffer->Unlock();
-    {
-      std::lock_guard lock(mutex);
-      calls.push_back("ProcessInput");
-      if (FAILED(processInputResult)) return processInputResult;
-    }
-    // A hardware encoder announces each picture's output; announced before
-    // the input is counted, so a test that saw the input sees the event too.
-    if (async) queueEvent(METransformHaveOutput);
     std::lock_guard lock(mutex);
-    inputs.push_back({first, time});
+    calls.push_back("ProcessInput");
+    if (FAILED(processInputResult)) return processInputResult;
+    // A hardware encoder announces each picture's output.
+    if (async) events.push_back(METransformHaveOutput);
+    inputs.push_back(first);
+    times.push_back(time);
+    changed.notify_all();
     return S_OK;
   }
   STDMETHODIMP ProcessOutput(DWORD, DWORD count, MFT_OUTPUT_DATA_BUFFER* buffers, DWORD* status) override {
     std::lock_guard lock(mutex);
-    calls.push_back("ProcessOutput");
     *status = 0;
     if (count != 1 || buffers[0].dwStreamID != 7) return E_INVALIDARG;
     if (outputs.empty()) return MF_E_TRANSFORM_NEED_MORE_INPUT;
-    ScriptedOutput next = outputs.front();
+    const ScriptedOutput next = outputs.front();
     outputs.pop_front();
     // Every answer carries an event collection the caller must release.
-    MFCreateMediaEvent(MEUnknown, GUID_NULL, S_OK, nullptr, &lastEvent);
     ComPtr<IMFCollection> collection;
+    MFCreateMediaEvent(MEUnknown, GUID_NULL, S_OK, nullptr, &lastEvent);
     MFCreateCollection(&collection);
     collection->AddElement(lastEvent.Get());
     buffers[0].pEvents = collection.Detach();
     if (FAILED(next.result)) return next.result;
-    IMFSample* sample = buffers[0].pSample;
     if (providesSamples) {
-      if (sample) return E_INVALIDARG;
-      MFCreateSample(&lastGiven);
+      if (buffers[0].pSample) return E_INVALIDARG;
       ComPtr<IMFMediaBuffer> buffer;
-      MFCreateMemoryBuffer(static_cast<DWORD>(next.bytes.size() + 1), &buffer);
+      MFCreateSample(&lastGiven);
+      MFCreateMemoryBuffer(4096, &buffer);
       lastGiven->AddBuffer(buffer.Get());
-      sample = lastGiven.Get();
-      sample->AddRef(); // the caller's reference
-      buffers[0].pSample = sample;
+      lastGiven.CopyTo(&buffers[0].pSample);
     }
-    if (!sample) return E_INVALIDARG;
+    IMFSample* sample = buffers[0].pSample;
     ComPtr<IMFMediaBuffer> buffer;
-    sample->GetBufferByIndex(0, &buffer);
     BYTE* data = nullptr;
-    DWORD capacity = 0;
-    buffer->Lock(&data, &capacity, nullptr);
+    if (!sample || FAILED(sample->GetBufferByIndex(0, &buffer)) || FAILED(buffer->Lock(&data, nullptr, nullptr)))
+      return E_INVALIDARG;
     std::copy(next.bytes.begin(), next.bytes.end(), data);
     buffer->Unlock();
     buffer->SetCurrentLength(static_cast<DWORD>(next.bytes.size()));
-    sample->SetUINT32(MFSampleExtension_CleanPoint, next.cleanPoint ? 1 : 0);
+    sample->SetUINT32(MFSampleExtension_CleanPoint, next.cleanPoint);
     return S_OK;
   }
 
-  // ICodecAPI
+  // ICodecAPI: only numbers and flags are set.
   STDMETHODIMP IsSupported(const GUID*) override { return S_OK; }
   STDMETHODIMP IsModifiable(const GUID*) override { return S_OK; }
   STDMETHODIMP GetParameterRange(const GUID*, VARIANT*, VARIANT*, VARIANT*) override { return E_NOTIMPL; }
   STDMETHODIMP GetParameterValues(const GUID*, VARIANT**, ULONG*) override { return E_NOTIMPL; }
   STDMETHODIMP GetDefaultValue(const GUID*, VARIANT*) override { return E_NOTIMPL; }
-  STDMETHODIMP GetValue(const GUID* key, VARIANT* value) override {
-    std::lock_guard lock(mutex);
-    for (auto it = settings.rbegin(); it != settings.rend(); ++it)
-      if (it->first == *key) return VariantCopy(value, &it->second);
-    return E_FAIL;
-  }
+  STDMETHODIMP GetValue(const GUID*, VARIANT*) override { return E_NOTIMPL; }
   STDMETHODIMP SetValue(const GUID* key, VARIANT* value) override {
     std::lock_guard lock(mutex);
-    calls.push_back("SetValue");
-    VARIANT copy;
-    VariantInit(&copy);
-    VariantCopy(&copy, value);
-    settings.emplace_back(*key, copy);
+    if (*key == CODECAPI_AVEncVideoForceKeyFrame) calls.push_back("key-frame");
+    settings.emplace_back(*key, value->vt == VT_BOOL ? value->boolVal != VARIANT_FALSE : value->ulVal);
     return S_OK;
   }
   STDMETHODIMP RegisterForEvent(const GUID*, LONG_PTR) override { return E_NOTIMPL; }
@@ -283,12 +209,12 @@ public:
 
   // IMFMediaEventGenerator
   STDMETHODIMP GetEvent(DWORD, IMFMediaEvent** out) override {
-    std::unique_lock lock(eventMutex);
-    if (!eventReady.wait_for(lock, std::chrono::seconds(10), [&] { return !events.empty(); }))
-      return MF_E_SHUTDOWN; // a test that forgot an event must not hang
-    *out = events.front().Detach();
+    std::unique_lock lock(mutex);
+    // A test that forgot an event must not hang.
+    if (!changed.wait_for(lock, std::chrono::seconds(10), [&] { return !events.empty(); })) return MF_E_SHUTDOWN;
+    const MediaEventType type = events.front();
     events.pop_front();
-    return S_OK;
+    return MFCreateMediaEvent(type, GUID_NULL, S_OK, nullptr, out);
   }
   STDMETHODIMP BeginGetEvent(IMFAsyncCallback*, IUnknown*) override { return E_NOTIMPL; }
   STDMETHODIMP EndGetEvent(IMFAsyncResult*, IMFMediaEvent**) override { return E_NOTIMPL; }
@@ -301,9 +227,6 @@ private:
   }
 
   std::atomic<ULONG> refs{1};
-  std::mutex eventMutex;
-  std::condition_variable eventReady;
-  std::deque<ComPtr<IMFMediaEvent>> events;
 };
 
 } // namespace dravnok::video::testing
