@@ -4,54 +4,57 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+#include <string>
+#include <string_view>
+#include <tuple>
+
 using namespace dravnok::video;
 
-TEST(ConversionSettings, ThreadCountFollowsTheMachineAndTheVariable) {
-  EXPECT_EQ(defaultConversionThreads(0), 1);
-  EXPECT_EQ(defaultConversionThreads(2), 1);
-  EXPECT_EQ(defaultConversionThreads(4), 3);
-  EXPECT_EQ(defaultConversionThreads(16), 4);
-  EXPECT_EQ(conversionSettingsFrom(16, "0", std::nullopt).threads, 4);
-  EXPECT_EQ(conversionSettingsFrom(16, "many", std::nullopt).threads, 4);
-  EXPECT_EQ(conversionSettingsFrom(16, "12", std::nullopt).threads, 8);
-  EXPECT_EQ(conversionSettingsFrom(16, "1", std::nullopt).threads, 1);
-  EXPECT_EQ(conversionSettingsFrom(2, " 6", std::nullopt).threads, 6);
-  // Does not fit the 16-byte buffer the value is read into.
-  EXPECT_EQ(conversionSettingsFrom(16, "000000000000006", std::nullopt).threads, 6);
-  EXPECT_EQ(conversionSettingsFrom(16, "0000000000000006", std::nullopt).threads, 4);
-}
-
-TEST(ConversionSettings, LegacyConverterIsChosenByAShortTrueFlag) {
+TEST(ConversionSettings, ThreadsFollowTheMachineAndTheVariableAndAFlagChoosesTheLegacyConverter) {
+  // (hardware threads, DRAVNOK_REMOTE_CONVTHREADS, conversion threads); the
+  // last value does not fit the 16-byte buffer it is read into.
+  const std::tuple<unsigned, std::optional<std::string_view>, int> cases[] = {{0, std::nullopt, 1},
+                                                                              {2, std::nullopt, 1},
+                                                                              {4, std::nullopt, 3},
+                                                                              {16, std::nullopt, 4},
+                                                                              {16, "0", 4},
+                                                                              {16, "many", 4},
+                                                                              {16, "12", 8},
+                                                                              {16, "1", 1},
+                                                                              {2, " 6", 6},
+                                                                              {16, "000000000000006", 6},
+                                                                              {16, "0000000000000006", 4}};
+  for (const auto& [cores, value, threads] : cases)
+    EXPECT_EQ(conversionSettingsFrom(cores, value, std::nullopt).threads, threads) << cores << value.value_or("-");
   EXPECT_TRUE(conversionSettingsFrom(4, std::nullopt, "yes").legacy);
-  EXPECT_TRUE(conversionSettingsFrom(4, std::nullopt, "1").legacy);
-  EXPECT_FALSE(conversionSettingsFrom(4, std::nullopt, "no").legacy);
-  EXPECT_FALSE(conversionSettingsFrom(4, std::nullopt, "yes-yes!").legacy);
   EXPECT_FALSE(conversionSettingsFrom(4, std::nullopt, std::nullopt).legacy);
 }
 
 TEST(SampleClock, TimesStartAtZeroAndNeverRepeatOrGoBack) {
   SampleClock clock(1000); // one tick per millisecond
-  EXPECT_EQ(clock.sampleTime(5000, 30), 0);
-  EXPECT_EQ(clock.sampleTime(5000, 30), 1);      // same tick
-  EXPECT_EQ(clock.sampleTime(5010, 30), 100000); // 10 ms later
-  EXPECT_EQ(clock.sampleTime(4000, 30), 100001); // the counter went back
-  EXPECT_EQ(clock.sampleTime(0, 30), 100001 + 333333);
-  EXPECT_EQ(clock.sampleTime(0, 2), 100001 + 333333 + 2000000); // at least 5 fps
+  // (counter, frame rate, sample time in 100 ns units)
+  const std::tuple<int64_t, int, int64_t> samples[] = {{5000, 30, 0},      // the first
+                                                       {5000, 30, 1},      // the same tick
+                                                       {5010, 30, 100000}, // 10 ms later
+                                                       {4000, 30, 100001}, // the counter went back
+                                                       {0, 30, 433334},    // no counter: a frame later
+                                                       {0, 2, 2433334}};   // at least 5 fps
+  for (const auto& [counter, rate, time] : samples) EXPECT_EQ(clock.sampleTime(counter, rate), time) << counter;
   // Long uptimes do not overflow.
   SampleClock big(10'000'000);
   big.sampleTime(1, 30);
   EXPECT_EQ(big.sampleTime(1 + int64_t{10'000'000} * 86400 * 365, 30), int64_t{10'000'000} * 86400 * 365);
+  SampleClock none(0); // a system without a counter
+  EXPECT_EQ(none.sampleTime(123, 10), 0);
+  EXPECT_EQ(none.sampleTime(124, 10), 1000000);
 }
 
-TEST(SampleClock, WithoutACounterTimesAdvanceByOneFrame) {
-  SampleClock clock(0);
-  EXPECT_EQ(clock.sampleTime(123, 10), 0);
-  EXPECT_EQ(clock.sampleTime(124, 10), 1000000);
-}
-
-TEST(SpeedPreset, SettingDefaultsTo50AndStopsAt100) {
-  EXPECT_EQ(qualityVsSpeed(std::nullopt), 50);
-  EXPECT_EQ(qualityVsSpeed(0), 50);
-  EXPECT_EQ(qualityVsSpeed(250), 100);
-  EXPECT_EQ(qualityVsSpeed(70), 70);
+TEST(SpeedPreset, SettingDefaultsTo50StopsAt100AndChoosesTheX264Preset) {
+  // (DRAVNOK_REMOTE_QVS as a number, the setting, its x264 preset)
+  const std::tuple<std::optional<int>, int32_t, std::string> cases[] = {
+      {std::nullopt, 50, "ultrafast"}, {0, 50, "ultrafast"}, {1, 1, "ultrafast"},   {51, 51, "superfast"},
+      {79, 79, "superfast"},           {80, 80, "veryfast"}, {250, 100, "veryfast"}};
+  for (const auto& [value, setting, preset] : cases)
+    EXPECT_EQ(std::pair(qualityVsSpeed(value), std::string(x264PresetFor(setting))), std::pair(setting, preset));
 }

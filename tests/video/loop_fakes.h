@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <ostream>
 #include <utility>
 #include <vector>
 
@@ -59,6 +60,10 @@ struct EncodeCall {
   int64_t atMs;
   bool forced;
   int32_t quality;
+  bool operator==(const EncodeCall&) const = default;
+  friend std::ostream& operator<<(std::ostream& out, const EncodeCall& c) {
+    return out << "{" << c.atMs << " ms, " << (c.forced ? "forced, " : "") << "q " << c.quality << "}";
+  }
 };
 
 class RecordingEncoder final : public EncoderBackend {

@@ -47,9 +47,8 @@ public:
   std::deque<MediaEventType> events;
   ComPtr<IMFMediaType> inputType, outputType;
   ComPtr<IMFAttributes> attributes;
-  // The last sample and event this transform handed out itself.
+  // The last sample this transform handed out itself.
   ComPtr<IMFSample> lastGiven;
-  ComPtr<IMFMediaEvent> lastEvent;
 
   FakeTransform() { MFCreateAttributes(&attributes, 2); }
 
@@ -154,34 +153,26 @@ public:
   STDMETHODIMP ProcessOutput(DWORD, DWORD count, MFT_OUTPUT_DATA_BUFFER* buffers, DWORD* status) override {
     std::lock_guard lock(mutex);
     *status = 0;
-    if (count != 1 || buffers[0].dwStreamID != 7) return E_INVALIDARG;
+    // Samples come from the caller unless this transform provides them.
+    if (count != 1 || buffers[0].dwStreamID != 7 || providesSamples == bool(buffers[0].pSample)) return E_INVALIDARG;
     if (outputs.empty()) return MF_E_TRANSFORM_NEED_MORE_INPUT;
     const ScriptedOutput next = outputs.front();
     outputs.pop_front();
-    // Every answer carries an event collection the caller must release.
-    ComPtr<IMFCollection> collection;
-    MFCreateMediaEvent(MEUnknown, GUID_NULL, S_OK, nullptr, &lastEvent);
-    MFCreateCollection(&collection);
-    collection->AddElement(lastEvent.Get());
-    buffers[0].pEvents = collection.Detach();
     if (FAILED(next.result)) return next.result;
+    ComPtr<IMFMediaBuffer> buffer;
     if (providesSamples) {
-      if (buffers[0].pSample) return E_INVALIDARG;
-      ComPtr<IMFMediaBuffer> buffer;
       MFCreateSample(&lastGiven);
       MFCreateMemoryBuffer(4096, &buffer);
       lastGiven->AddBuffer(buffer.Get());
       lastGiven.CopyTo(&buffers[0].pSample);
     }
-    IMFSample* sample = buffers[0].pSample;
-    ComPtr<IMFMediaBuffer> buffer;
     BYTE* data = nullptr;
-    if (!sample || FAILED(sample->GetBufferByIndex(0, &buffer)) || FAILED(buffer->Lock(&data, nullptr, nullptr)))
-      return E_INVALIDARG;
+    buffers[0].pSample->GetBufferByIndex(0, buffer.ReleaseAndGetAddressOf());
+    buffer->Lock(&data, nullptr, nullptr);
     std::copy(next.bytes.begin(), next.bytes.end(), data);
     buffer->Unlock();
     buffer->SetCurrentLength(static_cast<DWORD>(next.bytes.size()));
-    sample->SetUINT32(MFSampleExtension_CleanPoint, next.cleanPoint);
+    buffers[0].pSample->SetUINT32(MFSampleExtension_CleanPoint, next.cleanPoint);
     return S_OK;
   }
 

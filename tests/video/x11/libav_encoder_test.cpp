@@ -6,29 +6,12 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <string>
 #include <tuple>
 #include <vector>
 
 namespace dravnok::video {
 namespace {
-
-TEST(LibavEncoder, QualityVsSpeedVariableChoosesThePreset) {
-  for (const auto& [value, preset] : {std::pair{"", "ultrafast"}, std::pair{"90", "veryfast"}}) {
-    if (*value)
-      setenv("DRAVNOK_REMOTE_QVS", value, 1);
-    else
-      unsetenv("DRAVNOK_REMOTE_QVS");
-    auto encoder = makeEncoderBackend();
-    bool hardware = false;
-    std::string error;
-    ASSERT_TRUE(encoder->open({320, 176, 30, 0}, 2'000'000, 92, hardware, error)) << error;
-    EXPECT_NE(encoder->describeSettings().find(std::string("preset=") + preset), std::string::npos)
-        << encoder->describeSettings();
-  }
-  unsetenv("DRAVNOK_REMOTE_QVS");
-}
 
 // Decoders read our pixels back as the converter wrote them (BT.709, limited
 // range) only when the stream says so: what a decoder finds, for each
