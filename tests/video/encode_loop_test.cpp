@@ -67,17 +67,18 @@ TEST_F(EncodeLoopTest, EncoderNumbersFollowTheTarget) {
   }
   EXPECT_EQ(qualityCeiling(4'000'000, 100), 92);
   // 0.13 bits per pixel per frame between 2 and 8 Mbit/s; frame rate 0 counts as 1.
-  const std::tuple<int32_t, int32_t, int32_t, int32_t> start[] = {
-      {1920, 1080, 30, 8'000'000}, {1280, 720, 15, 2'000'000}, {1280, 720, 20, 2'396'160}, {3840, 2160, 0, 2'000'000}};
+  const std::tuple<int32_t, int32_t, int32_t, int32_t> start[] = {{1920, 1080, 30, 8'000'000},
+                                                                  {1280, 720, 15, 2'000'000},
+                                                                  {1280, 720, 20, 2'396'160},
+                                                                  {3840, 2160, 0, 2'000'000},
+                                                                  {20'000, 1000, 0, 2'600'000}};
   for (const auto& [w, h, fps, bps] : start) EXPECT_EQ(startBitrate(w, h, fps), bps) << w << "x" << h << "@" << fps;
-  EXPECT_EQ(startBitrate(20'000, 1000, 0), 2'600'000);
   const std::pair<int32_t, int32_t> even[] = {{1921, 1920}, {1080, 1080}, {1, 2}, {3, 2}, {-5, 2}};
   for (const auto& [in, out] : even) EXPECT_EQ(evenEncodeDimension(in), out) << in;
   const std::tuple<int32_t, int32_t, int32_t, int32_t> rates[] = {
       {30, 25, 30, 25}, {20, 30, 30, 20}, {30, 30, 15, 15}, {3, 30, 30, 5}, {30, 30, 4, 5}};
-  for (const auto& [controller, configured, cap, fps] : rates) {
+  for (const auto& [controller, configured, cap, fps] : rates)
     EXPECT_EQ(currentFrameRate(controller, configured, cap), fps) << controller << "/" << configured << "/" << cap;
-  }
 }
 
 // A phase of an adaptation scenario: the target and what the encoder makes.
@@ -108,8 +109,6 @@ TEST_F(EncodeLoopTest, QualityAndFrameRateCapFollowTheTarget) {
        {{2'000'000, 4'000'000, 2000}}, "0:84/30 750:79/30 1250:74/30 1750:69/30"},
       {"above twice the target quality steps down by 10", 20, 92,
        {{2'000'000, 4'200'000, 4000}}, "0:84/30 750:79/30 1250:69/30 1750:59/30 2250:49/30 2750:40/20"},
-      {"at the floor a second of overshoot cuts the cap, a step per 1.5 s", 30, 40,
-       {{600'000, 1'300'000, 8000}}, "266:44/30 799:40/30 1866:40/20 3366:40/15 4966:40/10"},
       {"quality within 3 of the floor counts as the floor for the cap", 10, 84,
        {{4'000'000, 8'400'000, 3000}}, "300:88/30 900:83/30 1200:73/30 1500:63/30 1800:53/30 2100:43/20 2400:40/20"},
       {"a second without pictures starts the overshoot's second again", 20, 40,
@@ -119,7 +118,7 @@ TEST_F(EncodeLoopTest, QualityAndFrameRateCapFollowTheTarget) {
        {{5'000'000, 2'000'000, 14000}},
        "250:44/30 1250:48/30 2250:52/30 3250:56/30 4250:60/30 5250:64/30 6250:68/30 7250:72/30 8250:76/30 "
        "9250:80/30 10250:84/30 11250:88/30 12250:92/30"},
-      {"3 s below 0.6x raise the cap a step at a time, 3 s apart", 30, 40,
+      {"at the floor a second of overshoot cuts the cap a step per 1.5 s; 3 s below 0.6x raise it, 3 s apart", 30, 40,
        {{600'000, 1'300'000, 8000}, {5'000'000, 2'000'000, 9500}},
        "266:44/30 799:40/30 1866:40/20 3366:40/15 4966:40/10 8266:44/10 9466:48/10 10666:52/10 11266:52/15 "
        "11799:56/15 12866:60/15 13933:64/15 14466:64/20 14966:68/20 15966:72/20 16966:76/20 17466:76/30"},

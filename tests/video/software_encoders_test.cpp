@@ -1,9 +1,11 @@
 // What the session needs of every encoder it may run: baseline with IDR
 // only on request and parameter sets with each, four-byte start codes, one
 // access unit per picture, and a stream the self-test's decoder reads back.
+#include "video/annexb.h"
 #include "video/decode_back.h"
 #include "video/encoder_backend.h"
 #include "video/first_available_encoder.h"
+#include "video/latest_pictures_queue.h"
 #include "video/openh264_encoder.h"
 
 #include "loop_fakes.h"
@@ -11,8 +13,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <numeric>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -103,6 +107,30 @@ TEST(FirstAvailableEncoder, FallsBackInOrderAndNamesEveryFailure) {
   EXPECT_FALSE(none.open({64, 48, 30, 0}, 1'000'000, 92, hardware, error));
   EXPECT_EQ(std::tuple(hardware, error), std::tuple(false, "fake: missing; fake: missing"));
   EXPECT_FALSE(none.encode(nullptr, 0, true, [](const uint8_t*, size_t, bool) {}));
+}
+
+TEST(AnnexB, ShortStartCodesAndTrailingZerosAreNormalised) {
+  const std::vector<uint8_t> in{0, 0, 0, 1, 0x67, 1, 2, 0, 0, 1, 0x68, 3, 0, 0, 0, 0, 1, 0x65, 4, 0};
+  std::vector<uint8_t> out;
+  appendWithLongStartCodes(in, out);
+  EXPECT_EQ(out, (std::vector<uint8_t>{0, 0, 0, 1, 0x67, 1, 2, 0, 0, 0, 1, 0x68, 3, 0, 0, 0, 1, 0x65, 4}));
+}
+
+// An asynchronous encoder's waiting pictures: the two newest, and a taker
+// that stops waiting when told to.
+TEST(LatestPicturesQueue, KeepsTheTwoNewestAndWakesATakerToStop) {
+  LatestPicturesQueue<int> queue;
+  for (int i = 1; i <= 3; ++i) queue.push(i, i * 10);
+  std::atomic<bool> stopped{false};
+  const auto stop = [&] { return stopped.load(); };
+  EXPECT_EQ(queue.waitAndTake(stop)->picture, 2);
+  EXPECT_EQ(queue.waitAndTake(stop)->timestamp, 30);
+  std::optional<LatestPicturesQueue<int>::Entry> taken{{0, 0}};
+  std::thread taker([&] { taken = queue.waitAndTake(stop); });
+  stopped = true;
+  queue.wake();
+  taker.join();
+  EXPECT_FALSE(taken);
 }
 
 } // namespace

@@ -1,7 +1,6 @@
 #pragma once
-// An H.264 encoder transform that records what it is told and answers from a
-// script: output samples, failures, and for asynchronous mode the events a
-// hardware encoder sends.
+// A synchronous H.264 encoder transform on input stream 3 and output stream
+// 7 that records what it is told and answers from a script.
 #include <windows.h>
 
 #include <codecapi.h>
@@ -12,10 +11,7 @@
 #include <wrl/client.h>
 
 #include <atomic>
-#include <chrono>
-#include <condition_variable>
 #include <deque>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -29,38 +25,21 @@ struct ScriptedOutput {
   bool cleanPoint = false;
 };
 
-class FakeTransform final : public IMFTransform, public ICodecAPI, public IMFMediaEventGenerator {
+class FakeTransform final : public IMFTransform, public ICodecAPI {
 public:
-  bool async = false, codecApi = true, providesSamples = false;
+  bool codecApi = true, providesSamples = false;
   HRESULT setOutputTypeResult = S_OK, processInputResult = S_OK;
 
-  // Guards everything below; `changed` tells of a new input or event.
-  std::mutex mutex;
-  std::condition_variable changed;
   // Type, stream and key-frame calls, in order.
   std::vector<std::string> calls;
   std::vector<std::pair<GUID, ULONG>> settings;
-  // The first byte and the sample time of every picture taken.
+  // The value of the first byte of every picture taken, and its sample time.
   std::vector<uint8_t> inputs;
   std::vector<LONGLONG> times;
   std::deque<ScriptedOutput> outputs;
-  std::deque<MediaEventType> events;
   ComPtr<IMFMediaType> inputType, outputType;
-  ComPtr<IMFAttributes> attributes;
   // The last sample this transform handed out itself.
   ComPtr<IMFSample> lastGiven;
-
-  FakeTransform() { MFCreateAttributes(&attributes, 2); }
-
-  void queueEvent(MediaEventType type) {
-    std::lock_guard lock(mutex);
-    events.push_back(type);
-    changed.notify_all();
-  }
-  bool waitForInputs(size_t n) {
-    std::unique_lock lock(mutex);
-    return changed.wait_for(lock, std::chrono::seconds(5), [&] { return inputs.size() >= n; });
-  }
 
   // IUnknown
   STDMETHODIMP QueryInterface(REFIID riid, void** out) override {
@@ -69,8 +48,6 @@ public:
       *out = static_cast<IMFTransform*>(this);
     else if (riid == IID_ICodecAPI && codecApi)
       *out = static_cast<ICodecAPI*>(this);
-    else if (riid == IID_IMFMediaEventGenerator && async)
-      *out = static_cast<IMFMediaEventGenerator*>(this);
     if (!*out) return E_NOINTERFACE;
     AddRef();
     return S_OK;
@@ -82,7 +59,7 @@ public:
     return left;
   }
 
-  // IMFTransform, on input stream 3 and output stream 7.
+  // IMFTransform
   STDMETHODIMP GetStreamLimits(DWORD*, DWORD*, DWORD*, DWORD*) override { return E_NOTIMPL; }
   STDMETHODIMP GetStreamCount(DWORD*, DWORD*) override { return E_NOTIMPL; }
   STDMETHODIMP GetStreamIDs(DWORD, DWORD* input, DWORD, DWORD* output) override {
@@ -95,10 +72,7 @@ public:
     *info = {providesSamples ? DWORD{MFT_OUTPUT_STREAM_PROVIDES_SAMPLES} : 0, 4096, 0};
     return id == 7 ? S_OK : MF_E_INVALIDSTREAMNUMBER;
   }
-  STDMETHODIMP GetAttributes(IMFAttributes** out) override {
-    attributes->SetUINT32(MF_TRANSFORM_ASYNC, async);
-    return attributes.CopyTo(out);
-  }
+  STDMETHODIMP GetAttributes(IMFAttributes**) override { return E_NOTIMPL; }
   STDMETHODIMP GetInputStreamAttributes(DWORD, IMFAttributes**) override { return E_NOTIMPL; }
   STDMETHODIMP GetOutputStreamAttributes(DWORD, IMFAttributes**) override { return E_NOTIMPL; }
   STDMETHODIMP DeleteInputStream(DWORD) override { return E_NOTIMPL; }
@@ -106,12 +80,12 @@ public:
   STDMETHODIMP GetInputAvailableType(DWORD, DWORD, IMFMediaType**) override { return E_NOTIMPL; }
   STDMETHODIMP GetOutputAvailableType(DWORD, DWORD, IMFMediaType**) override { return E_NOTIMPL; }
   STDMETHODIMP SetInputType(DWORD id, IMFMediaType* type, DWORD) override {
-    record("SetInputType");
+    calls.emplace_back("SetInputType");
     inputType = type;
     return id == 3 ? S_OK : MF_E_INVALIDSTREAMNUMBER;
   }
   STDMETHODIMP SetOutputType(DWORD id, IMFMediaType* type, DWORD) override {
-    record("SetOutputType");
+    calls.emplace_back("SetOutputType");
     outputType = type;
     return id == 7 ? setOutputTypeResult : MF_E_INVALIDSTREAMNUMBER;
   }
@@ -122,36 +96,28 @@ public:
   STDMETHODIMP SetOutputBounds(LONGLONG, LONGLONG) override { return E_NOTIMPL; }
   STDMETHODIMP ProcessEvent(DWORD, IMFMediaEvent*) override { return E_NOTIMPL; }
   STDMETHODIMP ProcessMessage(MFT_MESSAGE_TYPE message, ULONG_PTR) override {
-    record(message == MFT_MESSAGE_NOTIFY_BEGIN_STREAMING   ? "begin-streaming"
-           : message == MFT_MESSAGE_NOTIFY_START_OF_STREAM ? "start-of-stream"
-           : message == MFT_MESSAGE_NOTIFY_END_OF_STREAM   ? "end-of-stream"
-           : message == MFT_MESSAGE_COMMAND_DRAIN          ? "drain"
-           : message == MFT_MESSAGE_NOTIFY_END_STREAMING   ? "end-streaming"
-                                                           : "other-message");
-    if (async && message == MFT_MESSAGE_COMMAND_DRAIN) queueEvent(METransformDrainComplete);
+    calls.emplace_back(message == MFT_MESSAGE_NOTIFY_BEGIN_STREAMING   ? "begin-streaming"
+                       : message == MFT_MESSAGE_NOTIFY_START_OF_STREAM ? "start-of-stream"
+                       : message == MFT_MESSAGE_NOTIFY_END_OF_STREAM   ? "end-of-stream"
+                       : message == MFT_MESSAGE_COMMAND_DRAIN          ? "drain"
+                       : message == MFT_MESSAGE_NOTIFY_END_STREAMING   ? "end-streaming"
+                                                                       : "other-message");
     return S_OK;
   }
   STDMETHODIMP ProcessInput(DWORD, IMFSample* sample, DWORD) override {
+    calls.emplace_back("ProcessInput");
+    if (FAILED(processInputResult)) return processInputResult;
     ComPtr<IMFMediaBuffer> buffer;
     BYTE* data = nullptr;
     LONGLONG time = -1;
     sample->GetSampleTime(&time);
-    sample->ConvertToContiguousBuffer(&buffer);
+    sample->GetBufferByIndex(0, &buffer);
     buffer->Lock(&data, nullptr, nullptr);
-    const uint8_t first = data[0];
-    buffer->Unlock();
-    std::lock_guard lock(mutex);
-    calls.push_back("ProcessInput");
-    if (FAILED(processInputResult)) return processInputResult;
-    // A hardware encoder announces each picture's output.
-    if (async) events.push_back(METransformHaveOutput);
-    inputs.push_back(first);
+    inputs.push_back(data[0]);
     times.push_back(time);
-    changed.notify_all();
-    return S_OK;
+    return buffer->Unlock();
   }
   STDMETHODIMP ProcessOutput(DWORD, DWORD count, MFT_OUTPUT_DATA_BUFFER* buffers, DWORD* status) override {
-    std::lock_guard lock(mutex);
     *status = 0;
     // Samples come from the caller unless this transform provides them.
     if (count != 1 || buffers[0].dwStreamID != 7 || providesSamples == bool(buffers[0].pSample)) return E_INVALIDARG;
@@ -172,8 +138,7 @@ public:
     std::copy(next.bytes.begin(), next.bytes.end(), data);
     buffer->Unlock();
     buffer->SetCurrentLength(static_cast<DWORD>(next.bytes.size()));
-    buffers[0].pSample->SetUINT32(MFSampleExtension_CleanPoint, next.cleanPoint);
-    return S_OK;
+    return buffers[0].pSample->SetUINT32(MFSampleExtension_CleanPoint, next.cleanPoint);
   }
 
   // ICodecAPI: only numbers and flags are set.
@@ -184,8 +149,7 @@ public:
   STDMETHODIMP GetDefaultValue(const GUID*, VARIANT*) override { return E_NOTIMPL; }
   STDMETHODIMP GetValue(const GUID*, VARIANT*) override { return E_NOTIMPL; }
   STDMETHODIMP SetValue(const GUID* key, VARIANT* value) override {
-    std::lock_guard lock(mutex);
-    if (*key == CODECAPI_AVEncVideoForceKeyFrame) calls.push_back("key-frame");
+    if (*key == CODECAPI_AVEncVideoForceKeyFrame) calls.emplace_back("key-frame");
     settings.emplace_back(*key, value->vt == VT_BOOL ? value->boolVal != VARIANT_FALSE : value->ulVal);
     return S_OK;
   }
@@ -198,25 +162,7 @@ public:
   STDMETHODIMP SetAllSettings(IStream*) override { return E_NOTIMPL; }
   STDMETHODIMP SetAllSettingsWithNotify(IStream*, GUID**, ULONG*) override { return E_NOTIMPL; }
 
-  // IMFMediaEventGenerator
-  STDMETHODIMP GetEvent(DWORD, IMFMediaEvent** out) override {
-    std::unique_lock lock(mutex);
-    // A test that forgot an event must not hang.
-    if (!changed.wait_for(lock, std::chrono::seconds(10), [&] { return !events.empty(); })) return MF_E_SHUTDOWN;
-    const MediaEventType type = events.front();
-    events.pop_front();
-    return MFCreateMediaEvent(type, GUID_NULL, S_OK, nullptr, out);
-  }
-  STDMETHODIMP BeginGetEvent(IMFAsyncCallback*, IUnknown*) override { return E_NOTIMPL; }
-  STDMETHODIMP EndGetEvent(IMFAsyncResult*, IMFMediaEvent**) override { return E_NOTIMPL; }
-  STDMETHODIMP QueueEvent(MediaEventType, REFGUID, HRESULT, const PROPVARIANT*) override { return E_NOTIMPL; }
-
 private:
-  void record(const char* call) {
-    std::lock_guard lock(mutex);
-    calls.emplace_back(call);
-  }
-
   std::atomic<ULONG> refs{1};
 };
 

@@ -143,37 +143,5 @@ TEST_F(MediaFoundation, EveryPictureTheTransformGivesIsDelivered) {
   EXPECT_EQ(units.size(), 3u);
 }
 
-TEST_F(MediaFoundation, AsynchronousTransformTakesTheNewestPicturesWhenItAsks) {
-  fake->async = true;
-  auto encoder = openEncoder();
-  ASSERT_TRUE(encoder->asynchronous());
-  EXPECT_EQ(MFGetAttributeUINT32(fake->attributes.Get(), MF_TRANSFORM_ASYNC_UNLOCK, 0), 1u);
-
-  std::vector<std::pair<bool, int64_t>> delivered; // (key frame, timestamp), read after the thread ends
-  encoder->beginStreaming([&](const uint8_t*, size_t, bool key, int64_t at) { delivered.emplace_back(key, at); });
-  fake->outputs = {{S_OK, {0, 0, 0, 1, 0x65}, true}, {S_OK, {0, 0, 0, 1, 0x41}, false}};
-  // Three pictures before the encoder asks: the oldest is dropped.
-  for (uint8_t i = 1; i <= 3; ++i) ASSERT_TRUE(encoder->encode(picture(i).data(), i * 100, i == 2, collect()));
-  fake->queueEvent(METransformNeedInput);
-  ASSERT_TRUE(fake->waitForInputs(1));
-  fake->queueEvent(METransformNeedInput);
-  ASSERT_TRUE(fake->waitForInputs(2));
-  // Asked again with nothing queued: stopping must not wait for a picture.
-  fake->queueEvent(METransformNeedInput);
-  encoder->flush(collect());
-
-  EXPECT_EQ(fake->inputs, (std::vector<uint8_t>{2, 3}));
-  EXPECT_EQ(delivered, (std::vector<std::pair<bool, int64_t>>{{true, 200}, {false, 300}}));
-  EXPECT_EQ(fake->calls, (Calls{"begin-streaming", "start-of-stream", "key-frame", "ProcessInput", "ProcessInput",
-                                "end-of-stream", "drain", "end-streaming"}));
-  // Without a running event thread nothing can be queued.
-  EXPECT_FALSE(encoder->encode(picture(4).data(), 400, false, collect()));
-
-  // Every interface the encoder held is released with it.
-  encoder.reset();
-  EXPECT_EQ(fake.Get()->AddRef(), 2u);
-  fake.Get()->Release();
-}
-
 } // namespace
 } // namespace dravnok::video
