@@ -56,7 +56,6 @@ class EncodeModes(unittest.TestCase):
         self.assertEqual(bench.returncode, 0, bench.stderr)
         figures = json.loads(bench.stdout)
         self.assertEqual({k: figures[k] for k in ("b", "seed", "eq")}, {"b": 1, "seed": 5, "eq": 0})
-        self.assertGreater(figures["encMs"], 0)
         self.assertGreater(figures["idr92"], figures["idr60"])
         self.assertGreater(figures["k92"], figures["k40"])
         self.assertGreater(figures["live"]["fps"], 0)

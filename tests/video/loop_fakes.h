@@ -8,7 +8,6 @@
 
 #include <algorithm>
 #include <functional>
-#include <ostream>
 #include <utility>
 #include <vector>
 
@@ -61,18 +60,15 @@ struct EncodeCall {
   bool forced;
   int32_t quality;
   bool operator==(const EncodeCall&) const = default;
-  friend std::ostream& operator<<(std::ostream& out, const EncodeCall& c) {
-    return out << "{" << c.atMs << " ms, " << (c.forced ? "forced, " : "") << "q " << c.quality << "}";
-  }
 };
 
 class RecordingEncoder final : public EncoderBackend {
 public:
-  explicit RecordingEncoder(ManualClock& clock) : clock(clock) {}
+  // Failing to open, it says it tried a hardware encoder.
+  explicit RecordingEncoder(ManualClock& clock, bool opens = true) : opens(opens), clock(clock) {}
+  const bool opens;
   std::vector<EncodeCall> calls;
   int32_t quality = 92;
-  // Whether open() succeeds; failing, it says it tried a hardware encoder.
-  bool opens = true;
   // Loop-clock time one encode takes.
   int64_t encodeNs = 0;
   // Bytes of the next delta frame; key frames are 4x that.

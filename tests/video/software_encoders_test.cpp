@@ -14,7 +14,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <numeric>
 #include <string>
 #include <thread>
 #include <tuple>
@@ -71,10 +70,8 @@ TEST_P(SoftwareEncoder, BaselineIdrOnRequestOnlyWithLongStartCodesThatDecodeBack
   // The self-test's decode-back, on the decoder every platform has.
   DecodedPicture decoded;
   ASSERT_TRUE(decodeBackWithOpenH264(units[0].first, decoded, error)) << error;
-  const std::vector<uint8_t> first = picture(0);
-  const double mean = std::accumulate(first.begin(), first.begin() + 320 * 176, 0.0) / (320 * 176);
   EXPECT_EQ(std::tuple(decoded.width, decoded.height), std::tuple(320, 176));
-  EXPECT_NEAR(decoded.lumaMean, mean, 1.0);
+  EXPECT_NEAR(decoded.lumaMean, 127.5, 1.0); // the first picture's
 }
 
 INSTANTIATE_TEST_SUITE_P(Platform, SoftwareEncoder,
@@ -92,11 +89,7 @@ TEST(OpenH264Settings, QualityAndSpeedMapOntoQuantiserAndComplexity) {
 TEST(FirstAvailableEncoder, FallsBackInOrderAndNamesEveryFailure) {
   testing::ManualClock clock;
   // An encoder that reports a hardware attempt and fails.
-  const EncoderFactory missing = [&] {
-    auto encoder = std::make_unique<testing::RecordingEncoder>(clock);
-    encoder->opens = false;
-    return encoder;
-  };
+  const EncoderFactory missing = [&] { return std::make_unique<testing::RecordingEncoder>(clock, false); };
   bool hardware = false;
   std::string error;
   FirstAvailableEncoder fallback({missing, makeOpenH264Encoder});

@@ -23,7 +23,6 @@ protected:
     ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
     ASSERT_TRUE(SUCCEEDED(MFStartup(MF_VERSION, MFSTARTUP_NOSOCKET)));
     _putenv_s("DRAVNOK_REMOTE_HWENC", ""); // an empty value removes it
-    _putenv_s("DRAVNOK_REMOTE_QVS", "");
     *fake.GetAddressOf() = new FakeTransform;
   }
   void TearDown() override {
@@ -32,16 +31,13 @@ protected:
     CoUninitialize();
   }
 
-  // An encoder whose every search finds the fake; the calls that opened it
-  // are forgotten.
+  // An encoder whose every search finds the fake.
   std::unique_ptr<MfEncoder> openEncoder(int32_t gopSeconds = 0) {
     auto encoder = std::make_unique<MfEncoder>([this](UINT32) { return ComPtr<IMFTransform>(fake.Get()); });
     bool hardware = true;
     std::string error;
     EXPECT_TRUE(encoder->open({64, 32, 30, gopSeconds}, 2'000'000, 92, hardware, error)) << error;
     EXPECT_FALSE(hardware);
-    calls = fake->calls;
-    fake->calls.clear();
     return encoder;
   }
   EncodedOutput collect() {
@@ -51,7 +47,6 @@ protected:
   static std::vector<uint8_t> picture(uint8_t value) { return std::vector<uint8_t>(64 * 32 * 3 / 2, value); }
 
   ComPtr<FakeTransform> fake;
-  Calls calls;
   Units units;
 };
 
@@ -63,7 +58,7 @@ TEST_F(MediaFoundation, OpenSetsBaselineTypesThenQualityBasedLowLatencySettings)
     _putenv_s("DRAVNOK_REMOTE_QVS", qvs);
     auto encoder = openEncoder(seconds);
     // Output first: encoders decide their inputs from it.
-    EXPECT_EQ(calls, (Calls{"SetOutputType", "SetInputType"}));
+    EXPECT_EQ(fake->calls, (Calls{"SetOutputType", "SetInputType"}));
     EXPECT_EQ(fake->settings, (std::vector<std::pair<GUID, ULONG>>{
                                   {CODECAPI_AVEncCommonRateControlMode, eAVEncCommonRateControlMode_Quality},
                                   {CODECAPI_AVEncCommonQuality, 92},
@@ -103,6 +98,7 @@ TEST_F(MediaFoundation, OpenSetsBaselineTypesThenQualityBasedLowLatencySettings)
 
 TEST_F(MediaFoundation, EveryPictureTheTransformGivesIsDelivered) {
   auto encoder = openEncoder();
+  fake->calls.clear();
   fake->outputs = {{S_OK, {0, 0, 0, 1, 0x67}, true}, {S_OK, {}, false}, {S_OK, {0, 0, 0, 1, 0x41}, false}};
   ASSERT_TRUE(encoder->encode(picture(10).data(), 0, true, collect()));
   // The stream opens before the first picture, and the key frame is asked
