@@ -28,7 +28,6 @@ struct Call {
 struct Recorded {
   std::vector<Call> calls;
   VirtualDesktop desktop{0, 0, 1920, 1080};
-  uint32_t ownPid = 4242;
   uint32_t foregroundPid = 0;
 
   // Every record sent, across calls.
@@ -39,6 +38,7 @@ struct Recorded {
   }
 };
 
+// The process itself is 4242.
 class RecordingBackend final : public InputBackend {
 public:
   explicit RecordingBackend(std::shared_ptr<Recorded> state) : state_(std::move(state)) {}
@@ -46,7 +46,7 @@ public:
     state_->calls.push_back({Call::Send, {records.begin(), records.end()}, 0});
   }
   VirtualDesktop virtualDesktop() override { return state_->desktop; }
-  uint32_t currentProcessId() override { return state_->ownPid; }
+  uint32_t currentProcessId() override { return 4242; }
   uint32_t foregroundProcessId() override { return state_->foregroundPid; }
   void pause(int milliseconds) override { state_->calls.push_back({Call::Pause, {}, milliseconds}); }
   void secureAttention() override { state_->calls.push_back({Call::SecureAttention, {}, 0}); }

@@ -10,124 +10,67 @@
 
 namespace {
 
-std::wstring relayExe() {
-  std::wstring path = dravnok::toWide(DRAVNOK_RELAY_EXE);
-  for (wchar_t& c : path) {
-    if (c == L'/') c = L'\\';
-  }
-  return path.starts_with(L"\\") ? L"Z:" + path : path;
-}
-
 struct Process {
   PROCESS_INFORMATION info{};
-  Process() = default;
+  explicit Process(const std::wstring& params) {
+    std::wstring exe = dravnok::toWide(DRAVNOK_RELAY_EXE);
+    for (wchar_t& c : exe) {
+      if (c == L'/') c = L'\\';
+    }
+    if (exe.starts_with(L"\\")) exe = L"Z:" + exe;
+    std::wstring line = L"\"" + exe + L"\" " + params;
+    STARTUPINFOW si{sizeof(si)};
+    EXPECT_TRUE(CreateProcessW(exe.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &info))
+        << "cannot start " << dravnok::fromWide(exe) << " (" << GetLastError() << ")";
+  }
   Process(const Process&) = delete;
   Process& operator=(const Process&) = delete;
   ~Process() {
-    if (info.hProcess) {
-      if (WaitForSingleObject(info.hProcess, 0) == WAIT_TIMEOUT) TerminateProcess(info.hProcess, 99);
-      CloseHandle(info.hProcess);
-      CloseHandle(info.hThread);
-    }
+    if (!info.hProcess) return;
+    if (WaitForSingleObject(info.hProcess, 0) == WAIT_TIMEOUT) TerminateProcess(info.hProcess, 99);
+    CloseHandle(info.hProcess);
+    CloseHandle(info.hThread);
   }
-  DWORD pid() const { return info.dwProcessId; }
   // The exit code, or STILL_ACTIVE when it did not end within `ms`.
   DWORD waitExit(DWORD ms) const {
-    if (WaitForSingleObject(info.hProcess, ms) != WAIT_OBJECT_0) return STILL_ACTIVE;
     DWORD code = STILL_ACTIVE;
-    GetExitCodeProcess(info.hProcess, &code);
+    if (WaitForSingleObject(info.hProcess, ms) == WAIT_OBJECT_0) GetExitCodeProcess(info.hProcess, &code);
     return code;
   }
 };
-
-void startRelay(Process& p, const std::wstring& params) {
-  const std::wstring exe = relayExe();
-  std::wstring line = L"\"" + exe + L"\" " + params;
-  STARTUPINFOW si{};
-  si.cb = sizeof(si);
-  ASSERT_TRUE(CreateProcessW(exe.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &p.info))
-      << "cannot start " << dravnok::fromWide(exe) << " (" << GetLastError() << ")";
-}
-
-DWORD relayExitCode(const std::wstring& params, DWORD ms = 15000) {
-  Process p;
-  startRelay(p, params);
-  return p.waitExit(ms);
-}
 
 std::wstring uniquePipe(const wchar_t* tag) {
   return L"\\\\.\\pipe\\dravnok-input-" + std::to_wstring(GetCurrentProcessId()) + L"-" + tag +
          std::to_wstring(GetTickCount64());
 }
 
-std::wstring self() { return std::to_wstring(GetCurrentProcessId()); }
-
-struct Pipe {
-  HANDLE h = INVALID_HANDLE_VALUE;
-  explicit Pipe(const std::wstring& name) {
-    h = CreateNamedPipeW(name.c_str(), PIPE_ACCESS_OUTBOUND | FILE_FLAG_FIRST_PIPE_INSTANCE,
-                         PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS, 1, 65536, 65536,
-                         0, nullptr);
-  }
-  ~Pipe() { close(); }
-  void close() {
-    if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
-    h = INVALID_HANDLE_VALUE;
-  }
-};
-
-TEST(RelayExit, BadCommandLinesEndWithTwo) {
-  const std::wstring pipe = uniquePipe(L"args");
-  EXPECT_EQ(relayExitCode(L""), 2u);
-  EXPECT_EQ(relayExitCode(L"--pipe \\\\.\\pipe\\other-input-1-00 --helper " + self()), 2u);
-  EXPECT_EQ(relayExitCode(L"--pipe " + pipe + L" --helper 0"), 2u);
-  EXPECT_EQ(relayExitCode(L"--pipe " + pipe + L" --helper abc"), 2u);
-  EXPECT_EQ(relayExitCode(L"--helper " + self() + L" --pipe"), 2u);
+// The relay's exit code for these parameters and a helper of this process id.
+DWORD relayExitCode(const std::wstring& params, DWORD helper = GetCurrentProcessId()) {
+  return Process(params + L" --helper " + std::to_wstring(helper)).waitExit(15000);
 }
 
-TEST(RelayExit, HelperThatIsNotRunningEndsWithFive) {
-  EXPECT_EQ(relayExitCode(L"--pipe " + uniquePipe(L"gone") + L" --helper 2000000000"), 5u);
-}
-
-TEST(RelayExit, MissingPipeEndsWithThreeAfterItsAttempts) {
-  const auto begin = std::chrono::steady_clock::now();
-  EXPECT_EQ(relayExitCode(L"--pipe " + uniquePipe(L"none") + L" --helper " + self()), 3u);
+TEST(RelayExit, EachFailureHasItsCode) {
+  EXPECT_EQ(relayExitCode(L"--pipe \\\\.\\pipe\\other-input-1-00"), 2u);
+  EXPECT_EQ(relayExitCode(L"--pipe " + uniquePipe(L"gone"), 2000000000), 5u);
   // 49 pauses of 100 ms between the 50 attempts.
+  const auto begin = std::chrono::steady_clock::now();
+  EXPECT_EQ(relayExitCode(L"--pipe " + uniquePipe(L"none")), 3u);
   EXPECT_GE(std::chrono::steady_clock::now() - begin, std::chrono::milliseconds(4500));
-}
 
-TEST(RelayExit, PipeServedByAnotherProcessEndsWithFour) {
   // A relay that keeps retrying a missing pipe stands in for a live process
   // that is not the pipe's server.
-  Process other;
-  startRelay(other, L"--pipe " + uniquePipe(L"idle") + L" --helper " + self());
+  Process other(L"--pipe " + uniquePipe(L"idle") + L" --helper " + std::to_wstring(GetCurrentProcessId()));
   const std::wstring name = uniquePipe(L"foreign");
-  Pipe pipe(name);
-  ASSERT_NE(pipe.h, INVALID_HANDLE_VALUE);
-  EXPECT_EQ(relayExitCode(L"--pipe " + name + L" --helper " + std::to_wstring(other.pid())), 4u);
-}
-
-TEST(RelayExit, EndsWithZeroWhenTheHostClosesThePipe) {
-  const std::wstring name = uniquePipe(L"close");
-  Pipe pipe(name);
-  ASSERT_NE(pipe.h, INVALID_HANDLE_VALUE);
-  Process relay;
-  startRelay(relay, L"--pipe " + name + L" --helper " + self() + L" --agent 0");
-  ASSERT_TRUE(ConnectNamedPipe(pipe.h, nullptr) || GetLastError() == ERROR_PIPE_CONNECTED);
-  const std::string lines = "{\"type\":\"_display\",\"w\":640,\"h\":480,\"l\":0,\"t\":0}\n\nnot json\n";
-  DWORD written = 0;
-  ASSERT_TRUE(WriteFile(pipe.h, lines.data(), static_cast<DWORD>(lines.size()), &written, nullptr));
-  Sleep(200);
-  EXPECT_EQ(relay.waitExit(0), STILL_ACTIVE) << "bad lines do not end the relay";
-  pipe.close();
-  EXPECT_EQ(relay.waitExit(5000), 0u);
+  HANDLE pipe = CreateNamedPipeW(name.c_str(), PIPE_ACCESS_OUTBOUND | FILE_FLAG_FIRST_PIPE_INSTANCE,
+                                 PIPE_TYPE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS, 1, 65536, 65536, 0, nullptr);
+  ASSERT_NE(pipe, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(relayExitCode(L"--pipe " + name, other.info.dwProcessId), 4u);
+  CloseHandle(pipe);
 }
 
 TEST(RelayExit, WatchdogEndsTheRelayAtOnceWhenTheHostDies) {
-  Process host;
-  startRelay(host, L"--pipe " + uniquePipe(L"host") + L" --helper " + self());
-  Process relay;
-  startRelay(relay, L"--pipe " + uniquePipe(L"orphan") + L" --helper " + std::to_wstring(host.pid()));
+  Process host(L"--pipe " + uniquePipe(L"host") + L" --helper " + std::to_wstring(GetCurrentProcessId()));
+  Process relay(L"--pipe " + uniquePipe(L"orphan") + L" --helper " + std::to_wstring(host.info.dwProcessId));
   Sleep(500);
   ASSERT_EQ(relay.waitExit(0), STILL_ACTIVE);
   TerminateProcess(host.info.hProcess, 1);

@@ -27,12 +27,10 @@ struct LogLines {
     std::lock_guard lock(mutex);
     return lines;
   }
-  bool waitFor(size_t count, DWORD ms = 15000) {
-    for (DWORD waited = 0; waited < ms; waited += 50) {
-      if (snapshot().size() >= count) return true;
-      Sleep(50);
-    }
-    return false;
+  // The lines once there are `count` of them, or what there is after 15 s.
+  std::vector<std::string> await(size_t count) {
+    for (int waited = 0; waited < 15000 && snapshot().size() < count; waited += 50) Sleep(50);
+    return snapshot();
   }
 };
 
@@ -46,83 +44,48 @@ bool cursorNear(int x, int y) {
   return false;
 }
 
-// A client that takes the relay's own process for the pipe's client, once
-// the relay has connected.
-struct TrustingClient : ::testing::Test {
-  LogLines log;
-  uint32_t relayPid = 0;
-  RelayClient client{log.fn(), {[this](void*, uint32_t relay, uint32_t& pid) {
-                       relayPid = relay;
-                       pid = relay;
-                       return true;
-                     }}};
+// The relay's process, by the id in the client's first line, which must be
+// the one that says the relay is ready.
+HANDLE relayProcess(const std::vector<std::string>& log, DWORD access) {
+  const std::string ready = "[info] input: elevated relay ready (pid ";
+  if (log.empty() || log[0].rfind(ready, 0) != 0) return nullptr;
+  return OpenProcess(access, FALSE, std::stoul(log[0].substr(ready.size())));
+}
 
-  void SetUp() override {
-    client.start(0, 640, 400, 0, 0);
-    ASSERT_TRUE(log.waitFor(1));
-    ASSERT_TRUE(client.connected()) << log.snapshot().front();
-  }
-};
-
-TEST(RelayClient, TheSystemsClientCheckAcceptsTheRelayButNotAClientItCannotTell) {
-  // The system names the relay as the pipe's client.
+TEST(RelayClient, TheRelayInjectsWhatIsForwardedAndItsExitIsNoticed) {
   LogLines log;
   RelayClient client(log.fn());
   client.start(0, 640, 400, 0, 0);
-  ASSERT_TRUE(log.waitFor(1));
-  EXPECT_TRUE(client.connected());
-  EXPECT_EQ(log.snapshot().front().rfind("[info] input: elevated relay ready (pid ", 0), 0u) << log.snapshot().front();
-  client.stop();
-  EXPECT_EQ(log.snapshot().size(), 1u);
-
-  // An answer of "no process" is no proof the relay opened the pipe.
-  LogLines refused;
-  {
-    RelayClient unsure(refused.fn(), {[](void*, uint32_t, uint32_t& pid) {
-                         pid = 0;
-                         return true;
-                       }});
-    unsure.start(0, 640, 400, 0, 0);
-    ASSERT_TRUE(refused.waitFor(1));
-    EXPECT_FALSE(unsure.connected());
-    EXPECT_FALSE(unsure.forward(R"({"type":"move","x":0.5,"y":0.5})"));
-  }
-  EXPECT_EQ(refused.snapshot(),
-            std::vector<std::string>{"[warn] input: an unexpected process opened the input pipe — relay not used"});
-}
-
-TEST_F(TrustingClient, RelayInjectsWhatIsForwardedAndItsExitIsNoticed) {
-  EXPECT_EQ(log.snapshot().front(), "[info] input: elevated relay ready (pid " + std::to_string(relayPid) +
-                                        ") — windows that run as administrator can be controlled");
+  HANDLE relay = relayProcess(log.await(1), PROCESS_TERMINATE | SYNCHRONIZE);
+  ASSERT_TRUE(relay && client.connected()) << ::testing::PrintToString(log.snapshot());
 
   // Coordinates map onto the display line's rectangle.
   ASSERT_TRUE(client.forward(R"({"type":"move","x":0.25,"y":0.5})"));
   EXPECT_TRUE(cursorNear(160, 200));
   client.setDisplay(320, 200, 100, 50);
   // The host passes text unchanged; the relay drops what does not parse and
-  // goes on with the next line.
+  // goes on with the next line. Raw line breaks must not split a line.
   ASSERT_TRUE(client.forward(R"({"type":"move","x":0.9)"));
-  // Raw line breaks inside the viewer's text must not split the line.
   ASSERT_TRUE(client.forward("{\"type\":\"move\",\r\n\"x\":0.5,\n\"y\":0.5}"));
   EXPECT_TRUE(cursorNear(260, 150));
 
-  HANDLE relay = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, relayPid);
-  ASSERT_TRUE(relay);
   TerminateProcess(relay, 7);
   WaitForSingleObject(relay, 5000);
   CloseHandle(relay);
-  ASSERT_TRUE(log.waitFor(2));
+  const std::vector<std::string> lines = log.await(2);
   EXPECT_FALSE(client.forward(R"({"type":"move","x":0.1,"y":0.1})"));
   client.stop();
-  EXPECT_EQ(log.snapshot(),
-            (std::vector<std::string>{log.snapshot().front(),
-                                      "[warn] input: elevated relay exited (code 7) — back to normal input; "
-                                      "administrator windows cannot be controlled"}));
+  EXPECT_EQ(log.snapshot(), (std::vector<std::string>{lines[0], "[warn] input: elevated relay exited (code 7) — back "
+                                                                "to normal input; administrator windows cannot be "
+                                                                "controlled"}));
 }
 
-TEST_F(TrustingClient, StopEndsTheRelay) {
-  HANDLE relay = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, relayPid);
-  ASSERT_TRUE(relay);
+TEST(RelayClient, StopEndsTheRelayAndAClientItCannotTellIsNotUsed) {
+  LogLines log;
+  RelayClient client(log.fn());
+  client.start(0, 640, 400, 0, 0);
+  HANDLE relay = relayProcess(log.await(1), SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION);
+  ASSERT_TRUE(relay) << ::testing::PrintToString(log.snapshot());
   client.stop();
   client.stop();
   EXPECT_EQ(WaitForSingleObject(relay, 5000), WAIT_OBJECT_0);
@@ -132,6 +95,17 @@ TEST_F(TrustingClient, StopEndsTheRelay) {
   EXPECT_EQ(code, 0u) << "closing the pipe is a normal end";
   EXPECT_FALSE(client.connected());
   EXPECT_EQ(log.snapshot().size(), 1u) << "a stop logs nothing";
+
+  // An answer of "no process" is no proof the relay opened the pipe.
+  LogLines refused;
+  RelayClient unsure(refused.fn(), {[](void*, uint32_t, uint32_t& pid) {
+                       pid = 0;
+                       return true;
+                     }});
+  unsure.start(0, 640, 400, 0, 0);
+  EXPECT_EQ(refused.await(1),
+            std::vector<std::string>{"[warn] input: an unexpected process opened the input pipe — relay not used"});
+  EXPECT_FALSE(unsure.forward(R"({"type":"move","x":0.5,"y":0.5})"));
 }
 
 } // namespace
