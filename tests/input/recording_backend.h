@@ -4,20 +4,9 @@
 #include "input/input_injector.h"
 
 #include <memory>
-#include <ostream>
 #include <vector>
 
-namespace dravnok {
-
-inline void PrintTo(const MouseInput& m, std::ostream* os) {
-  *os << "Mouse{dx=" << m.dx << " dy=" << m.dy << " data=" << m.mouseData << " flags=0x" << std::hex << m.flags
-      << std::dec << "}";
-}
-inline void PrintTo(const KeyboardInput& k, std::ostream* os) {
-  *os << "Key{vk=0x" << std::hex << k.vk << " scan=0x" << k.scan << " flags=0x" << k.flags << std::dec << "}";
-}
-
-namespace testing_support {
+namespace dravnok::testing_support {
 
 struct Call {
   enum Kind { Send, Pause, SecureAttention } kind = Send;
@@ -68,5 +57,4 @@ inline MouseInput moveTo(int32_t nx, int32_t ny) { return {nx, ny, 0, mouseflag:
 inline MouseInput mouseFlags(uint32_t flags) { return {0, 0, 0, flags}; }
 inline KeyboardInput key(uint16_t vk, uint32_t flags = 0) { return {vk, 0, flags}; }
 
-} // namespace testing_support
-} // namespace dravnok
+} // namespace dravnok::testing_support

@@ -12,8 +12,7 @@
 namespace dravnok::relay_program {
 namespace {
 
-using testing_support::key;
-using testing_support::moveTo;
+using namespace testing_support;
 
 TEST(RelayArguments, EachOptionTakesTheNextArgumentAndTheLastValueWins) {
   const std::u16string prefix = u"\\\\.\\pipe\\dravnok-input-", pipe = prefix + u"12-00ff",

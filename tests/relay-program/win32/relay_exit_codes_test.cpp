@@ -1,6 +1,4 @@
 // Runs the relay program itself and checks how it ends.
-#include "common/win32/wide.h"
-
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -12,19 +10,13 @@ namespace {
 
 struct Process {
   PROCESS_INFORMATION info{};
+  // The relay beside this test binary, where the search for a bare name starts.
   explicit Process(const std::wstring& params) {
-    std::wstring exe = dravnok::toWide(DRAVNOK_RELAY_EXE);
-    for (wchar_t& c : exe) {
-      if (c == L'/') c = L'\\';
-    }
-    if (exe.starts_with(L"\\")) exe = L"Z:" + exe;
-    std::wstring line = L"\"" + exe + L"\" " + params;
+    std::wstring line = L"dravnok-input-relay.exe " + params;
     STARTUPINFOW si{sizeof(si)};
-    EXPECT_TRUE(CreateProcessW(exe.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &info))
-        << "cannot start " << dravnok::fromWide(exe) << " (" << GetLastError() << ")";
+    EXPECT_TRUE(CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &info))
+        << "cannot start the relay (" << GetLastError() << ")";
   }
-  Process(const Process&) = delete;
-  Process& operator=(const Process&) = delete;
   ~Process() {
     if (!info.hProcess) return;
     if (WaitForSingleObject(info.hProcess, 0) == WAIT_TIMEOUT) TerminateProcess(info.hProcess, 99);

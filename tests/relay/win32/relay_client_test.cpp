@@ -52,13 +52,12 @@ HANDLE relayProcess(const std::vector<std::string>& log, DWORD access) {
   return OpenProcess(access, FALSE, std::stoul(log[0].substr(ready.size())));
 }
 
-TEST(RelayClient, TheRelayInjectsWhatIsForwardedAndItsExitIsNoticed) {
+TEST(RelayClient, TheRelayInjectsWhatIsForwardedAndEndsWithTheClientAndItsEndIsNoticed) {
   LogLines log;
   RelayClient client(log.fn());
   client.start(0, 640, 400, 0, 0);
-  HANDLE relay = relayProcess(log.await(1), PROCESS_TERMINATE | SYNCHRONIZE);
+  HANDLE relay = relayProcess(log.await(1), SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION);
   ASSERT_TRUE(relay && client.connected()) << ::testing::PrintToString(log.snapshot());
-
   // Coordinates map onto the display line's rectangle.
   ASSERT_TRUE(client.forward(R"({"type":"move","x":0.25,"y":0.5})"));
   EXPECT_TRUE(cursorNear(160, 200));
@@ -68,33 +67,27 @@ TEST(RelayClient, TheRelayInjectsWhatIsForwardedAndItsExitIsNoticed) {
   ASSERT_TRUE(client.forward(R"({"type":"move","x":0.9)"));
   ASSERT_TRUE(client.forward("{\"type\":\"move\",\r\n\"x\":0.5,\n\"y\":0.5}"));
   EXPECT_TRUE(cursorNear(260, 150));
-
-  TerminateProcess(relay, 7);
-  WaitForSingleObject(relay, 5000);
-  CloseHandle(relay);
-  const std::vector<std::string> lines = log.await(2);
-  EXPECT_FALSE(client.forward(R"({"type":"move","x":0.1,"y":0.1})"));
-  client.stop();
-  EXPECT_EQ(log.snapshot(), (std::vector<std::string>{lines[0], "[warn] input: elevated relay exited (code 7) — back "
-                                                                "to normal input; administrator windows cannot be "
-                                                                "controlled"}));
-}
-
-TEST(RelayClient, StopEndsTheRelayAndAClientItCannotTellIsNotUsed) {
-  LogLines log;
-  RelayClient client(log.fn());
-  client.start(0, 640, 400, 0, 0);
-  HANDLE relay = relayProcess(log.await(1), SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION);
-  ASSERT_TRUE(relay) << ::testing::PrintToString(log.snapshot());
   client.stop();
   client.stop();
-  EXPECT_EQ(WaitForSingleObject(relay, 5000), WAIT_OBJECT_0);
   DWORD code = 99;
+  EXPECT_EQ(WaitForSingleObject(relay, 5000), WAIT_OBJECT_0);
   GetExitCodeProcess(relay, &code);
   CloseHandle(relay);
   EXPECT_EQ(code, 0u) << "closing the pipe is a normal end";
-  EXPECT_FALSE(client.connected());
+  EXPECT_FALSE(client.forward(R"({"type":"move","x":0.1,"y":0.1})"));
   EXPECT_EQ(log.snapshot().size(), 1u) << "a stop logs nothing";
+
+  // A relay that ends by itself is noticed.
+  LogLines ended;
+  RelayClient second(ended.fn());
+  second.start(0, 640, 400, 0, 0);
+  relay = relayProcess(ended.await(1), PROCESS_TERMINATE | SYNCHRONIZE);
+  ASSERT_TRUE(relay);
+  TerminateProcess(relay, 7);
+  CloseHandle(relay);
+  EXPECT_EQ(ended.await(2).at(1), "[warn] input: elevated relay exited (code 7) — back to normal input; administrator "
+                                  "windows cannot be controlled");
+  EXPECT_FALSE(second.forward(R"({"type":"move","x":0.1,"y":0.1})"));
 
   // An answer of "no process" is no proof the relay opened the pipe.
   LogLines refused;
