@@ -201,8 +201,9 @@ TEST_F(Input, ViewOnlyAndProtectedWindowsInFrontStopEverythingButSecureAttention
   const auto everything = [this] {
     for (const char* text :
          {R"({"type":"move"})", R"({"type":"down"})", R"({"type":"scroll","dx":1,"dy":1})", R"({"type":"tap"})",
-          R"({"type":"swipe"})", R"({"type":"text","text":"x"})", R"({"type":"key","key":"Enter"})",
-          R"({"type":"keydown","code":"KeyA"})", R"({"type":"clippaste"})", R"({"type":"sas"})"}) {
+          R"({"type":"swipe"})", R"({"type":"swipe","ms":1e12})", R"({"type":"swipe","ms":-300})",
+          R"({"type":"text","text":"x"})", R"({"type":"key","key":"Enter"})", R"({"type":"keydown","code":"KeyA"})",
+          R"({"type":"clippaste"})", R"({"type":"sas"})"}) {
       run(text);
     }
   };
@@ -217,7 +218,8 @@ TEST_F(Input, ViewOnlyAndProtectedWindowsInFrontStopEverythingButSecureAttention
     r->injector.setHelperPid(helper);
     r->state->foregroundPid = front;
     everything();
-    EXPECT_EQ(calls().size(), blocked ? 1u : 58u) << front; // a swipe of 200 ms by default: 20 steps
+    // Swipes of 200 ms by default (20 steps), of 5 s at most (200 steps) and of one step.
+    EXPECT_EQ(calls().size(), blocked ? 1u : 467u) << front;
     EXPECT_EQ(calls().back().kind, Call::SecureAttention);
   }
 }
@@ -228,7 +230,6 @@ TEST_F(Input, TheHandlerRoutesSelectionsRelayedEventsAndDeepMessages) {
   handle(R"({"type":"tap","x":0.1,"monitor":"","index":2})");
   handle("{\"index\" :\t +99999999999999,\"type\":\"monitor\"}"); // saturates
   handle(R"({"type":"monitor","index":-1})");                     // no selection: goes on, and does nothing
-  handle(R"({"type":7})");
   handle(R"({"type":"clipboard","text":"x","clipwatch":1})");
   handle(R"({"type":"text","text":"x","n":)" + std::string(100000, '[') + std::string(100000, ']') + "}");
   EXPECT_EQ(trace, (std::vector<std::string>{"monitor 2", "monitor 2147483647", "clipwatch on",
@@ -238,6 +239,7 @@ TEST_F(Input, TheHandlerRoutesSelectionsRelayedEventsAndDeepMessages) {
   relayUp = true;
   elevatedPid = 500;
   trace.clear();
+  handle(R"({"type":7})"); // typeless: not for the relay
   r->injector.setClipboardHooks({nullptr, nullptr, [](const ReplyFn& send) { send("clipdata"); }});
   handle(R"({"type":"keydown","code":"KeyA"})", true); // view-only: never relayed
   handle(R"({"type":"clipget"})", true);
