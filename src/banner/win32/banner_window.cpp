@@ -143,8 +143,15 @@ struct ObjectDeleter {
 
 // Renders the text once and hands the picture to the layered window.
 void renderAndPlace(HWND window, SessionBanner& banner) {
-  const std::wstring text(banner.text().begin(), banner.text().end());
   auto font = createBannerFont();
+  const WorkArea area = currentWorkArea();
+  // A name too long is cut to fit: a banner wider than the screen would
+  // hide the notice instead of showing it.
+  const std::u16string fitted =
+      fitBannerText(banner.text(), maxTextWidthFor(area.right - area.left), [&](std::u16string_view part) {
+        return static_cast<double>(measureText(std::wstring(part.begin(), part.end()), *font));
+      });
+  const std::wstring text(fitted.begin(), fitted.end());
   const BannerLayout layout = layoutFor(measureText(text, *font));
   banner.setRenderedSize(layout.width, layout.height);
 
@@ -169,7 +176,7 @@ void renderAndPlace(HWND window, SessionBanner& banner) {
     drawBanner(graphics, layout, text, *font);
   }
 
-  const Point origin = bannerOrigin(currentWorkArea(), layout.width);
+  const Point origin = bannerOrigin(area, layout.width);
   POINT position{origin.x, origin.y};
   SIZE size{layout.width, layout.height};
   POINT source{0, 0};
