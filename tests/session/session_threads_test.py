@@ -1,9 +1,6 @@
 #!/usr/bin/env python3
-"""Starts and stops the real remote-helper's session in the ways the agent
-can: with and without an offer, by stop or by end of input, at once or after
-the workers have run a while. Every run must end with code 0, quickly, and
-with nothing from a sanitizer on standard error (the sanitizer build of the
-test stage runs this against its own remote-helper)."""
+"""Starts and stops the real remote-helper's session in the ways the agent can; every run ends
+with code 0, quickly, and with nothing from a sanitizer (the ThreadSanitizer stage runs this)."""
 import json
 import subprocess
 import tempfile
