@@ -18,19 +18,10 @@ class ControlProtocol(unittest.TestCase):
         self.dir, self.exe = helper_program.folder(self, copy=True)
         self.log_path = os.path.join(self.dir, "remote-helper.log")
 
-    def run_helper(self, args=(), stdin=b""):
+    def run_helper(self, *args, stdin=b""):
         return helper_program.run(*args, program=self.exe, stdin=stdin, timeout=TIMEOUT, cwd=self.dir)
 
-    def session(self, text):
-        result = self.run_helper(stdin=text.encode())
-        self.assertEqual(result.returncode, 0, result.stderr)
-        return result.stdout.decode().splitlines()
-
-    def log(self):
-        with open(self.log_path, "rb") as f:
-            return f.read().decode()
-
-    def test_slow_agent_lines_are_each_answered_before_the_next(self):
+    def test_each_line_is_answered_before_the_next_and_each_run_appends_to_the_log_beside_the_program(self):
         proc = subprocess.Popen(helper_program.command(program=self.exe), stdin=subprocess.PIPE,
                                 stdout=subprocess.PIPE, cwd=self.dir)
         # Invalid UTF-8 makes the line unreadable; CRLF ends a line too.
@@ -44,23 +35,20 @@ class ControlProtocol(unittest.TestCase):
         self.assertEqual(proc.wait(timeout=TIMEOUT), 0)
         self.assertEqual(proc.stdout.read(), b"")
         proc.stdout.close()
-
-    def test_each_session_appends_a_header_and_its_records_to_the_log(self):
-        self.session('{"cmd":"offer","sdp":"v=0\\r\\ns=-\\r\\n"}\n')
-        self.session('{"cmd":"stop"}\n')
-        log = self.log()
-        self.assertTrue(log.startswith("\n==== session start"))
+        self.assertEqual(self.run_helper(stdin=b'{"cmd":"stop"}\n').returncode, 0)
+        with open(self.log_path, "rb") as f:
+            log = f.read().decode()
         # At least: Wine at times loses a run, which is then run again.
         self.assertGreaterEqual(len(re.findall(r"\n==== session start " + STAMP + " ====\n", log)), 2, log)
-        self.assertRegex(log, STAMP + r" \[info\] helper started \(pid running a live session\)\n")
-        self.assertRegex(log, STAMP + r" \[sdp\] OFFER \(from the browser\):\nv=0\r\ns=-\r\n\n")
+        self.assertRegex(log, r"^\n==== session start " + STAMP + " ====\n" + STAMP +
+                         r" \[info\] helper started \(pid running a live session\)\n")
 
     def test_test_modes_print_usage_and_never_write_the_log_file(self):
         for args in (["--clip-selftest"], ["--clip-readtest"], ["--clip-echo", "in.png"], ["--clip-echo"]):
-            result = self.run_helper(args)
+            result = self.run_helper(*args)
             self.assertEqual((result.returncode, result.stderr.decode()[:9 + len(args[0])], result.stdout),
                              (2, "usage: " + args[0] + " <", b""), args)
-        self.run_helper(["--probe"])
+        self.run_helper("--probe")
         self.assertFalse(os.path.exists(self.log_path))
 
 

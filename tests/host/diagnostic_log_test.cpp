@@ -1,13 +1,11 @@
 #include "host/diagnostic_log.h"
 #include "host/event_writer.h"
 #include "host/host_callbacks.h"
-#include "host/library_log_bridge.h"
 
 #include <nlohmann/json.hpp>
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -59,10 +57,8 @@ TEST(EventWriter, ConcurrentWritersNeverInterleaveWithinALine) {
   std::istringstream out(testing::internal::GetCapturedStdout());
   int count = 0;
   for (std::string line; std::getline(out, line); ++count) {
-    auto event = nlohmann::json::parse(line);
-    std::string msg = event["msg"];
-    ASSERT_EQ(msg.size(), 200 + static_cast<size_t>(msg[0] - 'a')) << line;
-    ASSERT_EQ(msg.find_first_not_of(msg[0]), std::string::npos) << line;
+    const std::string msg = nlohmann::json::parse(line)["msg"];
+    ASSERT_EQ(msg, std::string(200 + msg[0] - 'a', msg[0])) << line;
   }
   EXPECT_EQ(count, 2000);
 }
@@ -76,28 +72,15 @@ TEST(LogPath, BesideTheProgramWhateverTheSeparator) {
   for (auto [program, separator, log] : cases) EXPECT_EQ(logFilePathFor(program, separator[0]), log) << program;
 }
 
-TEST_F(LogFile, RecordsAreTimeStampedAndMultiLineMessagesKeepTheirLines) {
+TEST_F(LogFile, RecordsAreTimeStampedEventsGoToStdoutAndCandidatesStayOutOfTheFile) {
   logToFile("info", "early"); // before the file is opened: nowhere
-  openLogFileAt(path.string());
-  logToFile("sdp", "OFFER (from the browser):\nv=0\r\no=- 1 1 IN IP4 0.0.0.0");
-  testing::internal::CaptureStdout();
-  logEvent("warn", "disk \"full\"");
-  EXPECT_EQ(testing::internal::GetCapturedStdout(),
-            "{\"evt\":\"log\",\"level\":\"warn\",\"msg\":\"disk \\\"full\\\"\"}\n");
-  std::string text = readFile(path);
-  std::regex expected(
-      "\n==== session start \\d\\d:\\d\\d:\\d\\d\\.\\d{3} ====\n"
-      "\\d\\d:\\d\\d:\\d\\d\\.\\d{3} \\[sdp\\] OFFER \\(from the browser\\):\nv=0\r\no=- 1 1 IN IP4 0.0.0.0\n"
-      "\\d\\d:\\d\\d:\\d\\d\\.\\d{3} \\[warn\\] disk \"full\"\n");
-  EXPECT_TRUE(std::regex_match(text, expected)) << text;
-}
-
-TEST_F(LogFile, StateHandlerWritesEventFileLineAndDrivesQuit) {
   openLogFileAt(path.string());
   HostState state;
   SessionBanner banner;
   HostCallbacks callbacks = makeHostCallbacks(state, banner);
   testing::internal::CaptureStdout();
+  logToFile("sdp", "OFFER (from the browser):\nv=0\r\no=- 1 1 IN IP4 0.0.0.0");
+  logEvent("warn", "disk \"full\"");
   callbacks.onState("connecting");
   EXPECT_FALSE(state.quitRequested);
   callbacks.onState("closed");
@@ -106,16 +89,21 @@ TEST_F(LogFile, StateHandlerWritesEventFileLineAndDrivesQuit) {
   callbacks.onCandidate("", "", 0, true);
   callbacks.onAnswer("v=0");
   EXPECT_EQ(testing::internal::GetCapturedStdout(),
+            "{\"evt\":\"log\",\"level\":\"warn\",\"msg\":\"disk \\\"full\\\"\"}\n"
             "{\"evt\":\"state\",\"value\":\"connecting\"}\n"
             "{\"evt\":\"state\",\"value\":\"closed\"}\n"
             "{\"candidate\":{\"candidate\":\"candidate:1 1 UDP 1 127.0.0.1 5000 typ host\",\"sdpMLineIndex\":0,"
             "\"sdpMid\":\"0\"},\"evt\":\"ice\"}\n"
             "{\"candidate\":null,\"evt\":\"ice\"}\n"
             "{\"evt\":\"answer\",\"sdp\":\"v=0\"}\n");
-  std::string text = readFile(path);
-  EXPECT_NE(text.find("[state] peerConnection -> connecting\n"), std::string::npos);
-  EXPECT_NE(text.find("[sdp] ANSWER (what we send the browser):\nv=0\n"), std::string::npos);
-  EXPECT_EQ(text.find("candidate:1"), std::string::npos); // candidates stay out of the file
+  // Time stamps as T: what is left is the whole file.
+  EXPECT_EQ(std::regex_replace(readFile(path), std::regex(R"(\d\d:\d\d:\d\d\.\d{3})"), "T"),
+            "\n==== session start T ====\n"
+            "T [sdp] OFFER (from the browser):\nv=0\r\no=- 1 1 IN IP4 0.0.0.0\n"
+            "T [warn] disk \"full\"\n"
+            "T [state] peerConnection -> connecting\n"
+            "T [state] peerConnection -> closed\n"
+            "T [sdp] ANSWER (what we send the browser):\nv=0\n");
 }
 
 // A window that gives up at once, and whose clean-up after that fails the
@@ -139,21 +127,3 @@ TEST(StateHandler, ABannerThatCannotBeShownIsLoggedNotThrown) {
   EXPECT_NE(out.find(R"({"evt":"log","level":"error","msg":"the session banner cannot be shown: )"), std::string::npos)
       << out;
 }
-
-TEST(BannerText, ViewerNameOrGeneralText) {
-  EXPECT_EQ(bannerTextFor(""), u"Remote support session in progress");
-  EXPECT_EQ(bannerTextFor("J\xC3\xB6rg"), u"J\u00F6rg \u2014 remote support session");
-}
-
-TEST(LibraryBridge, LevelsMapToThreeWords) {
-  const char* expected[] = {"error", "error", "error", "warn", "info", "info", "info"};
-  for (int level = 0; level <= 6; ++level) EXPECT_STREQ(libraryLevelWord(level), expected[level]) << level;
-}
-
-#if DRAVNOK_HAVE_WEBRTC
-TEST(LibraryBridge, PrefixesLibraryMessages) {
-  testing::internal::CaptureStdout();
-  libraryLogBridge(rtc::LogLevel::Warning, "x");
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "{\"evt\":\"log\",\"level\":\"warn\",\"msg\":\"rtc: x\"}\n");
-}
-#endif
