@@ -6,7 +6,7 @@ import hashlib
 import http.client
 import json
 import os
-import shutil
+import pathlib
 import socket
 import ssl
 import subprocess
@@ -27,46 +27,27 @@ def free_port():
         return s.getsockname()[1]
 
 
-def peak_memory_kib(pid):
-    with open(f"/proc/{pid}/status") as f:
-        return next(int(line.split()[1]) for line in f if line.startswith("VmHWM:"))
-
-
-def children_of(pid):
-    found = []
-    for task in os.listdir(f"/proc/{pid}/task"):
-        with open(f"/proc/{pid}/task/{task}/children") as f:
-            found += [int(child) for child in f.read().split()]
-    return found
-
-
 def read_status(sock):
     """The status of the reply on a raw socket, or None when none came."""
-    data = b""
     try:
-        while b"\r\n" not in data:
-            chunk = sock.recv(4096)
-            if not chunk:
-                break
-            data += chunk
+        data = sock.recv(4096)
     except OSError:
-        pass
+        return None
     return int(data.split()[1]) if data.startswith(b"HTTP/") else None
 
 
 class AgentTest(unittest.TestCase):
     def setUp(self):
         args, env = HOSTILE.get(self._testMethodName, (None, [], {}))[1:]
-        self.dir = tempfile.mkdtemp(prefix="dravnok-agent-")
-        self.addCleanup(shutil.rmtree, self.dir, True)
+        self.dir = self.enterContext(tempfile.TemporaryDirectory(prefix="dravnok-agent-"))
         self.record = os.path.join(self.dir, "commands")
         self.port = free_port()
-        env = dict(os.environ, FAKE_HELPER_RECORD=self.record, **env)
         self.agent = subprocess.Popen(
             [AGENT, "--listen", f"127.0.0.1:{self.port}", "--secret", SECRET, "--viewer-name", "Ann",
              "--ice", "stun:127.0.0.1:3478", "--helper", os.path.join(HERE, "fake_helper.py"),
              *(arg.format(port=self.port) for arg in args)],
-            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, env=env, text=True)
+            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, env=dict(os.environ, FAKE_HELPER_RECORD=self.record, **env),
+            text=True)
         self.url_line = self.agent.stdout.readline()
 
     def tearDown(self):
@@ -76,14 +57,19 @@ class AgentTest(unittest.TestCase):
 
     def request(self, method, path, body=None, headers=None, timeout=10):
         conn = http.client.HTTPConnection("127.0.0.1", self.port, timeout=timeout)
-        if isinstance(body, (dict, list)):
-            body = json.dumps(body)
-        conn.request(method, path, body=body, headers={"Content-Type": "application/json", **(headers or {})})
+        conn.request(method, path, body=json.dumps(body) if isinstance(body, (dict, list)) else body,
+                     headers={"Content-Type": "application/json", **(headers or {})})
         response = conn.getresponse()
         data = response.read()
         conn.close()
         self.last_headers = response.headers
         return response.status, json.loads(data) if data.startswith(b"{") else data
+
+    def raw_head(self, lines):
+        """The status answering a session request's head sent alone, without its body."""
+        with socket.create_connection(("127.0.0.1", self.port), timeout=5) as s:
+            s.sendall(f"POST /api/session HTTP/1.1\r\nHost: 127.0.0.1:{self.port}\r\n{lines}\r\n\r\n".encode())
+            return read_status(s)
 
     def start_session(self):
         status, reply = self.request("POST", "/api/session", {"secret": SECRET})
@@ -126,22 +112,17 @@ class AgentTest(unittest.TestCase):
         self.request("POST", f"/api/session/{session}/offer", {"sdp": "v=0"})
         self.assertEqual(self.next_event(events), {"evt": "answer", "sdp": "answer-to:v=0"})
         self.assertEqual(self.next_event(events)["evt"], "ice")
-        self.request("POST", f"/api/session/{session}/ice",
-                     {"candidate": {"candidate": "candidate:2", "sdpMid": "0", "sdpMLineIndex": 0}})
+        candidate = {"candidate": "candidate:2", "sdpMid": "0", "sdpMLineIndex": 0}
+        self.request("POST", f"/api/session/{session}/ice", {"candidate": candidate})
         self.request("POST", f"/api/session/{session}/ice", {"candidate": None})
         self.request("POST", f"/api/session/{session}/stop", {})
-        seen = [self.next_event(events) for _ in range(3)]
-        self.assertEqual(seen[-1], {"code": 0, "evt": "exit"})
+        self.assertEqual([self.next_event(events) for _ in range(3)][-1], {"code": 0, "evt": "exit"})
         conn.close()
         self.assertEqual(self.commands(), [
             {"cmd": "start", "iceServers": [{"urls": "stun:127.0.0.1:3478"}], "mode": "control",
              "sessionId": session, "viewerName": "Ann"},
-            {"cmd": "offer", "sdp": "v=0"},
-            {"cmd": "ice", "candidate": {"candidate": "candidate:2", "sdpMid": "0", "sdpMLineIndex": 0}},
-            {"cmd": "ice", "candidate": None},
-            {"cmd": "stop"},
-            "exit",
-        ])
+            {"cmd": "offer", "sdp": "v=0"}, {"cmd": "ice", "candidate": candidate}, {"cmd": "ice", "candidate": None},
+            {"cmd": "stop"}, "exit"])
         # The slot is free again; the viewer leaving ends its helper.
         session = self.start_session()
         self.events(session)[0].close()
@@ -153,53 +134,32 @@ class AgentTest(unittest.TestCase):
         self.assertEqual(self.request("POST", f"/api/session/{session}/offer", {"sdp": "x"})[0], 410)
 
 
-def foreign_host(t):
-    # A page of another site whose name was rebound to this address.
+def foreign_site(t):
+    # A page of another site whose name was rebound to this address, or one
+    # that posts across sites.
     for host in (f"attacker.example:{t.port}", f"127.0.0.1:{t.port + 1}", f"localhost:{t.port}@attacker.example"):
         t.assertEqual(t.request("POST", "/api/session", {"secret": SECRET}, {"Host": host})[0], 403, host)
         t.assertEqual(t.request("GET", "/", headers={"Host": host})[0], 403, host)
-    t.assertFalse(os.path.exists(t.record))
-    for host in (f"localhost:{t.port}", f"desk.example:{t.port}"):
-        t.assertEqual(t.request("GET", "/", headers={"Host": host})[0], 200, host)
-
-
-def foreign_origin(t):
     for origin in ("http://attacker.example", "null", f"http://127.0.0.1:{t.port + 1}",
                    f"https://127.0.0.1:{t.port}", f"http://localhost:{t.port}"):
         t.assertEqual(t.request("POST", "/api/session", {"secret": SECRET}, {"Origin": origin})[0], 403, origin)
     t.assertFalse(os.path.exists(t.record))
+    for host in (f"localhost:{t.port}", f"desk.example:{t.port}"):
+        t.assertEqual(t.request("GET", "/", headers={"Host": host})[0], 200, host)
     t.assertEqual(t.request("POST", "/api/session", {"secret": SECRET}, {"Origin": f"http://127.0.0.1:{t.port}"})[0],
                   200)
 
 
-def not_json(t):
-    # A form or a text/plain post needs no preflight: other sites can send them.
-    for kind in ("text/plain", "application/x-www-form-urlencoded", "application/jsonp", ""):
-        t.assertEqual(t.request("POST", "/api/session", {"secret": SECRET}, {"Content-Type": kind})[0], 415, kind)
+def refused_heads(t):
+    # Answered once the head is in, before any of the body is read. A form or
+    # a text/plain post needs no preflight: other sites can send them.
+    for lines, status in (("Content-Type: application/json\r\nContent-Length: 268435456", 413),
+                          ("Content-Type: application/json\r\nTransfer-Encoding: chunked", 411),
+                          ("Content-Type: text/plain\r\nContent-Length: 9", 415),
+                          ("Content-Type: application/x-www-form-urlencoded\r\nContent-Length: 9", 415),
+                          ("Content-Type: application/jsonp\r\nContent-Length: 9", 415)):
+        t.assertEqual(t.raw_head(lines), status, lines)
     t.assertFalse(os.path.exists(t.record))
-
-
-def huge_body(t):
-    before = peak_memory_kib(t.agent.pid)
-    for framing in ("Content-Length: 268435456", "Transfer-Encoding: chunked"):
-        with socket.create_connection(("127.0.0.1", t.port), timeout=10) as s:
-            s.sendall(f"POST /api/session HTTP/1.1\r\nHost: 127.0.0.1:{t.port}\r\n"
-                      f"Content-Type: application/json\r\n{framing}\r\n\r\n".encode())
-            s.settimeout(1)
-            status = read_status(s)
-            if status is None:  # not refused yet: send it all
-                s.settimeout(30)
-                mib = b" " * (1 << 20)
-                chunked = framing.startswith("Transfer")
-                try:
-                    for _ in range(256):
-                        s.sendall(b"100000\r\n" + mib + b"\r\n" if chunked else mib)
-                    s.sendall(b"0\r\n\r\n" if chunked else b"")
-                except OSError:
-                    pass
-                status = read_status(s)
-        t.assertEqual(status, 413 if framing.startswith("Content") else 411, framing)
-    t.assertLess(peak_memory_kib(t.agent.pid) - before, 16 << 10)
     t.assertEqual(t.request("GET", "/")[0], 200)
 
 
@@ -271,12 +231,12 @@ def throttled_secrets(t):
 
 def sockets_kept_from_the_helper(t):
     t.start_session()
-    (helper,) = children_of(t.agent.pid)
+    tasks = pathlib.Path(f"/proc/{t.agent.pid}/task")
+    (helper,) = [int(child) for task in tasks.iterdir() for child in (task / "children").read_text().split()]
     # Between fork and exec the child is still closing the agent's descriptors.
     for _ in range(100):
-        with open(f"/proc/{helper}/cmdline", "rb") as f:
-            if b"fake_helper" in f.read():
-                break
+        if b"fake_helper" in pathlib.Path(f"/proc/{helper}/cmdline").read_bytes():
+            break
         time.sleep(0.02)
     fds = [os.readlink(f"/proc/{helper}/fd/{fd}") for fd in os.listdir(f"/proc/{helper}/fd")]
     t.assertFalse([fd for fd in fds if fd.startswith("socket:")], fds)
@@ -294,10 +254,8 @@ def tls_off_loopback(t):
 
 # name: (case, agent options ({port}: the agent's), helper environment)
 HOSTILE = {
-    "test_foreign_host": (foreign_host, ["--allow-host", "desk.example"], {}),
-    "test_foreign_origin": (foreign_origin, [], {}),
-    "test_not_json": (not_json, [], {}),
-    "test_huge_body": (huge_body, [], {}),
+    "test_foreign_site": (foreign_site, ["--allow-host", "desk.example"], {}),
+    "test_refused_heads": (refused_heads, [], {}),
     "test_nested_body": (nested_body, [], {}),
     "test_slow_clients": (slow_clients, [], {}),
     "test_helper_ignores_stop": (helper_ignores_stop, [], {"FAKE_HELPER_IGNORE_STOP": "1"}),
