@@ -1,8 +1,5 @@
-"""The remote-helper under test, as every script test runs it.
-
-A script test is started as `<script> --helper PATH [--emulator WINE] [unittest args]`;
-`main()` reads those options and hands the rest to unittest.
-"""
+"""The remote-helper under test, as every script test runs it: the script is started as
+`<script> --helper PATH [--emulator WINE] [unittest args]` and calls main()."""
 import argparse
 import os
 import shutil
@@ -29,21 +26,15 @@ def folder(test, copy=False):
     copy, a copy inside the folder, so that the log file it writes is the test's own."""
     where = tempfile.mkdtemp(prefix="dravnok-test-")
     test.addCleanup(shutil.rmtree, where, True)
-    if not copy:
-        return where, path
-    return where, shutil.copy2(path, os.path.join(where, os.path.basename(path)))
+    return where, shutil.copy2(path, os.path.join(where, os.path.basename(path))) if copy else path
 
 
 def run(*args, program=None, stdin=None, timeout=60, retries=3, **kwargs):
-    """Runs the program once and returns its CompletedProcess.
-
-    Wine under load now and then loses its server connection (it says so on
-    stderr, or its process is killed); such a run tells nothing about the
-    program, so it is run again.
-    """
-    argv = command(*args, program=program)
+    """Runs the program and returns its CompletedProcess. Wine under load now and then loses
+    its server connection (it says so, or its process is killed): such a run is run again."""
     for _ in range(retries if emulated() else 1):
-        result = subprocess.run(argv, input=stdin, capture_output=True, timeout=timeout, **kwargs)
+        result = subprocess.run(command(*args, program=program), input=stdin, capture_output=True, timeout=timeout,
+                                **kwargs)
         stderr = result.stderr if isinstance(result.stderr, bytes) else result.stderr.encode()
         if b"wine client error" not in stderr and result.returncode >= 0:
             break

@@ -1,15 +1,6 @@
 #!/usr/bin/env python3
-"""A private X display with two monitors side by side, for tests.
-
-Xvfb cannot define XRandR monitors, so this starts Xorg with the dummy video
-driver on a 3840x1080 screen and splits it into monitor A (0,0) and monitor
-B (1920,0), each 1920x1080.
-
-    python3 tests/lib/two_monitor_display.py -- <command> [args...]
-
-runs the command with DISPLAY set to that server and exits with its code.
-From Python, `with TwoMonitorDisplay() as display:` gives `display.name`.
-"""
+"""Xorg with the dummy driver (Xvfb cannot define XRandR monitors): monitor A at 0,0 and B at
+1920,0, each 1920x1080. `two_monitor_display.py -- <command> [args...]` runs the command on it."""
 import os
 import shutil
 import subprocess
@@ -72,14 +63,7 @@ class TwoMonitorDisplay(PrivateXvfb):
         return False
 
 
-def main(argv):
-    if "--" not in argv or argv.index("--") == len(argv) - 1:
-        print("usage: two_monitor_display.py -- <command> [args...]", file=sys.stderr)
-        return 2
-    command = argv[argv.index("--") + 1:]
-    with TwoMonitorDisplay() as display:
-        return subprocess.run(command, env=dict(os.environ, DISPLAY=display.name)).returncode
-
-
 if __name__ == "__main__":
-    sys.exit(main(sys.argv))
+    with TwoMonitorDisplay() as display:
+        command = sys.argv[sys.argv.index("--") + 1:]
+        sys.exit(subprocess.run(command, env=dict(os.environ, DISPLAY=display.name)).returncode)
