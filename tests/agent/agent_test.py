@@ -98,7 +98,6 @@ class AgentTest(unittest.TestCase):
 
     def test_page_secret_signalling_both_ways_and_a_second_viewer_refused(self):
         self.assertEqual(self.url_line.strip(), f"Open http://127.0.0.1:{self.port}/#secret={SECRET}")
-        self.assertIn(b"viewer.js", self.request("GET", "/")[1])
         for body, status in (({"secret": "nope"}, 403), ({}, 403), ([1], 400)):
             self.assertEqual(self.request("POST", "/api/session", body)[0], status, body)
         self.assertFalse(os.path.exists(self.record))
@@ -116,7 +115,7 @@ class AgentTest(unittest.TestCase):
         self.request("POST", f"/api/session/{session}/ice", {"candidate": candidate})
         self.request("POST", f"/api/session/{session}/ice", {"candidate": None})
         self.request("POST", f"/api/session/{session}/stop", {})
-        self.assertEqual([self.next_event(events) for _ in range(3)][-1], {"code": 0, "evt": "exit"})
+        self.assertEqual(self.next_event(events), {"code": 0, "evt": "exit"})
         conn.close()
         self.assertEqual(self.commands(), [
             {"cmd": "start", "iceServers": [{"urls": "stun:127.0.0.1:3478"}], "mode": "control",

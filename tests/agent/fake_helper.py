@@ -23,8 +23,6 @@ for line in sys.stdin:
         emit({"evt": "answer", "sdp": "answer-to:" + command["sdp"]})
         emit({"candidate": {"candidate": "candidate:1 1 udp 1 127.0.0.1 9 typ host", "sdpMLineIndex": 0,
                             "sdpMid": "0"}, "evt": "ice"})
-        emit({"evt": "log", "level": "info", "msg": "fake helper answered"})
-        emit({"evt": "state", "value": "connected"})
     elif command.get("cmd") == "stop" and not os.environ.get("FAKE_HELPER_IGNORE_STOP"):
         break
 if os.environ.get("FAKE_HELPER_IGNORE_STOP"):

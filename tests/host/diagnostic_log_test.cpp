@@ -37,14 +37,6 @@ struct LogFile : testing::Test {
 
 } // namespace
 
-TEST(EventWriter, CompactSortedRawUtf8AndInvalidBytesReplaced) {
-  nlohmann::json event = {{"evt", "ice"},
-                          {"candidate", {{"sdpMid", "0"}, {"candidate", "c\xC3\xA9"}, {"sdpMLineIndex", 0}}}};
-  EXPECT_EQ(serializeEvent(event),
-            "{\"candidate\":{\"candidate\":\"c\xC3\xA9\",\"sdpMLineIndex\":0,\"sdpMid\":\"0\"},\"evt\":\"ice\"}");
-  EXPECT_EQ(serializeEvent({{"msg", "bad\xFF\"q"}}), "{\"msg\":\"bad\xEF\xBF\xBD\\\"q\"}");
-}
-
 TEST(EventWriter, ConcurrentWritersNeverInterleaveWithinALine) {
   testing::internal::CaptureStdout();
   std::vector<std::thread> writers;
@@ -72,7 +64,9 @@ TEST(LogPath, BesideTheProgramWhateverTheSeparator) {
   for (auto [program, separator, log] : cases) EXPECT_EQ(logFilePathFor(program, separator[0]), log) << program;
 }
 
-TEST_F(LogFile, RecordsAreTimeStampedEventsGoToStdoutAndCandidatesStayOutOfTheFile) {
+// Events are compact lines with sorted keys and raw UTF-8 (bytes that are not
+// UTF-8 replaced); the file has time-stamped records, and no candidates.
+TEST_F(LogFile, EventLinesOnStdoutAndTimeStampedRecordsInTheFile) {
   logToFile("info", "early"); // before the file is opened: nowhere
   openLogFileAt(path.string());
   HostState state;
@@ -80,30 +74,30 @@ TEST_F(LogFile, RecordsAreTimeStampedEventsGoToStdoutAndCandidatesStayOutOfTheFi
   HostCallbacks callbacks = makeHostCallbacks(state, banner);
   testing::internal::CaptureStdout();
   logToFile("sdp", "OFFER (from the browser):\nv=0\r\no=- 1 1 IN IP4 0.0.0.0");
-  logEvent("warn", "disk \"full\"");
+  logEvent("warn", "disk \"full\"\xFF");
   callbacks.onState("connecting");
   EXPECT_FALSE(state.quitRequested);
   callbacks.onState("closed");
   EXPECT_TRUE(state.quitRequested);
   callbacks.onCandidate("candidate:1 1 UDP 1 127.0.0.1 5000 typ host", "0", 0, false);
   callbacks.onCandidate("", "", 0, true);
-  callbacks.onAnswer("v=0");
+  callbacks.onAnswer("s=J\xC3\xB6rg");
   EXPECT_EQ(testing::internal::GetCapturedStdout(),
-            "{\"evt\":\"log\",\"level\":\"warn\",\"msg\":\"disk \\\"full\\\"\"}\n"
+            "{\"evt\":\"log\",\"level\":\"warn\",\"msg\":\"disk \\\"full\\\"\xEF\xBF\xBD\"}\n"
             "{\"evt\":\"state\",\"value\":\"connecting\"}\n"
             "{\"evt\":\"state\",\"value\":\"closed\"}\n"
             "{\"candidate\":{\"candidate\":\"candidate:1 1 UDP 1 127.0.0.1 5000 typ host\",\"sdpMLineIndex\":0,"
             "\"sdpMid\":\"0\"},\"evt\":\"ice\"}\n"
             "{\"candidate\":null,\"evt\":\"ice\"}\n"
-            "{\"evt\":\"answer\",\"sdp\":\"v=0\"}\n");
+            "{\"evt\":\"answer\",\"sdp\":\"s=J\xC3\xB6rg\"}\n");
   // Time stamps as T: what is left is the whole file.
   EXPECT_EQ(std::regex_replace(readFile(path), std::regex(R"(\d\d:\d\d:\d\d\.\d{3})"), "T"),
             "\n==== session start T ====\n"
             "T [sdp] OFFER (from the browser):\nv=0\r\no=- 1 1 IN IP4 0.0.0.0\n"
-            "T [warn] disk \"full\"\n"
+            "T [warn] disk \"full\"\xFF\n"
             "T [state] peerConnection -> connecting\n"
             "T [state] peerConnection -> closed\n"
-            "T [sdp] ANSWER (what we send the browser):\nv=0\n");
+            "T [sdp] ANSWER (what we send the browser):\ns=J\xC3\xB6rg\n");
 }
 
 // A window that gives up at once, and whose clean-up after that fails the

@@ -56,10 +56,13 @@ TEST(Win32Banner, LayeredClickThroughWindowAtTheBottomCentre) {
   EXPECT_EQ(findBanner(), nullptr);
 }
 
-TEST(Win32Banner, HideRightAfterShowEndsTheThread) {
+TEST(Win32Banner, HideRightAfterShowEndsTheThreadAndOnlyAShowAfterHideChangesTheText) {
   SessionBanner banner;
   for (int i = 0; i < 20; ++i) {
-    banner.show(u"quick");
+    const std::u16string text = i % 2 ? u"odd" : u"even";
+    banner.show(text);
+    banner.show(u"already shown: ignored");
+    EXPECT_EQ(banner.text(), text);
     banner.hide();
     EXPECT_FALSE(banner.running());
   }
