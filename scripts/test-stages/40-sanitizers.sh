@@ -1,9 +1,8 @@
 # The unit tests again under the sanitizers: all of them with AddressSanitizer
 # and UBSan; with ThreadSanitizer those of the pieces that run threads (rate
 # controller and pacer, encode loop, download thread, clipboard watcher) and
-# the real remote-helper's session: stopped right behind start, once the
-# offer is answered, and after a whole session viewed by aiortc. Each build
-# keeps its own folder, so reruns are incremental.
+# the real remote-helper in a whole session viewed by aiortc, from start to
+# stop. Each build keeps its own folder, so reruns are incremental.
 set -euo pipefail
 source scripts/lib/xserver.sh
 start_xvfb 1920x1080x24

@@ -1,8 +1,6 @@
 #!/usr/bin/env python3
-"""Stands in for remote-helper: records the commands it gets and answers an
-offer the way the helper does, so that the agent can be tested alone. With
-FAKE_HELPER_IGNORE_STOP set it is a hung helper: it outlives "stop" and the
-end of its input."""
+"""Stands in for remote-helper: records its commands and answers an offer as it does; with
+FAKE_HELPER_IGNORE_STOP set it hangs, outliving "stop" and the end of its input."""
 import json
 import os
 import sys

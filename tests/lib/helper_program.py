@@ -22,16 +22,15 @@ def command(*args, program=None):
 
 
 def folder(test, copy=False):
-    """A temporary folder removed after the test, and the program's path: with
-    copy, a copy inside the folder, so that the log file it writes is the test's own."""
+    """A temporary folder removed after the test, and the program's path (with copy, its copy there)."""
     where = tempfile.mkdtemp(prefix="dravnok-test-")
     test.addCleanup(shutil.rmtree, where, True)
     return where, shutil.copy2(path, os.path.join(where, os.path.basename(path))) if copy else path
 
 
 def run(*args, program=None, stdin=None, timeout=60, retries=3, **kwargs):
-    """Runs the program and returns its CompletedProcess. Wine under load now and then loses
-    its server connection (it says so, or its process is killed): such a run is run again."""
+    # Wine under load now and then loses its server connection (it says so,
+    # or its process is killed): such a run tells nothing, so it runs again.
     for _ in range(retries if emulated() else 1):
         result = subprocess.run(command(*args, program=program), input=stdin, capture_output=True, timeout=timeout,
                                 **kwargs)
