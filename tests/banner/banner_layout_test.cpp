@@ -28,6 +28,9 @@ TEST(BannerLayout, WidthFollowsTheTextAndEverythingFitsTheBitmap) {
     BannerLayout layout = layoutFor(textWidth);
     EXPECT_EQ(layout.width, textWidth + 102);
     EXPECT_EQ(layout.card.box.width, textWidth + 58);
+    // The text sits between the dot and the card's right end.
+    EXPECT_GE(layout.textBox.x, layout.dot.x + layout.dot.width);
+    EXPECT_LE(layout.textBox.x + textWidth, layout.card.box.x + layout.card.box.width);
     // The widest shadow layer touches the bitmap's left, right and bottom
     // edges and nothing is cut off.
     const RoundedBox& outer = layout.shadow.front();
@@ -42,7 +45,7 @@ TEST(BannerLayout, WidthFollowsTheTextAndEverythingFitsTheBitmap) {
   }
   // A failed measurement leaves no room for text rather than a negative one.
   EXPECT_EQ(roundedTextWidth(std::numeric_limits<double>::quiet_NaN()), 0);
-  EXPECT_EQ(roundedTextWidth(10.5), 11);
+  EXPECT_EQ(roundedTextWidth(0.5), 1);
 }
 
 TEST(BannerLayout, CornerArcsRunClockwiseAndJoinWithStraightEdges) {
@@ -95,6 +98,6 @@ TEST(BannerText, ATooWideNameIsCutWithAnEllipsisAndTheRestKept) {
       {u"Remote support session in progress", 200, u"Remote support sess\u2026"},
   };
   for (const Case& c : cases) EXPECT_TRUE(fitBannerText(c.text, c.maxWidth, measure) == c.fitted) << c.maxWidth;
-  EXPECT_EQ(maxTextWidthFor(1920), 1920 - 102);
-  EXPECT_EQ(maxTextWidthFor(100000), 32767 - 102);
+  EXPECT_EQ(std::tuple(maxTextWidthFor(50), maxTextWidthFor(1920), maxTextWidthFor(100000)),
+            std::tuple(0, 1920 - 102, 32767 - 102));
 }

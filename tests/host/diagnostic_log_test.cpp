@@ -55,6 +55,10 @@ TEST_F(LogFile, EventLinesOnStdoutAndTimeStampedRecordsInTheFile) {
   callbacks.onCandidate("candidate:1 1 UDP 1 127.0.0.1 5000 typ host", "0", 0, false);
   callbacks.onCandidate("", "", 0, true);
   callbacks.onAnswer("s=J\xC3\xB6rg");
+  // Read before the capture ends, which flushes every stream: each record is
+  // in the file as soon as it is written.
+  std::ifstream file(path, std::ios::binary);
+  const std::string text{std::istreambuf_iterator<char>(file), {}};
   EXPECT_EQ(testing::internal::GetCapturedStdout(),
             "{\"evt\":\"log\",\"level\":\"warn\",\"msg\":\"disk \\\"full\\\"\xEF\xBF\xBD\"}\n"
             "{\"evt\":\"state\",\"value\":\"connecting\"}\n"
@@ -63,8 +67,6 @@ TEST_F(LogFile, EventLinesOnStdoutAndTimeStampedRecordsInTheFile) {
             "\"sdpMid\":\"0\"},\"evt\":\"ice\"}\n"
             "{\"candidate\":null,\"evt\":\"ice\"}\n"
             "{\"evt\":\"answer\",\"sdp\":\"s=J\xC3\xB6rg\"}\n");
-  std::ifstream file(path, std::ios::binary);
-  const std::string text{std::istreambuf_iterator<char>(file), {}};
   // Time stamps as T: what is left is the whole file.
   EXPECT_EQ(std::regex_replace(text, std::regex(R"(\d\d:\d\d:\d\d\.\d{3})"), "T"),
             "\n==== session start T ====\n"
