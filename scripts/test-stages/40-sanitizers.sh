@@ -1,8 +1,9 @@
 # The unit tests again under the sanitizers: all of them with AddressSanitizer
 # and UBSan; with ThreadSanitizer those of the pieces that run threads (rate
 # controller and pacer, encode loop, download thread, clipboard watcher) and
-# the real remote-helper in a whole session viewed by aiortc, from start to
-# stop. Each build keeps its own folder, so reruns are incremental.
+# the real remote-helper, ended in every phase of a session and in a whole
+# session viewed by aiortc. Each build keeps its own folder, so reruns are
+# incremental.
 set -euo pipefail
 source scripts/lib/xserver.sh
 start_xvfb 1920x1080x24
@@ -34,4 +35,6 @@ ctest --test-dir build/asan -L . -LE '^program$' --output-on-failure -j2
 sanitizer_build build/tsan thread "congestion_tests video_tests files_tests clipboard_tests remote-helper" \
   -DDRAVNOK_RTC_BACKEND=own
 ctest --test-dir build/tsan -L '^(congestion|video|files|clipboard)$' --output-on-failure -j2
-PYTHONPATH=tests/lib python3 tests/session/aiortc_viewer_test.py --helper build/tsan/src/host/remote-helper
+for script in session_threads_test.py aiortc_viewer_test.py; do
+  PYTHONPATH=tests/lib python3 tests/session/$script --helper build/tsan/src/host/remote-helper
+done
