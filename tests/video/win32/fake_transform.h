@@ -1,6 +1,7 @@
 #pragma once
-// A synchronous H.264 encoder transform on input stream 3 and output stream
-// 7 that records what it is told and answers from a script.
+// An H.264 encoder transform on input stream 3 and output stream 7 that
+// records what it is told and answers from a script; asynchronous, it sends
+// the events a hardware encoder would.
 #include <windows.h>
 
 #include <codecapi.h>
@@ -11,7 +12,9 @@
 #include <wrl/client.h>
 
 #include <atomic>
+#include <condition_variable>
 #include <deque>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -25,9 +28,9 @@ struct ScriptedOutput {
   bool cleanPoint = false;
 };
 
-class FakeTransform final : public IMFTransform, public ICodecAPI {
+class FakeTransform final : public IMFTransform, public ICodecAPI, public IMFMediaEventGenerator {
 public:
-  bool codecApi = true, providesSamples = false;
+  bool async = false, codecApi = true, providesSamples = false;
   HRESULT setOutputTypeResult = S_OK, processInputResult = S_OK;
 
   // Type, stream and key-frame calls, in order.
@@ -40,6 +43,20 @@ public:
   ComPtr<IMFMediaType> inputType, outputType;
   // The last sample this transform handed out itself.
   ComPtr<IMFSample> lastGiven;
+  ComPtr<IMFAttributes> attributes;
+  std::atomic<size_t> taken{0}; // pictures, counted last
+
+  void queueEvent(MediaEventType type) {
+    ComPtr<IMFMediaEvent> event;
+    MFCreateMediaEvent(type, GUID_NULL, S_OK, nullptr, &event);
+    std::lock_guard lock(eventMutex);
+    events.push_back(event);
+    eventReady.notify_all();
+  }
+  bool waitForInputs(size_t n) {
+    for (int i = 0; i < 400 && taken < n; ++i) Sleep(5);
+    return taken >= n;
+  }
 
   // IUnknown
   STDMETHODIMP QueryInterface(REFIID riid, void** out) override {
@@ -48,6 +65,8 @@ public:
       *out = static_cast<IMFTransform*>(this);
     else if (riid == IID_ICodecAPI && codecApi)
       *out = static_cast<ICodecAPI*>(this);
+    else if (riid == IID_IMFMediaEventGenerator && async)
+      *out = static_cast<IMFMediaEventGenerator*>(this);
     if (!*out) return E_NOINTERFACE;
     AddRef();
     return S_OK;
@@ -72,7 +91,11 @@ public:
     *info = {providesSamples ? DWORD{MFT_OUTPUT_STREAM_PROVIDES_SAMPLES} : 0, 4096, 0};
     return id == 7 ? S_OK : MF_E_INVALIDSTREAMNUMBER;
   }
-  STDMETHODIMP GetAttributes(IMFAttributes**) override { return E_NOTIMPL; }
+  STDMETHODIMP GetAttributes(IMFAttributes** out) override {
+    if (!attributes) MFCreateAttributes(&attributes, 2);
+    attributes->SetUINT32(MF_TRANSFORM_ASYNC, async);
+    return attributes.CopyTo(out);
+  }
   STDMETHODIMP GetInputStreamAttributes(DWORD, IMFAttributes**) override { return E_NOTIMPL; }
   STDMETHODIMP GetOutputStreamAttributes(DWORD, IMFAttributes**) override { return E_NOTIMPL; }
   STDMETHODIMP DeleteInputStream(DWORD) override { return E_NOTIMPL; }
@@ -102,6 +125,7 @@ public:
                        : message == MFT_MESSAGE_COMMAND_DRAIN          ? "drain"
                        : message == MFT_MESSAGE_NOTIFY_END_STREAMING   ? "end-streaming"
                                                                        : "other-message");
+    if (async && message == MFT_MESSAGE_COMMAND_DRAIN) queueEvent(METransformDrainComplete);
     return S_OK;
   }
   STDMETHODIMP ProcessInput(DWORD, IMFSample* sample, DWORD) override {
@@ -115,6 +139,9 @@ public:
     buffer->Lock(&data, nullptr, nullptr);
     inputs.push_back(data[0]);
     times.push_back(time);
+    // A hardware encoder announces each picture's output.
+    if (async) queueEvent(METransformHaveOutput);
+    ++taken;
     return buffer->Unlock();
   }
   STDMETHODIMP ProcessOutput(DWORD, DWORD count, MFT_OUTPUT_DATA_BUFFER* buffers, DWORD* status) override {
@@ -162,8 +189,24 @@ public:
   STDMETHODIMP SetAllSettings(IStream*) override { return E_NOTIMPL; }
   STDMETHODIMP SetAllSettingsWithNotify(IStream*, GUID**, ULONG*) override { return E_NOTIMPL; }
 
+  // IMFMediaEventGenerator
+  STDMETHODIMP GetEvent(DWORD, IMFMediaEvent** out) override {
+    std::unique_lock lock(eventMutex);
+    if (!eventReady.wait_for(lock, std::chrono::seconds(10), [&] { return !events.empty(); }))
+      return MF_E_SHUTDOWN; // a test that forgot an event must not hang
+    *out = events.front().Detach();
+    events.pop_front();
+    return S_OK;
+  }
+  STDMETHODIMP BeginGetEvent(IMFAsyncCallback*, IUnknown*) override { return E_NOTIMPL; }
+  STDMETHODIMP EndGetEvent(IMFAsyncResult*, IMFMediaEvent**) override { return E_NOTIMPL; }
+  STDMETHODIMP QueueEvent(MediaEventType, REFGUID, HRESULT, const PROPVARIANT*) override { return E_NOTIMPL; }
+
 private:
   std::atomic<ULONG> refs{1};
+  std::mutex eventMutex;
+  std::condition_variable eventReady;
+  std::deque<ComPtr<IMFMediaEvent>> events;
 };
 
 } // namespace dravnok::video::testing

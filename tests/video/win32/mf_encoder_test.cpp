@@ -139,5 +139,39 @@ TEST_F(MediaFoundation, EveryPictureTheTransformGivesIsDelivered) {
   EXPECT_EQ(units.size(), 3u);
 }
 
+// A hardware transform asks for pictures by events: it gets the newest ones
+// (the oldest waiting is dropped), its output goes out with their times, and
+// stopping neither waits for a picture nor leaves anything held.
+TEST_F(MediaFoundation, AsynchronousTransformTakesTheNewestPicturesWhenItAsks) {
+  fake->async = true;
+  auto encoder = openEncoder();
+  ASSERT_TRUE(encoder->asynchronous());
+  EXPECT_EQ(MFGetAttributeUINT32(fake->attributes.Get(), MF_TRANSFORM_ASYNC_UNLOCK, 0), 1u);
+  fake->calls.clear();
+  std::vector<int64_t> times;
+  encoder->beginStreaming([&](const uint8_t* d, size_t n, bool key, int64_t timestamp) {
+    units.emplace_back(std::vector<uint8_t>(d, d + n), key);
+    times.push_back(timestamp);
+  });
+  fake->outputs = {{S_OK, {0, 0, 0, 1, 0x65}, true}, {S_OK, {0, 0, 0, 1, 0x41}, false}};
+  for (uint8_t i : {1, 2, 3}) ASSERT_TRUE(encoder->encode(picture(i).data(), i * 100, i == 2, collect()));
+  for (size_t asked : {1, 2}) {
+    fake->queueEvent(METransformNeedInput);
+    ASSERT_TRUE(fake->waitForInputs(asked));
+  }
+  fake->queueEvent(METransformNeedInput); // with nothing left to give
+  encoder->flush(collect());
+  EXPECT_EQ(fake->inputs, (std::vector<uint8_t>{2, 3}));
+  EXPECT_EQ(units, (Units{{{0, 0, 0, 1, 0x65}, true}, {{0, 0, 0, 1, 0x41}, false}}));
+  EXPECT_EQ(times, (std::vector<int64_t>{200, 300}));
+  EXPECT_EQ(fake->calls, (Calls{"begin-streaming", "start-of-stream", "key-frame", "ProcessInput", "ProcessInput",
+                                "end-of-stream", "drain", "end-streaming"}));
+  // Without a running event thread nothing can be queued.
+  EXPECT_FALSE(encoder->encode(picture(4).data(), 400, false, collect()));
+  encoder.reset();
+  EXPECT_EQ(fake.Get()->AddRef(), 2u); // every reference the encoder took is given back
+  fake.Get()->Release();
+}
+
 } // namespace
 } // namespace dravnok::video
