@@ -1,10 +1,12 @@
 #!/usr/bin/env python3
-"""Starts and stops the real remote-helper's session in the ways the agent
-can: with and without an offer, by stop or by end of input, at once or after
-the workers have run a while. Every run must end with code 0, quickly, and
-with nothing from a sanitizer on standard error (the sanitizer build of the
-test stage runs this against its own remote-helper)."""
+"""Runs the real remote-helper as the agent does, starting and ending its session in every way the
+agent can: with and without an offer, by stop or by end of input, at once or after the workers have
+run a while. Every run must end with code 0, quickly, and with nothing from a sanitizer on standard
+error (the sanitizer stage runs this against its own remote-helper). Sessions append to the log file
+beside the program; its test modes never write it."""
 import json
+import os
+import re
 import subprocess
 import tempfile
 import time
@@ -13,6 +15,7 @@ import unittest
 import helper_program
 
 SHUTDOWN_LIMIT = 10.0  # seconds; sanitizer builds are slow
+STAMP = r"\d\d:\d\d:\d\d\.\d{3}"
 
 
 def section(m_line, mid, *lines):
@@ -36,12 +39,14 @@ CANDIDATE = {"cmd": "ice", "candidate": {"candidate": "candidate:1 1 udp 2122260
 
 
 class SessionThreadsTest(unittest.TestCase):
+    def setUp(self):
+        self.folder, self.exe = helper_program.folder(self, copy=True)  # its log file lands there
+
     def run_helper(self, commands, how, linger):
         """Sends the commands, waits, ends the session by "stop" or "eof"; returns the events."""
-        folder, exe = helper_program.folder(self, copy=True)  # its log file lands there
         with tempfile.TemporaryFile() as err:
-            process = subprocess.Popen(helper_program.command(program=exe), stdin=subprocess.PIPE,
-                                       stdout=subprocess.PIPE, stderr=err, cwd=folder)
+            process = subprocess.Popen(helper_program.command(program=self.exe), stdin=subprocess.PIPE,
+                                       stdout=subprocess.PIPE, stderr=err, cwd=self.folder)
             for command in commands:
                 process.stdin.write((json.dumps(command) + "\n").encode())
                 process.stdin.flush()
@@ -64,6 +69,15 @@ class SessionThreadsTest(unittest.TestCase):
         return [json.loads(line) for line in out.decode("utf-8", "replace").splitlines() if line.startswith("{")]
 
     def test_start_stop_offer_and_end_of_input_at_once_and_with_the_workers_running(self):
+        # Test modes refuse missing arguments and never write the log.
+        for args in (["--clip-selftest"], ["--clip-readtest"], ["--clip-echo", "in.png"], ["--clip-echo"]):
+            result = helper_program.run(*args, program=self.exe, stdin=b"", cwd=self.folder)
+            self.assertEqual((result.returncode, result.stderr.decode()[:9 + len(args[0])], result.stdout),
+                             (2, "usage: " + args[0] + " <", b""), args)
+        helper_program.run("--probe", program=self.exe, cwd=self.folder)
+        log_path = os.path.join(self.folder, "remote-helper.log")
+        self.assertFalse(os.path.exists(log_path))
+
         self.run_helper([START], "stop", 0)
         events = self.run_helper([START], "eof", 2.0)
         self.assertFalse([e for e in events if e.get("level") == "error"], events)
@@ -75,6 +89,13 @@ class SessionThreadsTest(unittest.TestCase):
         events = self.run_helper([OFFER, START, START, OFFER, OFFER], "eof", 1.5)
         self.assertEqual(sum(1 for e in events if e.get("msg", "").startswith("capture ")), 1, events)
         self.assertEqual(sum(1 for e in events if e.get("evt") == "answer"), 2, events)
+
+        # Each session appended its own header to the log beside the program.
+        with open(log_path, "rb") as f:
+            log = f.read().decode()
+        self.assertEqual(len(re.findall(r"\n==== session start " + STAMP + " ====\n", log)), 4, log)
+        self.assertRegex(log, r"^\n==== session start " + STAMP + " ====\n" + STAMP +
+                         r" \[info\] helper started \(pid running a live session\)\n")
 
 
 if __name__ == "__main__":
