@@ -1,6 +1,7 @@
 // The real layered banner window: how it is made and how its thread ends.
 // Where it sits and what it paints the banner test mode's picture shows.
 #include "banner/session_banner.h"
+#include "banner/show_hide_cycles.h"
 
 #include <gtest/gtest.h>
 
@@ -30,14 +31,6 @@ TEST(Win32Banner, LayeredClickThroughTopmostWindowThatNeverTakesTheFocus) {
 }
 
 TEST(Win32Banner, HideRightAfterShowEndsTheThreadAndOnlyAShowAfterHideChangesTheText) {
-  SessionBanner banner;
-  for (int i = 0; i < 20; ++i) {
-    const std::u16string text = i % 2 ? u"odd" : u"even";
-    banner.show(text);
-    banner.show(u"already shown: ignored");
-    EXPECT_EQ(banner.text(), text);
-    banner.hide();
-    EXPECT_FALSE(banner.running());
-  }
+  expectShowHideCyclesEachEndTheThread();
   EXPECT_EQ(findBanner(), nullptr);
 }
