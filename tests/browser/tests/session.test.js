@@ -93,7 +93,7 @@ const PAGE_PNG_HELPERS = `
   window.fromBase64 = (text) => Uint8Array.from(atob(text), (c) => c.charCodeAt(0));
 `;
 
-test('a wrong secret starts nothing; a view-only session refuses files and injects nothing', async (t) => {
+test('a wrong secret starts nothing; a view-only session refuses files and injects nothing; the files panel', async (t) => {
   const { x, agent, viewer } = await startSession(t, { mode: 'view-only', secret: 'wrong' });
   const page = viewer.page;
   await poll('the refusal', () => page.textContent('#state'), (state) => state === 'wrong secret');
@@ -108,39 +108,17 @@ test('a wrong secret starts nothing; a view-only session refuses files and injec
   await sleep(500);
   assert.deepStrictEqual(pointer(x.env), before);
   assert.ok(agent.logged(/files channel refused \(view-only session\)/), agent.log.join('\n'));
-});
 
-// The files panel against a made-up host on a fake channel: an "error"
-// ends only the transfer it belongs to, and an upload that the host gives
-// up settles, so the next one can start.
-const VIEWER = path.resolve(__dirname, '../../../src/agent/viewer');
-const PAGE = `<div id="transfer"><span id="label"></span><progress id="progress"></progress></div>
-<span id="path"></span><ul id="list"></ul>
-<script type="module">
-import { FileBrowser } from './files.js';
-const channel = new EventTarget();
-Object.assign(channel, { readyState: 'open', bufferedAmount: 0, sent: [], send(m) { this.sent.push(m); } });
-const $ = (id) => document.getElementById(id);
-window.channel = channel;
-window.files = new FileBrowser(channel, { list: $('list'), path: $('path'), transfer: $('transfer'),
-  transferLabel: $('label'), transferProgress: $('progress') });
-</script>`;
-
-test('files panel: an error ends only its own transfer, an abandoned upload settles', async (t) => {
-  const browser = await launchBrowser();
-  t.after(() => browser.close());
-  const { page } = browser;
-  await page.route('http://viewer.test/**', (route) => {
-    if (route.request().url().endsWith('/files.js')) {
-      return route.fulfill({ contentType: 'text/javascript', body: fs.readFileSync(path.join(VIEWER, 'files.js')) });
-    }
-    return route.fulfill({ contentType: 'text/html', body: PAGE });
-  });
-  await page.goto('http://viewer.test/');
-  await page.waitForFunction(() => window.files);
-
+  // The files panel against a made-up host on a fake channel: an "error"
+  // ends only the transfer it belongs to, and an upload that the host gives
+  // up settles, so the next one can start.
   const outcome = await page.evaluate(async () => {
-    const { files, channel } = window;
+    const { FileBrowser } = await import('./files.js');
+    const channel = new EventTarget();
+    Object.assign(channel, { readyState: 'open', bufferedAmount: 0, sent: [], send(m) { this.sent.push(m); } });
+    const ui = Object.fromEntries(['list', 'path', 'transfer', 'transferLabel', 'transferProgress'].map((k) =>
+      [k, document.createElement(k === 'list' ? 'ul' : k === 'transferProgress' ? 'progress' : 'span')]));
+    const files = new FileBrowser(channel, ui);
     const host = (data) =>
       channel.dispatchEvent(new MessageEvent('message', { data: data.byteLength ? data : JSON.stringify(data) }));
     const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
