@@ -7,7 +7,8 @@
 # The result is cached under ~/.cache/dravnok/win-deps-<recipe>: only the
 # first build on a machine pays (about ten minutes on two cores), later ones
 # return at once; a build that stopped half-way goes on from the library it
-# stopped at. Sources are fetched with apt under a private configuration; the
+# stopped at, and a library added to the list below is built alone into the
+# existing prefix. Sources are fetched with apt under a private configuration; the
 # machine's apt setup is never touched.
 set -euo pipefail
 
@@ -16,7 +17,14 @@ cache="${DRAVNOK_CACHE:-$HOME/.cache/dravnok}"
 # Raise this whenever a recipe below changes, so that every machine rebuilds.
 recipe=1
 prefix="$cache/win-deps-$recipe"
-if [ -f "$prefix/.complete" ]; then
+libraries=(zlib libffi pcre2 libintl GLib OpenSSL libnice libsrtp2 usrsctp OpenH264 httplib)
+# A prefix finished before libraries were marked one by one holds the first ten.
+if [ -f "$prefix/.complete" ] && ! compgen -G "$prefix/.built-*" >/dev/null; then
+  for lib in "${libraries[@]:0:10}"; do touch "$prefix/.built-$lib"; done
+fi
+missing=()
+for lib in "${libraries[@]}"; do [ -f "$prefix/.built-$lib" ] || missing+=("$lib"); done
+if [ ${#missing[@]} = 0 ]; then
   echo "$prefix"
   exit 0
 fi
@@ -220,14 +228,22 @@ build_openh264() {
     PREFIX="$prefix" install-static
 }
 
+# The HTTP server of remote-agent: the upstream single header, which holds
+# the implementation (Debian's own build splits it into a shared library).
+build_httplib() {
+  fetch cpp-httplib
+  cp "$work/cpp-httplib/httplib.h" "$prefix/include/"
+  write_pc cpp-httplib 0.11.4 "-lws2_32 -lcrypt32" openssl
+  sed -i 's|^Cflags: .*|& -DCPPHTTPLIB_OPENSSL_SUPPORT|' "$prefix/lib/pkgconfig/cpp-httplib.pc"
+}
+
 started=$(date +%s)
-# Each library leaves a mark in the work folder once installed, so that a
-# build that stopped goes on from there.
-for lib in zlib libffi pcre2 libintl GLib OpenSSL libnice libsrtp2 usrsctp OpenH264; do
-  [ -f "$work/.built-$lib" ] && continue
+# Each library leaves a mark in the prefix once installed, so that a build
+# that stopped goes on from there.
+for lib in "${missing[@]}"; do
   say "$lib ($(($(date +%s) - started)) s)"
   "build_${lib,,}"
-  touch "$work/.built-$lib"
+  touch "$prefix/.built-$lib"
 done
 date -u +%FT%TZ >"$prefix/.complete"
 rm -rf "$work"

@@ -1,6 +1,7 @@
 #include "agent/agent_options.h"
 
-#include <arpa/inet.h>
+#include "agent/ip_literal.h"
+
 #include <charconv>
 #include <fstream>
 
@@ -25,7 +26,8 @@ const char* const kAgentUsage =
     "                            the signalling and can take over the session\n"
     "  --open-timeout SECONDS    end a session whose page never opens it (default 30)\n"
     "  --helper PATH             the remote-helper program (default: beside the agent)\n"
-    "  --viewer-dir DIR          serve the viewer page from DIR\n";
+    "  --viewer-dir DIR          serve the viewer page from DIR instead of the built-in one\n"
+    "  --version                 the version and the commit this program was built from\n";
 
 namespace {
 
@@ -68,11 +70,9 @@ std::optional<std::string> firstLineOf(const std::string& path) {
 } // namespace
 
 bool isLoopbackAddress(std::string_view host) {
-  std::string text(host);
-  in_addr v4{};
-  if (inet_pton(AF_INET, text.c_str(), &v4) == 1) return (ntohl(v4.s_addr) >> 24) == 127;
-  in6_addr v6{};
-  if (inet_pton(AF_INET6, text.c_str(), &v6) == 1) return IN6_IS_ADDR_LOOPBACK(&v6);
+  std::string bytes = ipLiteralBytes(host);
+  if (bytes.size() == 4) return bytes[0] == 127;
+  if (bytes.size() == 16) return bytes == std::string(15, '\0') + '\1';
   return host == "localhost";
 }
 
@@ -88,6 +88,7 @@ ParsedOptions parseAgentOptions(std::span<const std::string> args, std::optional
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& name = args[i];
     if (name == "--help" || name == "-h") return {std::nullopt, "help"};
+    if (name == "--version") return {std::nullopt, "version"};
     if (name == "--insecure-http") {
       options.insecureHttp = true;
       continue;
@@ -112,8 +113,7 @@ ParsedOptions parseAgentOptions(std::span<const std::string> args, std::optional
       secret = firstLineOf(value);
       if (!secret) return {std::nullopt, "cannot read the secret from " + value};
     } else if (name == "--allow-host") {
-      in6_addr v6{};
-      bool ipv6 = inet_pton(AF_INET6, value.c_str(), &v6) == 1;
+      bool ipv6 = ipLiteralBytes(value).size() == 16;
       if (value.empty() || (!ipv6 && value.find_first_of(":/@[] ") != std::string::npos))
         return {std::nullopt, "--allow-host wants a host name or address, not '" + value + "'"};
       options.allowHosts.push_back(value);

@@ -33,7 +33,7 @@ struct AgentOptions {
 
 struct ParsedOptions {
   std::optional<AgentOptions> options;
-  std::string error; // set when options is empty; "help" for --help
+  std::string error; // set when options is empty; "help" for --help, "version" for --version
 };
 
 // --listen HOST:PORT, --mode control|view-only, --viewer-name NAME,

@@ -1,10 +1,11 @@
 #include "agent/agent_server.h"
 
+#include "agent/agent_platform.h"
 #include "agent/secret.h"
 #include "agent/tls_identity.h"
+#include "agent/viewer_files.h"
 #include "common/bounded_json.h"
 
-#include <fcntl.h>
 #include <httplib.h>
 
 namespace dravnok::agent {
@@ -172,9 +173,13 @@ void AgentServer::createSession(const httplib::Request& req, httplib::Response& 
 }
 
 void AgentServer::routes() {
-  std::string viewerDir = options_.viewerDir.empty() ? DRAVNOK_VIEWER_DIR : options_.viewerDir;
-  server_->set_mount_point("/", viewerDir);
-  server_->set_default_headers({{"Cache-Control", "no-store"}, {"X-Content-Type-Options", "nosniff"}});
+  // The page loads only its own files; nothing may frame it.
+  server_->set_default_headers(
+      {{"Cache-Control", "no-store"},
+       {"X-Content-Type-Options", "nosniff"},
+       {"Content-Security-Policy", "default-src 'self'; img-src 'self' data: blob:; "
+                                   "object-src 'none'; base-uri 'none'; frame-ancestors 'none'"},
+       {"Referrer-Policy", "no-referrer"}});
   server_->set_payload_max_length(kMaxBodyBytes);
   server_->set_read_timeout(kReadTimeout);
   server_->set_write_timeout(kWriteTimeout);
@@ -184,7 +189,7 @@ void AgentServer::routes() {
   // helper by HelperProcess, which closes every other descriptor at spawn.
   server_->set_socket_options([](socket_t sock) {
     httplib::default_socket_options(sock);
-    ::fcntl(sock, F_SETFD, FD_CLOEXEC);
+    keepFromChildren(static_cast<std::intptr_t>(sock));
   });
   // Runs once the headers are in and before any of the body is read.
   server_->set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
@@ -247,6 +252,16 @@ void AgentServer::routes() {
     log_("session " + session->id() + ": the viewer ended it");
     session->stop();
     replyJson(res, 200, {{"ok", true}});
+  });
+
+  if (!options_.viewerDir.empty()) {
+    server_->set_mount_point("/", options_.viewerDir);
+    return;
+  }
+  server_->Get(R"(/[A-Za-z0-9._/-]*)", [](const httplib::Request& req, httplib::Response& res) {
+    const EmbeddedFile* file = findViewerFile(req.path);
+    if (!file) return replyError(res, 404, "no such file");
+    res.set_content(file->bytes.data(), file->bytes.size(), std::string(contentTypeFor(file->path)));
   });
 }
 

@@ -2,13 +2,14 @@
 // One remote-helper child: its standard input takes command lines, its
 // standard output gives event lines to a reader thread that this object
 // owns.
+#include "agent/child_process.h"
+
 #include <condition_variable>
+#include <cstdint>
 #include <functional>
-#include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
-#include <sys/types.h>
 #include <thread>
 #include <vector>
 
@@ -18,8 +19,12 @@ class HelperProcess {
 public:
   using LineHandler = std::function<void(const std::string& line)>;
   // Called once, on the reader thread, with the exit code (128 + signal
-  // when a signal ended it).
+  // when a signal ended it, or when it was killed).
   using ExitHandler = std::function<void(int code)>;
+
+  // A line longer than this is dropped whole: the helper's lines are a few
+  // kilobytes.
+  static constexpr size_t kMaxLineBytes = 4 << 20;
 
   // Starts `program` with `args`; throws std::runtime_error when it cannot.
   HelperProcess(const std::string& program, const std::vector<std::string>& args, LineHandler onLine,
@@ -35,20 +40,19 @@ public:
   void closeInput();
   // Ends a helper that outlived its end of input; nothing once it exited.
   void kill();
-  pid_t pid() const { return pid_; }
+  uint32_t pid() const { return child_.id(); }
   bool exited() const;
 
 private:
   void readLoop();
 
-  pid_t pid_ = -1;
-  int stdinFd_ = -1;
-  int stdoutFd_ = -1;
+  ChildProcess child_;
   LineHandler onLine_;
   ExitHandler onExit_;
   mutable std::mutex mutex_;
   std::condition_variable exitedCv_;
   bool exited_ = false;
+  bool inputClosed_ = false;
   std::thread reader_;
 };
 

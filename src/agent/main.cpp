@@ -1,41 +1,22 @@
 // remote-agent: serves the viewer page and runs one remote-helper for the
 // viewer who presents the secret.
 #include "agent/agent_options.h"
+#include "agent/agent_platform.h"
 #include "agent/agent_server.h"
 #include "agent/secret.h"
+#include "common/version.h"
 
-#include <climits>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <ctime>
+#include <mutex>
 #include <optional>
-#include <pthread.h>
-#include <thread>
-#include <unistd.h>
 
 using namespace dravnok::agent;
 
 namespace {
 
 void logLine(const std::string& message) {
-  std::time_t now = std::time(nullptr);
-  std::tm local{};
-  localtime_r(&now, &local);
-  char stamp[16];
-  std::strftime(stamp, sizeof stamp, "%H:%M:%S", &local);
-  std::fprintf(stderr, "%s agent: %s\n", stamp, message.c_str());
-}
-
-std::string defaultHelperPath() {
-  char self[PATH_MAX];
-  ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
-  std::string folder = length > 0 ? std::string(self, static_cast<size_t>(length)) : std::string("./x");
-  folder.erase(folder.rfind('/'));
-  for (std::string candidate : {folder + "/remote-helper", folder + "/../host/remote-helper"}) {
-    if (access(candidate.c_str(), X_OK) == 0) return candidate;
-  }
-  return folder + "/remote-helper";
+  std::fprintf(stderr, "%s agent: %s\n", localTimeOfDay().c_str(), message.c_str());
 }
 
 } // namespace
@@ -45,11 +26,15 @@ int main(int argc, char** argv) {
   // Read once and taken out of the environment: the helper has no use for it.
   std::optional<std::string> environmentSecret;
   if (const char* value = std::getenv("DRAVNOK_AGENT_SECRET")) environmentSecret = value;
-  unsetenv("DRAVNOK_AGENT_SECRET");
+  forgetEnvironmentVariable("DRAVNOK_AGENT_SECRET");
   ParsedOptions parsed = parseAgentOptions(args, environmentSecret);
   if (!parsed.options) {
     if (parsed.error == "help") {
       std::fputs(kAgentUsage, stdout);
+      return 0;
+    }
+    if (parsed.error == "version") {
+      std::printf("remote-agent %s\n", dravnok::versionText().c_str());
       return 0;
     }
     std::fprintf(stderr, "remote-agent: %s\n%s", parsed.error.c_str(), kAgentUsage);
@@ -57,16 +42,19 @@ int main(int argc, char** argv) {
   }
   AgentOptions options = *parsed.options;
   if (options.secret.empty()) options.secret = randomHex(16);
-  std::string helperPath = options.helperPath.empty() ? defaultHelperPath() : options.helperPath;
-
-  // Signals are taken by one thread, so that shutdown runs in order.
-  sigset_t stopSignals;
-  sigemptyset(&stopSignals);
-  sigaddset(&stopSignals, SIGINT);
-  sigaddset(&stopSignals, SIGTERM);
-  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+  std::string helperPath = options.helperPath.empty() ? programFolder() + "/" + helperFileName() : options.helperPath;
 
   std::optional<AgentServer> server;
+  std::mutex runningMutex;
+  AgentServer* running = nullptr;
+  bool stopRequested = false;
+  // Before any thread starts, so that all of them leave the stop requests
+  // to its own.
+  StopRequests stopRequests([&] {
+    std::lock_guard lock(runningMutex);
+    stopRequested = true;
+    if (running) running->stop();
+  });
   try {
     server.emplace(options, helperPath, logLine);
   } catch (const std::exception& e) {
@@ -93,16 +81,16 @@ int main(int argc, char** argv) {
             "and alterable by anyone on the path");
   logLine("serving the viewer on " + host + ":" + std::to_string(server->port()) + ", helper " + helperPath +
           ", mode " + options.mode);
-
-  std::thread signalWaiter([&server, stopSignals] {
-    int signal = 0;
-    sigwait(&stopSignals, &signal);
-    server->stop();
-  });
+  {
+    std::lock_guard lock(runningMutex);
+    if (stopRequested) return 0;
+    running = &*server;
+  }
   server->serve();
-  // serve() also returns when listening failed: wake the waiter either way.
-  kill(getpid(), SIGTERM);
-  signalWaiter.join();
+  {
+    std::lock_guard lock(runningMutex);
+    running = nullptr;
+  }
   logLine("stopped");
   return 0;
 }

@@ -1,9 +1,9 @@
 #include "agent/request_guard.h"
 
 #include "agent/agent_options.h"
+#include "agent/ip_literal.h"
 
 #include <algorithm>
-#include <arpa/inet.h>
 #include <charconv>
 #include <cstring>
 
@@ -23,16 +23,8 @@ std::string_view trim(std::string_view text) {
   return text;
 }
 
-// The bytes of an IPv4 or IPv6 literal; empty for a name.
-std::string addressBytes(const std::string& literal) {
-  unsigned char bytes[16];
-  if (inet_pton(AF_INET, literal.c_str(), bytes) == 1) return std::string(reinterpret_cast<char*>(bytes), 4);
-  if (inet_pton(AF_INET6, literal.c_str(), bytes) == 1) return std::string(reinterpret_cast<char*>(bytes), 16);
-  return {};
-}
-
 bool nameAllowed(const RequestRules& rules, const std::string& name, bool bracketed) {
-  std::string address = addressBytes(name);
+  std::string address = ipLiteralBytes(name);
   // An IPv6 literal only in brackets, an IPv4 one never.
   if (!address.empty() && (address.size() == 16) != bracketed) return false;
   if (address.empty() && bracketed) return false;
@@ -41,7 +33,7 @@ bool nameAllowed(const RequestRules& rules, const std::string& name, bool bracke
   if (!address.empty()) {
     // A rebound name never arrives as an address, so on a wildcard address
     // any literal is this machine.
-    if (wildcard || address == addressBytes(rules.listenHost)) return true;
+    if (wildcard || address == ipLiteralBytes(rules.listenHost)) return true;
     if (loopback && isLoopbackAddress(name)) return true;
   } else if (name == "localhost" && (loopback || wildcard)) {
     return true;
@@ -49,7 +41,7 @@ bool nameAllowed(const RequestRules& rules, const std::string& name, bool bracke
   // Names, and addresses that reach the agent through a forwarded port.
   return std::any_of(rules.allowHosts.begin(), rules.allowHosts.end(), [&](const std::string& allowed) {
     std::string text = lowercase(allowed);
-    return address.empty() ? text == name : addressBytes(text) == address;
+    return address.empty() ? text == name : ipLiteralBytes(text) == address;
   });
 }
 

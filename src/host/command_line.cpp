@@ -1,5 +1,6 @@
 #include "host/command_line.h"
 
+#include "common/version.h"
 #include "diagnostics/modes.h"
 
 #include <array>
@@ -11,7 +12,7 @@
 namespace dravnok::host {
 namespace {
 
-constexpr std::array<std::pair<std::string_view, Mode>, 10> kOptions{{
+constexpr std::array<std::pair<std::string_view, Mode>, 11> kOptions{{
     {"--selftest", Mode::Selftest},
     {"--probe", Mode::Probe},
     {"--selftest-encode", Mode::SelftestEncode},
@@ -22,6 +23,7 @@ constexpr std::array<std::pair<std::string_view, Mode>, 10> kOptions{{
     {"--clip-selftest", Mode::ClipSelftest},
     {"--clip-readtest", Mode::ClipReadtest},
     {"--clip-echo", Mode::ClipEcho},
+    {"--version", Mode::Version},
 }};
 
 int usage(const char* line) {
@@ -76,6 +78,9 @@ int runTestMode(const ModeChoice& choice) {
   case Mode::ClipEcho:
     if (choice.args.size() < 2) return usage("usage: --clip-echo <in.png> <out.png>\n");
     return diagnostics::runClipboardEcho(choice.args[0], choice.args[1]);
+  case Mode::Version:
+    std::printf("remote-helper %s\n", versionText().c_str());
+    return 0;
   }
   return 2;
 }

@@ -19,6 +19,7 @@ enum class Mode {
   ClipSelftest,
   ClipReadtest,
   ClipEcho,
+  Version,
 };
 
 struct ModeChoice {
@@ -33,8 +34,8 @@ ModeChoice chooseMode(std::span<const std::string> args);
 // "--bench"'s count: like atoi, and 12 when missing or below 1.
 int benchCount(const ModeChoice& choice);
 
-// Runs a test mode and returns its exit code (2 for a missing argument,
-// after the usage line on standard error).
+// Runs a test mode (or prints the version) and returns its exit code (2 for
+// a missing argument, after the usage line on standard error).
 int runTestMode(const ModeChoice& choice);
 
 } // namespace dravnok::host

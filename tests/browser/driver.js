@@ -191,27 +191,47 @@ async function answerOffer(page, helper, offer) {
   await page.evaluate((sdp) => window.rtcTest.setAnswer(sdp), answer.sdp);
 }
 
-// remote-agent on a free loopback port; its log lines land in `log`.
-async function startAgent(env, { mode = 'control', helper, secret = SECRET, ice = [] } = {}) {
+// remote-agent on a free loopback port; its log lines land in `log`. With
+// `alone` it runs as a user gets it: copied with remote-helper into a folder
+// of its own (`folder`), where it finds the helper, and serving the page
+// from inside itself. `command` starts another agent (the Windows one under
+// Wine, say) with the same options.
+async function startAgent(env, { mode = 'control', helper, secret = SECRET, ice = [], alone = false, command } = {}) {
+  let folder = null;
+  let program = command || [path.join(BUILD_DIR, 'src/agent/remote-agent')];
+  if (alone) {
+    folder = fs.mkdtempSync(path.join(os.tmpdir(), 'dravnok-agent-'));
+    for (const file of ['src/agent/remote-agent', 'src/host/remote-helper']) {
+      fs.copyFileSync(path.join(BUILD_DIR, file), path.join(folder, path.basename(file)));
+    }
+    program = [path.join(folder, 'remote-agent')];
+  }
   const port = await freePort();
   const args = ['--listen', `127.0.0.1:${port}`, '--mode', mode, '--viewer-name', 'Ann', '--secret', secret];
   if (helper) args.push('--helper', helper);
   for (const server of ice) args.push('--ice', server);
-  const agent = spawn(path.join(BUILD_DIR, 'src/agent/remote-agent'), args, { env, stdio: ['ignore', 'pipe', 'pipe'] });
+  const agent = spawn(program[0], [...program.slice(1), ...args], { env, stdio: ['ignore', 'pipe', 'pipe'] });
   const log = [];
   agent.stderr.on('data', (d) => log.push(...d.toString().split('\n').filter(Boolean)));
-  await new Promise((resolve, reject) => {
-    agent.stdout.once('data', resolve);
+  const printed = await new Promise((resolve, reject) => {
+    agent.stdout.once('data', (d) => resolve(d.toString()));
     agent.once('exit', (code) => reject(new Error(`remote-agent ended with ${code}: ${log.join('\n')}`)));
   });
   const exited = new Promise((resolve) => agent.on('exit', resolve));
   return {
     port,
     log,
-    url: `http://127.0.0.1:${port}/#secret=${secret}`,
+    folder,
+    // The address as the agent prints it for its user.
+    url: /^Open (\S+)/.exec(printed)[1],
     logged: (pattern) => log.some((line) => pattern.test(line)),
     async stop() {
       agent.kill('SIGTERM');
+      await exited;
+      if (folder) fs.rmSync(folder, { recursive: true, force: true });
+    },
+    async kill() {
+      agent.kill('SIGKILL');
       await exited;
     },
   };

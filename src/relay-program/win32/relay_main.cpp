@@ -2,6 +2,7 @@
 // viewer's input events from the helper's pipe and injects them, so that
 // windows of programs running as administrator can be controlled. It has no
 // window and no log; the exit code is its only report.
+#include "common/version.h"
 #include "input/input_injector.h"
 #include "relay-program/relay_arguments.h"
 #include "relay-program/relay_lines.h"
@@ -11,6 +12,8 @@
 #include <objbase.h>
 #include <shellapi.h>
 
+#include <algorithm>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -62,6 +65,22 @@ void readLoop(HANDLE pipe, dravnok::InputInjector& injector) {
   }
 }
 
+// A windowless program has no console of its own: the text goes to the
+// standard output it was given, else to the console it was started from.
+void printVersion() {
+  const std::string text = "dravnok-input-relay " + dravnok::versionText() + "\n";
+  HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+  HANDLE console = INVALID_HANDLE_VALUE;
+  if ((!out || out == INVALID_HANDLE_VALUE) && AttachConsole(ATTACH_PARENT_PROCESS)) {
+    console = CreateFileW(L"CONOUT$", GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+    out = console;
+  }
+  DWORD written = 0;
+  if (out && out != INVALID_HANDLE_VALUE)
+    WriteFile(out, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+  if (console != INVALID_HANDLE_VALUE) CloseHandle(console);
+}
+
 int runRelay() {
   // Input injection wants this thread to have a message queue.
   MSG msg;
@@ -69,6 +88,10 @@ int runRelay() {
 
   std::vector<std::u16string> argv;
   if (!splitCommandLine(argv)) return kBadCommandLine;
+  if (std::find(argv.begin(), argv.end(), u"--version") != argv.end()) {
+    printVersion();
+    return kNormalEnd;
+  }
   const RelayArguments args = dravnok::relay_program::parseRelayArguments(argv);
   if (!dravnok::relay_program::argumentsUsable(args)) return kBadCommandLine;
 

@@ -11,7 +11,7 @@ const os = require('node:os');
 const path = require('node:path');
 const { execFileSync, spawn } = require('node:child_process');
 const {
-  BUILD_DIR, launchBrowser, sleep, poll, startJsonChild, startXvfb, pointer, pointerReaches, windowGeometries, SECRET,
+  launchBrowser, sleep, poll, startJsonChild, startXvfb, pointer, pointerReaches, windowGeometries, SECRET,
   startAgent, monitorList, videoPixel, videoSize, near, readXClipboard, writeXClipboard, downloadDigest, uploadRandom,
   filesListing, startTurn,
 } = require('../driver');
@@ -59,7 +59,7 @@ const bannerGeometry = (env) => windowGeometries(env, '--class', 'DravnokRemoteS
 // `init` first; torn down with the test.
 async function startSession(t, { mode = 'control', secret = SECRET, env = {}, twoMonitors = false, ice, init } = {}) {
   const x = twoMonitors ? await startTwoMonitorDisplay() : await startXvfb('1280x720x24');
-  const agent = await startAgent({ ...x.env, ...env }, { mode, ice });
+  const agent = await startAgent({ ...x.env, ...env }, { mode, ice, alone: true });
   const viewer = await launchBrowser(`http://127.0.0.1:${agent.port}/#secret=${secret}`, init);
   t.after(async () => {
     await viewer.close();
@@ -160,8 +160,6 @@ test('a wrong secret starts nothing; a view-only session refuses files and injec
 
 test('two monitors through a TURN relay: the picture, input, clipboard, files, a monitor switch, the log', async (t) => {
   const RED = 'c83232', GREEN = '32c850';
-  const logFile = path.join(BUILD_DIR, 'src/host/remote-helper.log');
-  const logFrom = fs.existsSync(logFile) ? fs.statSync(logFile).size : 0;
   // A home folder of its own for the files panel.
   const home = fs.mkdtempSync(path.join(os.tmpdir(), 'dravnok-home-'));
   t.after(() => fs.rmSync(home, { recursive: true, force: true }));
@@ -315,7 +313,8 @@ test('two monitors through a TURN relay: the picture, input, clipboard, files, a
   await page.click('#disconnect');
   await poll('the helper to end', () => agent.logged(/remote-helper exited with code 0/));
   assert.strictEqual(bannerGeometry(x.env), null, 'the banner goes with the session');
-  const log = fs.readFileSync(logFile).subarray(logFrom).toString('utf8');
+  // The helper's log beside it, in the folder the agent was copied to.
+  const log = fs.readFileSync(path.join(agent.folder, 'remote-helper.log'), 'utf8');
   for (const record of [/\[start\] sessionId=/, /\[sdp\] OFFER/, /\[sdp\] ANSWER/, /\[state\] peerConnection -> connected/,
     /\[info\] cc: target=\d+kbps fps=\d+ .* \| \S/, /\[info\] monitor switch requested -> 1/]) {
     assert.match(log, record);

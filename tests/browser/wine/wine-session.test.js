@@ -1,8 +1,9 @@
 'use strict';
-// The Windows remote-helper.exe in a whole session: Wine on a private X
-// desktop, remote-agent (the Linux one) starting the exe through Wine, and
-// the viewer page in Chromium. What Wine gives: GDI capture of the X screen,
-// SendInput onto the X pointer, the Windows clipboard bridged to X
+// The Windows product as a Windows user gets it: the release folder's three
+// programs copied alone into an empty folder, remote-agent.exe started there
+// under Wine on a private X desktop, and the viewer page in Chromium on
+// Linux at the address the agent prints. What Wine gives: GDI capture of the
+// X screen, SendInput onto the X pointer, the Windows clipboard bridged to X
 // selections, layered windows as X windows, and a user profile folder in the
 // prefix.
 const test = require('node:test');
@@ -20,7 +21,8 @@ const {
 
 const ROOT = path.resolve(__dirname, '../../..');
 const WIN_BUILD = process.env.DRAVNOK_WIN_BUILD_DIR || path.join(ROOT, 'build/win');
-const EXE = path.join(WIN_BUILD, 'src/host/remote-helper.exe');
+const RELEASE = path.join(WIN_BUILD, 'release');
+const PROGRAMS = ['remote-agent.exe', 'remote-helper.exe', 'dravnok-input-relay.exe'];
 // A prefix of its own: Wine's X clipboard bridge lives in the prefix's
 // desktop process, which must be on this test's display.
 const PREFIX = process.env.DRAVNOK_WINE_SESSION_PREFIX || path.join(os.homedir(), '.cache/dravnok/wineprefix-session');
@@ -37,9 +39,11 @@ const helperProcesses = () => pgrep('-f', 'remote-helper\\.exe').filter((pid) =>
   }
 });
 
-test('remote-helper.exe under Wine: video, RTP clock, input, files, clipboard, banner, stop', { timeout: 600000 },
+test('the release folder under Wine: video, RTP clock, input, files, clipboard, banner, stop', { timeout: 600000 },
   async (t) => {
-    assert.ok(fs.existsSync(EXE), `${EXE} is built (scripts/build.sh win)`);
+    for (const program of PROGRAMS) {
+      assert.ok(fs.existsSync(path.join(RELEASE, program)), `${program} is in ${RELEASE} (scripts/build.sh win)`);
+    }
     const x = await startXvfb('1280x720x24');
     const env = { ...x.env, ...WINE_ENV };
     t.after(async () => {
@@ -59,15 +63,21 @@ test('remote-helper.exe under Wine: video, RTP clock, input, files, clipboard, b
       for (const f of [`${name}.bin`, `${name}-up.bin`]) fs.rmSync(path.join(profile, f), { force: true });
     });
 
-    const wrapper = path.join(fs.mkdtempSync(path.join(os.tmpdir(), 'dravnok-wine-')), 'remote-helper');
-    fs.writeFileSync(wrapper, `#!/bin/sh\nexec wine ${JSON.stringify(EXE)} "$@"\n`, { mode: 0o755 });
-    const agent = await startAgent(env, { helper: wrapper });
+    // The programs alone in a folder of their own, nothing else of the build.
+    const folder = fs.mkdtempSync(path.join(os.tmpdir(), 'dravnok-release-'));
+    for (const program of PROGRAMS) fs.copyFileSync(path.join(RELEASE, program), path.join(folder, program));
+    const versions = PROGRAMS.map((program) =>
+      execFileSync('wine', [path.join(folder, program), '--version'], { env, encoding: 'utf8' }).trim());
+    const head = execFileSync('git', ['-C', ROOT, 'rev-parse', '--short=12', 'HEAD'], { encoding: 'utf8' }).trim();
+    assert.deepStrictEqual(versions.map((v) => v.replace(/ \d+\.\d+\.\d+ \(commit (\w+)( with changes)?\)$/, ' $1')),
+      PROGRAMS.map((program) => `${program.replace('.exe', '')} ${head}`));
+    const agent = await startAgent(env, { command: ['wine', path.join(folder, 'remote-agent.exe')] });
     execFileSync('xsetroot', ['-solid', '#c04020'], { env });
     const viewer = await launchBrowser(agent.url);
     t.after(async () => {
       await viewer.close();
-      await agent.stop();
-      fs.rmSync(path.dirname(wrapper), { recursive: true, force: true });
+      await agent.kill();
+      fs.rmSync(folder, { recursive: true, force: true });
     });
     const page = viewer.page;
 
@@ -140,8 +150,9 @@ test('remote-helper.exe under Wine: video, RTP clock, input, files, clipboard, b
     await poll('no helper process left', helperProcesses, (left) => left.length === 0, 10000);
     assert.strictEqual(bannerGeometry(env), null, 'the banner goes with the session');
 
+    const sizes = PROGRAMS.map((p) => `${p} ${(fs.statSync(path.join(folder, p)).size / 1048576).toFixed(1)} MiB`);
     console.log(`wine session: offer to first frame ${firstFrameMs} ms, ${fps.toFixed(1)} fps on a changing screen, ` +
-      `RTP clock ${rtpRate.toFixed(0)}/s, stop ${stopMs} ms, exe ${(fs.statSync(EXE).size / 1048576).toFixed(1)} MiB`);
+      `RTP clock ${rtpRate.toFixed(0)}/s, stop ${stopMs} ms; ${sizes.join(', ')}`);
   });
 
 // The exe's visible window of a banner's height.

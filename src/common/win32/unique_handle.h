@@ -1,0 +1,34 @@
+#pragma once
+// Owns a kernel handle and closes it once. Both "no handle" values of the
+// API (null and INVALID_HANDLE_VALUE) count as empty.
+#include <windows.h>
+
+#include <utility>
+
+namespace dravnok {
+
+class UniqueHandle {
+public:
+  UniqueHandle() = default;
+  explicit UniqueHandle(HANDLE handle) : handle_(handle) {}
+  ~UniqueHandle() { reset(); }
+  UniqueHandle(UniqueHandle&& other) noexcept : handle_(std::exchange(other.handle_, nullptr)) {}
+  UniqueHandle& operator=(UniqueHandle&& other) noexcept {
+    if (this != &other) reset(std::exchange(other.handle_, nullptr));
+    return *this;
+  }
+  UniqueHandle(const UniqueHandle&) = delete;
+  UniqueHandle& operator=(const UniqueHandle&) = delete;
+
+  HANDLE get() const { return handle_; }
+  explicit operator bool() const { return handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE; }
+  void reset(HANDLE handle = nullptr) {
+    if (*this) CloseHandle(handle_);
+    handle_ = handle;
+  }
+
+private:
+  HANDLE handle_ = nullptr;
+};
+
+} // namespace dravnok
