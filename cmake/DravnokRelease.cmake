@@ -16,3 +16,8 @@ endforeach()
 configure_file(${PROJECT_SOURCE_DIR}/docs/windows-release-README.txt ${_release}/README.txt @ONLY
                NEWLINE_STYLE CRLF)
 add_custom_target(release ALL DEPENDS ${_release_files})
+if(DRAVNOK_BUILD_TESTS)
+  add_test(NAME release_system_dlls COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/tests/agent/system_dlls_test.py
+                                            ${CMAKE_OBJDUMP} ${_release_files})
+  set_tests_properties(release_system_dlls PROPERTIES LABELS program)
+endif()

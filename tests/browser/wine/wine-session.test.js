@@ -150,6 +150,15 @@ test('the release folder under Wine: video, RTP clock, input, files, clipboard, 
     await poll('no helper process left', helperProcesses, (left) => left.length === 0, 10000);
     assert.strictEqual(bannerGeometry(env), null, 'the banner goes with the session');
 
+    // The same page starts the next session; the agent killed in the middle
+    // of it takes its helper along.
+    await page.goto('about:blank');
+    await page.goto(agent.url);
+    await poll('connected again', () => page.textContent('#state'), (state) => state === 'connected', 90000);
+    assert.strictEqual(helperProcesses().length, 1);
+    await agent.kill();
+    await poll('no helper left behind the killed agent', helperProcesses, (left) => left.length === 0, 15000);
+
     const sizes = PROGRAMS.map((p) => `${p} ${(fs.statSync(path.join(folder, p)).size / 1048576).toFixed(1)} MiB`);
     console.log(`wine session: offer to first frame ${firstFrameMs} ms, ${fps.toFixed(1)} fps on a changing screen, ` +
       `RTP clock ${rtpRate.toFixed(0)}/s, stop ${stopMs} ms; ${sizes.join(', ')}`);
