@@ -1,5 +1,6 @@
-# The Windows remote-helper.exe in a whole session under Wine, viewed by
-# Chromium through the Linux remote-agent (both built by earlier stages).
+# The Windows release folder in a whole session under Wine: remote-agent.exe
+# copied alone with its two programs, viewed by Chromium on Linux (both
+# flavours built by earlier stages).
 set -euo pipefail
 scripts/build.sh win
 scripts/build.sh linux
