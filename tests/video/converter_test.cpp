@@ -58,11 +58,26 @@ void expectFastMatchesLegacy(const Image& image, int width, int height) {
 
 } // namespace
 
-TEST(ColourConversion, BlackAndWhiteHaveNeutralChroma) {
-  for (const auto& [value, luma] : {std::pair<uint8_t, uint8_t>{0, 16}, {255, 235}}) {
-    std::vector<uint8_t> expected(8, luma);
-    expected.resize(12, 128);
-    EXPECT_EQ(legacyOf(Image{4, 2, 16, std::vector<uint8_t>(32, value)}, 4, 2), expected);
+// Each channel on its own pins its coefficients: a swapped channel or
+// chroma plane changes these bytes in every converter.
+TEST(ColourConversion, BlackWhiteAndEachPrimaryGiveTheirLimitedRangeValues) {
+  struct Colour {
+    uint8_t b, g, r, y, u, v;
+  };
+  for (const Colour& c :
+       {Colour{0, 0, 0, 16, 128, 128}, Colour{255, 255, 255, 235, 128, 128}, Colour{0, 0, 255, 63, 102, 240},
+        Colour{0, 255, 0, 173, 42, 26}, Colour{255, 0, 0, 32, 240, 118}}) {
+    // Wide enough for every vector width.
+    Image image{64, 2, 256, {}};
+    for (int i = 0; i < 128; ++i) image.bytes.insert(image.bytes.end(), {c.b, c.g, c.r, 0xFF});
+    std::vector<uint8_t> expected(128, c.y);
+    for (int i = 0; i < 32; ++i) expected.insert(expected.end(), {c.u, c.v});
+    const auto check = [&](const std::vector<uint8_t>& out, const std::string& converter) {
+      EXPECT_TRUE(out == expected) << converter << ": BGR " << int(c.b) << "," << int(c.g) << "," << int(c.r)
+                                   << " gives Y " << int(out[0]) << " U " << int(out[128]) << " V " << int(out[129]);
+    };
+    check(legacyOf(image, 64, 2), "legacy");
+    for (SimdLevel level : supportedSimdLevels()) check(fastOf(image, 64, 2, level), simdLevelName(level));
   }
 }
 
