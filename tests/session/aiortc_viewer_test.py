@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
 """aiortc (python3-aiortc), a viewer unlike a browser (candidates in the offer, data channels in the
 older "DTLS/SCTP 5000" form, no use for trickled candidates), in a whole session with remote-helper:
-the video decodes at the screen's size, key frames come only on a picture-loss report, a file
-downloads whole over a data channel, and stop ends the helper with 0."""
+the video track's fixed SSRC and name, a monitor switch (one out of range does nothing), the video
+decodes at the screen's size, key frames come only on a picture-loss report, a file downloads whole
+over a data channel, and stop ends the helper with 0."""
 import os
 import re
 import sys
@@ -60,7 +61,8 @@ class AiortcViewer(unittest.TestCase):
             *helper_program.command(program=self.exe), cwd=self.folder, env=self.x_env,
             stdin=asyncio.subprocess.PIPE, stdout=asyncio.subprocess.PIPE, stderr=asyncio.subprocess.DEVNULL)
         self.answer = asyncio.get_running_loop().create_future()
-        self.frames, self.files_messages = asyncio.Queue(), asyncio.Queue()
+        self.frames, self.files_messages, self.input_messages = asyncio.Queue(), asyncio.Queue(), asyncio.Queue()
+        self.logs = []
         self.tasks = [asyncio.ensure_future(self.read_events())]
         self.pc = RTCPeerConnection()
         try:
@@ -82,8 +84,10 @@ class AiortcViewer(unittest.TestCase):
         # The data channel section answers in the form it was offered in.
         self.assertIn("m=application 9 DTLS/SCTP 5000\r\n", answer)
         self.assertIn("a=sctpmap:5000 webrtc-datachannel", answer)
+        self.assertIn("a=ssrc:42 cname:dravnok-remote\r\n", answer)
+        await self.check_monitor_switch()
         await self.check_video()
-        await self.check_picture_loss(answer)
+        await self.check_picture_loss()
         await self.check_files()
 
     async def read_events(self):
@@ -91,6 +95,8 @@ class AiortcViewer(unittest.TestCase):
             event = json.loads(line)
             if event.get("evt") == "answer" and not self.answer.done():
                 self.answer.set_result(event["sdp"])
+            elif event.get("evt") == "log":
+                self.logs.append(event["msg"])
 
     async def connect(self):
         self.pc.addTransceiver("video", direction="recvonly")
@@ -98,8 +104,9 @@ class AiortcViewer(unittest.TestCase):
         opened = {label: asyncio.Event() for label in channels}
         for label, channel in channels.items():
             channel.on("open", opened[label].set)
-        self.files = channels["files"]
+        self.files, self.input = channels["files"], channels["input"]
         self.files.on("message", self.files_messages.put_nowait)
+        self.input.on("message", self.input_messages.put_nowait)
 
         @self.pc.on("track")
         def on_track(track):
@@ -119,6 +126,21 @@ class AiortcViewer(unittest.TestCase):
             await asyncio.wait_for(event.wait(), STEP_TIMEOUT)
         return answer
 
+    async def check_monitor_switch(self):
+        """A switch to a monitor that does not exist does nothing; one to the monitor shown is carried out."""
+        shown = json.loads(await asyncio.wait_for(self.input_messages.get(), STEP_TIMEOUT))
+        self.assertEqual((shown["type"], shown["active"]), ("monitors", 0))
+        for index in (shown["count"], 0):
+            self.input.send(json.dumps({"type": "monitor", "index": index}))
+        self.assertEqual(json.loads(await asyncio.wait_for(self.input_messages.get(), STEP_TIMEOUT)), shown)
+        # The helper handles the channel's messages in order.
+        async def switched():
+            while "monitor switch requested -> 0" not in self.logs:
+                await asyncio.sleep(0.05)
+        await asyncio.wait_for(switched(), STEP_TIMEOUT)
+        self.assertEqual([line for line in self.logs if line.startswith("monitor switch")],
+                         ["monitor switch requested -> 0"])
+
     async def check_video(self):
         frame = await asyncio.wait_for(self.frames.get(), STEP_TIMEOUT)
         self.assertEqual((frame.width, frame.height), (self.width, self.height))
@@ -135,11 +157,11 @@ class AiortcViewer(unittest.TestCase):
                 seen.append(self.frames.get_nowait().key_frame)
         return seen
 
-    async def check_picture_loss(self, answer):
+    async def check_picture_loss(self):
         changes = await self.painted_frames(1.5)
         self.assertTrue(changes and not any(changes), f"key frames among changes: {changes}")
         receiver = next(t.receiver for t in self.pc.getTransceivers() if t.kind == "video")
-        await receiver._send_rtcp_pli(int(re.search(r"a=ssrc:(\d+) ", answer).group(1)))
+        await receiver._send_rtcp_pli(42)
         self.assertTrue(any(await self.painted_frames(STEP_TIMEOUT, until_key_frame=True)))
 
     async def files_reply(self):
