@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstring>
 #include <random>
 #include <tuple>
@@ -61,23 +62,23 @@ void expectFastMatchesLegacy(const Image& image, int width, int height) {
 // Each channel on its own pins its coefficients: a swapped channel or
 // chroma plane changes these bytes in every converter.
 TEST(ColourConversion, BlackWhiteAndEachPrimaryGiveTheirLimitedRangeValues) {
-  struct Colour {
-    uint8_t b, g, r, y, u, v;
-  };
-  for (const Colour& c :
-       {Colour{0, 0, 0, 16, 128, 128}, Colour{255, 255, 255, 235, 128, 128}, Colour{0, 0, 255, 63, 102, 240},
-        Colour{0, 255, 0, 173, 42, 26}, Colour{255, 0, 0, 32, 240, 118}}) {
-    // Wide enough for every vector width.
-    Image image{64, 2, 256, {}};
-    for (int i = 0; i < 128; ++i) image.bytes.insert(image.bytes.end(), {c.b, c.g, c.r, 0xFF});
-    std::vector<uint8_t> expected(128, c.y);
-    for (int i = 0; i < 32; ++i) expected.insert(expected.end(), {c.u, c.v});
-    const auto check = [&](const std::vector<uint8_t>& out, const std::string& converter) {
-      EXPECT_TRUE(out == expected) << converter << ": BGR " << int(c.b) << "," << int(c.g) << "," << int(c.r)
-                                   << " gives Y " << int(out[0]) << " U " << int(out[128]) << " V " << int(out[129]);
-    };
-    check(legacyOf(image, 64, 2), "legacy");
-    for (SimdLevel level : supportedSimdLevels()) check(fastOf(image, 64, 2, level), simdLevelName(level));
+  // B, G, R in; Y, U, V out.
+  // clang-format off
+  const std::array<uint8_t, 6> colours[] = {{0, 0, 0, 16, 128, 128}, {255, 255, 255, 235, 128, 128},
+      {0, 0, 255, 63, 102, 240}, {0, 255, 0, 173, 42, 26}, {255, 0, 0, 32, 240, 118}};
+  // clang-format on
+  for (const auto& [b, g, r, y, u, v] : colours) {
+    Image image{64, 2, 256, {}}; // wide enough for every vector width
+    std::vector<uint8_t> expected(128, y);
+    for (int i = 0; i < 128; ++i) image.bytes.insert(image.bytes.end(), {b, g, r, 0xFF});
+    for (int i = 0; i < 32; ++i) expected.insert(expected.end(), {u, v});
+    // The legacy converter's output, then the fast one's at every level.
+    std::vector<std::vector<uint8_t>> outputs{legacyOf(image, 64, 2)};
+    for (SimdLevel level : supportedSimdLevels()) outputs.push_back(fastOf(image, 64, 2, level));
+    for (const auto& out : outputs)
+      EXPECT_TRUE(out == expected) << "output " << &out - outputs.data() << " gives Y U V " << int(out[0]) << " "
+                                   << int(out[128]) << " " << int(out[129]) << " for BGR " << int(b) << " " << int(g)
+                                   << " " << int(r);
   }
 }
 
