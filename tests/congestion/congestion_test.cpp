@@ -328,14 +328,12 @@ TEST_F(Congestion, RateControllerFollowsReceiverReports) {
   }
 }
 
-TEST_F(Congestion, FrameRateLadderStepsAtFourHundredthsOfABitPerPixel) {
+// The frame-rate ladder steps at four hundredths of a bit per pixel.
+TEST_F(Congestion, TheFrameRateLadderTheNormalisedConfigurationAndAMissingLogThatIsNotCalled) {
   const std::pair<uint32_t, int32_t> ladder[] = {{2'488'320, 30}, {2'488'319, 20}, {1'658'880, 20},
                                                  {1'658'879, 15}, {1'244'160, 15}, {1'244'159, 10}};
   for (const auto& [bps, fps] : ladder) EXPECT_EQ(RateController::fpsFor(bps, 1920, 1080), fps) << bps;
   EXPECT_EQ(RateController::fpsFor(2, 0, 1080), 30); // a degenerate size counts as one pixel
-}
-
-TEST_F(Congestion, ConfigurationIsNormalisedAndAMissingLogIsNotCalled) {
   RateController low({1'000'000, 50'000, 100'000, 640, 480}, nullptr, clock);
   EXPECT_EQ(low.config().minBps, 150'000u);
   EXPECT_EQ(low.targetBitrate(), 150'000u);
@@ -378,8 +376,10 @@ TEST_F(Congestion, RateControllerWatchesWhatLeavesThePacer) {
        "70 % of the previous target, not 2^-2.9",
        {{0, 5, 10, 2'500'000}, {800, 5, -1, 2'500'000}, {5000, 100, -1, 625'000, 0, 0, true},
         {5900, 5, -1, 437'500, 0, 0, true}, {6100, 5, -1, afterFall, 0, 0, true}}},
-      {"a fall of the frame rate restarts its raise wait: silence halves the target while packets leave, and an "
-       "idle second gives the estimate back, so the target leaps over the headroom without a dip below it",
+      // Silence halves the target while packets leave, and an idle second
+      // gives the estimate back: the target leaps over the headroom without
+      // a dip below it.
+      {"a fall of the frame rate restarts its raise wait",
        {{0, 5, 10, 2'500'000}, {3200, 5, -1, 2'500'000 * std::pow(0.5, 0.2), 20}, {4000, 0, -1, 2'500'000, 15},
         {4400, 5, -1, 2'500'000 * std::pow(0.5, 1.4), 10}, {7000, 0, -1, 2'500'000, 10},
         {8200, 0, -1, 2'500'000, 15}}},
