@@ -87,7 +87,7 @@ TEST_F(Input, KeyTablesGiveTheVirtualKeyAndTheExtendedFlag) {
   for (const char* name : {"a", "PageUp", "KeyA", "enter", ""}) EXPECT_FALSE(lookupKeyName(name)) << name;
 }
 
-TEST_F(Input, EachMessageBecomesItsRecordsAndAMistypedMemberDropsItWhole) {
+TEST_F(Input, EachMessageBecomesItsRecordsAndAMistypedMemberDropsItWholeAndClipgetNeedsAWayBack) {
   struct Case {
     const char* text;
     Records records;
@@ -141,10 +141,9 @@ TEST_F(Input, EachMessageBecomesItsRecordsAndAMistypedMemberDropsItWhole) {
     EXPECT_EQ(r->state->records(), c.records) << c.text;
     EXPECT_EQ(clipboard, c.clipboard) << c.text;
   }
-}
 
-// Its answer is pinned by the handler test below.
-TEST_F(Input, ClipgetNeedsAWayBackAndAFailingHookDoesNotEscape) {
+  // A clipget needs a way back, and a failing hook does not escape; its
+  // answer is pinned by the handler test below.
   rig();
   r->injector.setClipboardHooks({nullptr, nullptr, [this](const ReplyFn&) { trace.push_back("asked"); }});
   dispatchInputMessage(r->injector, R"({"type":"clipget"})", nullptr); // as in the relay
