@@ -48,7 +48,7 @@ TEST(BannerLayout, WidthFollowsTheTextAndEverythingFitsTheBitmap) {
   EXPECT_EQ(roundedTextWidth(0.5), 1);
 }
 
-TEST(BannerLayout, CornerArcsRunClockwiseAndJoinWithStraightEdges) {
+TEST(BannerLayout, CornerArcsRunClockwiseAndJoinWithStraightEdgesAndTheCardSitsCentredAboveTheWorkAreasBottom) {
   RoundedBox shape{{22, 22, 158, 40}, 20};
   auto arcs = roundedBoxArcs(shape);
   for (size_t i = 0; i < arcs.size(); ++i) {
@@ -63,9 +63,8 @@ TEST(BannerLayout, CornerArcsRunClockwiseAndJoinWithStraightEdges) {
   // The top-left and bottom-right corners' squares span the box.
   EXPECT_EQ(std::tuple(arcs[0].bounds.x, arcs[0].bounds.y, arcs[2].bounds.x + 40, arcs[2].bounds.y + 40),
             std::tuple(22.0, 22.0, 180.0, 62.0));
-}
 
-TEST(BannerPlacement, CentredInTheWorkAreaAboveItsBottom) {
+  // The banner sits centred in the work area, above its bottom.
   // Bottom taskbar 40 px high: the card's bottom edge ends 16 px above it.
   BannerLayout layout = layoutFor(200);
   Point origin = bannerOrigin({0, 0, 1920, 1040}, layout.width);

@@ -179,15 +179,18 @@ TEST(Acquisition, InitialProbeDecidesBetweenDuplicationAndCopies) {
   // An image that cannot be had proves nothing black; no image at all in
   // 300 ms (three time-outs of 100) keeps the duplication but arms checks.
   const std::tuple<const char*, bool, bool, const char*, int> probes[] = {
-      {"TPB", true, false, "timeout pointer release image release close", 3},
+      {"TPB", true, false, "timeout pointer release image release close", 7},
       {"I", true, true, "image release", 0},
       {"B", false, true, "image release", 0},
-      {"", true, true, "timeout timeout timeout", 3}};
+      {"", true, true, "timeout timeout timeout", 3},
+      // A duplication that fails or loses access has proved nothing either.
+      {"L", true, true, "lost", 3},
+      {"F", true, true, "failed", 3}};
   for (const auto& [script, readable, kept, log, blackChecks] : probes) {
     Rig r;
     r.backend.script = script;
     r.backend.imageReadable = readable;
-    r.acquisition.blackChecksLeft = kBlackChecksWhenUnproven;
+    r.acquisition.blackChecksLeft = 7; // neither value a probe sets
     r.acquisition.needFreshFrame = false;
     EXPECT_EQ(r.acquisition.keepDuplicationAfterProbe(300, 100), kept) << script;
     EXPECT_EQ(r.backend.log, log);

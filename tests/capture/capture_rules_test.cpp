@@ -10,15 +10,14 @@
 using namespace dravnok::capture;
 
 TEST(EncodeSize, ScalesTheLongSideAndKeepsSidesEvenAndAtLeastTwo) {
-  EXPECT_EQ(computeEncodeSize(2560, 1440, 1920), (EncodeSize{1920, 1080}));
-  EXPECT_EQ(computeEncodeSize(3840, 2160, 1920), (EncodeSize{1920, 1080}));
-  EXPECT_EQ(computeEncodeSize(1920, 1080, 1920), (EncodeSize{1920, 1080}));
-  EXPECT_EQ(computeEncodeSize(1366, 768, 1920), (EncodeSize{1366, 768}));
-  EXPECT_EQ(computeEncodeSize(1365, 767, 1920), (EncodeSize{1364, 766}));
-  EXPECT_EQ(computeEncodeSize(1080, 2400, 1920), (EncodeSize{864, 1920}));
-  EXPECT_EQ(computeEncodeSize(1, 1, 1920), (EncodeSize{2, 2}));
-  EXPECT_EQ(computeEncodeSize(5000, 3, 1920), (EncodeSize{1920, 2}));
-  EXPECT_EQ(computeEncodeSize(3841, 2161, 0), (EncodeSize{3840, 2160})); // no limit
+  // Width, height and the limit (0: none); the encode size.
+  // clang-format off
+  const std::tuple<int32_t, int32_t, uint32_t, EncodeSize> sizes[] = {
+      {2560, 1440, 1920, {1920, 1080}}, {3840, 2160, 1920, {1920, 1080}}, {1920, 1080, 1920, {1920, 1080}},
+      {1366, 768, 1920, {1366, 768}}, {1365, 767, 1920, {1364, 766}}, {1080, 2400, 1920, {864, 1920}},
+      {1, 1, 1920, {2, 2}}, {5000, 3, 1920, {1920, 2}}, {3841, 2161, 0, {3840, 2160}}};
+  // clang-format on
+  for (const auto& [w, h, limit, size] : sizes) EXPECT_EQ(computeEncodeSize(w, h, limit), size) << w << "x" << h;
 }
 
 TEST(MonitorOrder, PrimaryFirstThenByLeftEvenWhenNegative) {

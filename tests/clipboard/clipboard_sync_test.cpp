@@ -41,7 +41,7 @@ TEST(ParseClipWatch, ReadsTheSwitchFromRawText) {
 
 // The watcher asks for our latest write's sequence number: at once when no
 // write is under way, after one that ends, and after 250 ms for one that hangs.
-TEST(ClipboardState, SettledSequenceWaitsForWritesUnderWayButNotForEver) {
+TEST(ClipboardState, SettledSequenceWaitsForWritesUnderWayButNotForEverAndViewOnlyWritesNothing) {
   ClipboardState state(false);
   state.ownClipboardSequence = 7;
   auto start = Clock::now();
@@ -59,18 +59,17 @@ TEST(ClipboardState, SettledSequenceWaitsForWritesUnderWayButNotForEver) {
   });
   EXPECT_EQ(state.settledOwnSequence(), 8u);
   writer.join();
-}
 
-// The platforms' writes refuse both on their own; a 1 x 1 PNG.
-TEST(ClipboardState, AViewOnlySessionWritesNothingAndWhatIsNoPngIsNotWritten) {
+  // A view-only session writes nothing, and what is no PNG is not written
+  // (the platforms' writes refuse both on their own); a 1 x 1 PNG.
   const std::string png =
       base64Decode("iVBORw0KGgoAAAANSUhEUgAAAAEAAAABCAYAAAAfFcSJAAAADUlEQVR4nGNgZGJmAQAAGQAL51pGpAAAAABJRU5ErkJggg==");
-  ClipboardState viewOnly(true), state(false);
+  ClipboardState viewOnly(true), writable(false);
   writeClipboardText(viewOnly, "ours");
   EXPECT_FALSE(writeClipboardPng(viewOnly, png));
   EXPECT_EQ(collectImageChunk(viewOnly, 0, 1, base64Encode(png)), std::nullopt);
   EXPECT_EQ(viewOnly.ownClipboardSequence.load(), 0u);
-  EXPECT_FALSE(writeClipboardPng(state, "not a png at all"));
+  EXPECT_FALSE(writeClipboardPng(writable, "not a png at all"));
 }
 
 TEST(ImageChunks, OnlyAWholeRunOfChunksInOrderMakesAnImage) {

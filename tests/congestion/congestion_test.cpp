@@ -276,9 +276,9 @@ TEST_F(Congestion, RateControllerFollowsReceiverReports) {
        {{0, 26, -1, 0, 0.7, 20}, {999, 26}, {1000, 26, -1, 0, 0.7}, {2000, 25}}},
       {"clean reports grow by their spacing, the first by two seconds, up to the maximum",
        {{0, 0, -1, 0, grow(2)}, {500, 5, -1, 0, grow(0.5)}, {1500, 6}, {20'000, 0, -1, 0, cap}}, 2'500'000, 3'200'000},
-      {"two reports of a round trip above min + max(min, 100) cut by 0.85",
+      {"two reports of a round trip above min + max(min, 100) cut by 0.85; a normal or unknown one ends the run",
        {{0, 0, 50, 0, grow(2)}, {1000, 0, 201, 0, grow(1)}, {2000, 0, 201, 0, 0.85}, {3000, 0, 150, 0, grow(1)},
-        {4000, 0, 201, 0, grow(1)}}},
+        {4000, 0, 201, 0, grow(1)}, {5000, 0, -1, 0, grow(1)}, {6000, 0, 201, 0, grow(1)}}},
       {"the minimum round trip is taken again 30 s after it was last lower",
        {{0, 0, 50, 0, grow(2)}, {20'000, 0, 50, 0, grow(2)}, {29'000, 0, 300, 0, grow(2)}, {30'000, 0, 300, 0, 0.85},
         {31'000, 0, 300, 0, grow(1)}}},
@@ -328,14 +328,12 @@ TEST_F(Congestion, RateControllerFollowsReceiverReports) {
   }
 }
 
-TEST_F(Congestion, FrameRateLadderStepsAtFourHundredthsOfABitPerPixel) {
+// The frame-rate ladder steps at four hundredths of a bit per pixel.
+TEST_F(Congestion, TheFrameRateLadderTheNormalisedConfigurationAndAMissingLogThatIsNotCalled) {
   const std::pair<uint32_t, int32_t> ladder[] = {{2'488'320, 30}, {2'488'319, 20}, {1'658'880, 20},
                                                  {1'658'879, 15}, {1'244'160, 15}, {1'244'159, 10}};
   for (const auto& [bps, fps] : ladder) EXPECT_EQ(RateController::fpsFor(bps, 1920, 1080), fps) << bps;
   EXPECT_EQ(RateController::fpsFor(2, 0, 1080), 30); // a degenerate size counts as one pixel
-}
-
-TEST_F(Congestion, ConfigurationIsNormalisedAndAMissingLogIsNotCalled) {
   RateController low({1'000'000, 50'000, 100'000, 640, 480}, nullptr, clock);
   EXPECT_EQ(low.config().minBps, 150'000u);
   EXPECT_EQ(low.targetBitrate(), 150'000u);
@@ -378,6 +376,13 @@ TEST_F(Congestion, RateControllerWatchesWhatLeavesThePacer) {
        "70 % of the previous target, not 2^-2.9",
        {{0, 5, 10, 2'500'000}, {800, 5, -1, 2'500'000}, {5000, 100, -1, 625'000, 0, 0, true},
         {5900, 5, -1, 437'500, 0, 0, true}, {6100, 5, -1, afterFall, 0, 0, true}}},
+      // Silence halves the target while packets leave, and an idle second
+      // gives the estimate back: the target leaps over the headroom without
+      // a dip below it.
+      {"a fall of the frame rate restarts its raise wait",
+       {{0, 5, 10, 2'500'000}, {3200, 5, -1, 2'500'000 * std::pow(0.5, 0.2), 20}, {4000, 0, -1, 2'500'000, 15},
+        {4400, 5, -1, 2'500'000 * std::pow(0.5, 1.4), 10}, {7000, 0, -1, 2'500'000, 10},
+        {8200, 0, -1, 2'500'000, 15}}},
   };
   // clang-format on
   for (const auto& [name, stretches] : stories) {

@@ -7,7 +7,7 @@
 
 using namespace dravnok::diagnostics;
 
-TEST(Bitmap, RowsArePaddedBottomUpBgrWithoutAlpha) {
+TEST(CaptureOutput, BitmapRowsArePaddedBottomUpBgrWithoutAlphaAndTheProbesVerdictFollowsTheBlackThreshold) {
   // 2x2 BGRA pixels with a pitch of 12; each row becomes 6 bytes and two of padding.
   const uint8_t pixels[] = {1, 2, 3, 4, 5, 6, 7, 8, 0xCC, 0xCC, 0xCC, 0xCC, 9, 10, 11, 12, 13, 14, 15, 16};
   std::vector<uint8_t> expected = {'B', 'M', 70, 0, 0, 0, 0, 0, 0, 0,  54, 0, 0, 0, 40, 0,  0, 0, 2,
@@ -16,9 +16,8 @@ TEST(Bitmap, RowsArePaddedBottomUpBgrWithoutAlpha) {
   expected.insert(expected.end(), {9, 10, 11, 13, 14, 15, 0, 0, 1, 2, 3, 5, 6, 7, 0, 0});
   EXPECT_EQ(encodeBitmap24(pixels, 12, 2, 2), expected);
   EXPECT_EQ(bitmapRowBytes(1366), 4100u);
-}
 
-TEST(ProbeLine, VerdictFollowsTheBlackThreshold) {
+  // The probe's verdict follows the black threshold.
   EXPECT_EQ(probeLine({1, "GPU", 2, true, 2560, 1440, 2560, 1440, 3.0}),
             "adapter 1 'GPU' output 2 attached=1 desc=2560x1440 tex=2560x1440 brightness=3.0 <== REAL DESKTOP\n");
   EXPECT_EQ(probeLine({0, "GPU", 0, false, 1920, 1080, 0, 0, 2.96}),

@@ -28,18 +28,15 @@ struct LogFile : testing::Test {
 
 } // namespace
 
-TEST(LogPath, BesideTheProgramWhateverTheSeparator) {
+TEST_F(LogFile, BesideTheProgramWithEventLinesOnStdoutAndTimeStampedRecordsInTheFile) {
+  // The file lies beside the program whatever the separator.
   const char* cases[][3] = {{"C:\\Tools\\remote-helper.exe", "\\", "C:\\Tools\\remote-helper.log"},
                             {"C:/Tools/remote-helper.exe", "\\", "C:/Tools\\remote-helper.log"},
                             {"remote-helper.exe", "\\", ".\\remote-helper.log"},
                             {"", "/", "./remote-helper.log"},
                             {"/opt/dravnok/remote-helper", "/", "/opt/dravnok/remote-helper.log"}};
   for (auto [program, separator, log] : cases) EXPECT_EQ(logFilePathFor(program, separator[0]), log) << program;
-}
 
-// Events are compact lines with sorted keys and raw UTF-8 (bytes that are not
-// UTF-8 replaced); the file has time-stamped records, and no candidates.
-TEST_F(LogFile, EventLinesOnStdoutAndTimeStampedRecordsInTheFile) {
   logToFile("info", "early"); // before the file is opened: nowhere
   openLogFileAt(path.string());
   HostState state;

@@ -62,9 +62,9 @@ protected:
 };
 
 TEST_F(Input, KeyTablesGiveTheVirtualKeyAndTheExtendedFlag) {
-  // Name, virtual key and extended flag: the ends of the numbered runs and
-  // listed keys on both sides of the extended rule. By key value only the
-  // editing and arrow keys; printable keys come as text.
+  // Name, virtual key and extended flag: the ends of the numbered runs, every
+  // listed key, and by key value only the editing and arrow keys (printable
+  // keys come as text).
   const auto check = [](auto lookup, const char* table) {
     std::istringstream listed(table);
     for (std::string name; listed >> name;) {
@@ -74,14 +74,20 @@ TEST_F(Input, KeyTablesGiveTheVirtualKeyAndTheExtendedFlag) {
     }
   };
   check(lookupCode, R"(KeyA 41 0  KeyZ 5A 0  Digit0 30 0  Digit9 39 0  F1 70 0  F24 87 0  Numpad0 60 0  Numpad9 69 0
-      ControlLeft A2 0  ControlRight A3 1  ShiftRight A1 0  AltRight A5 1  MetaLeft 5B 1  Enter 0D 0  NumpadEnter 0D 1
-      NumpadDivide 6F 1  Insert 2D 1  PageDown 22 1  ArrowRight 27 1  NumLock 90 1  Minus BD 0  Pause 13 0)");
-  check(lookupKeyName, "Enter 0D 0  Backspace 08 0  Escape 1B 0  Delete 2E 1  End 23 1  ArrowUp 26 1");
+      ControlLeft A2 0  ControlRight A3 1  ShiftLeft A0 0  ShiftRight A1 0  AltLeft A4 0  AltRight A5 1  MetaLeft 5B 1
+      MetaRight 5C 1  ContextMenu 5D 1  Enter 0D 0  Space 20 0  Tab 09 0  Backspace 08 0  Escape 1B 0  CapsLock 14 0
+      Insert 2D 1  Delete 2E 1  Home 24 1  End 23 1  PageUp 21 1  PageDown 22 1  ArrowUp 26 1  ArrowDown 28 1
+      ArrowLeft 25 1  ArrowRight 27 1  Backquote C0 0  Minus BD 0  Equal BB 0  BracketLeft DB 0  BracketRight DD 0
+      Backslash DC 0  Semicolon BA 0  Quote DE 0  Comma BC 0  Period BE 0  Slash BF 0  NumpadAdd 6B 0
+      NumpadSubtract 6D 0  NumpadMultiply 6A 0  NumpadDivide 6F 1  NumpadDecimal 6E 0  NumpadEnter 0D 1  NumLock 90 1
+      PrintScreen 2C 1  ScrollLock 91 0  Pause 13 0)");
+  check(lookupKeyName, R"(Enter 0D 0  Backspace 08 0  Tab 09 0  Escape 1B 0  Delete 2E 1  Home 24 1  End 23 1
+      ArrowUp 26 1  ArrowDown 28 1  ArrowLeft 25 1  ArrowRight 27 1)");
   for (const char* name : {"keya", "KeyAA", "F25", "Numpad10", "Lang1", ""}) EXPECT_FALSE(lookupCode(name)) << name;
   for (const char* name : {"a", "PageUp", "KeyA", "enter", ""}) EXPECT_FALSE(lookupKeyName(name)) << name;
 }
 
-TEST_F(Input, EachMessageBecomesItsRecordsAndAMistypedMemberDropsItWhole) {
+TEST_F(Input, EachMessageBecomesItsRecordsAndAMistypedMemberDropsItWholeAndClipgetNeedsAWayBack) {
   struct Case {
     const char* text;
     Records records;
@@ -135,10 +141,9 @@ TEST_F(Input, EachMessageBecomesItsRecordsAndAMistypedMemberDropsItWhole) {
     EXPECT_EQ(r->state->records(), c.records) << c.text;
     EXPECT_EQ(clipboard, c.clipboard) << c.text;
   }
-}
 
-// Its answer is pinned by the handler test below.
-TEST_F(Input, ClipgetNeedsAWayBackAndAFailingHookDoesNotEscape) {
+  // A clipget needs a way back, and a failing hook does not escape; its
+  // answer is pinned by the handler test below.
   rig();
   r->injector.setClipboardHooks({nullptr, nullptr, [this](const ReplyFn&) { trace.push_back("asked"); }});
   dispatchInputMessage(r->injector, R"({"type":"clipget"})", nullptr); // as in the relay

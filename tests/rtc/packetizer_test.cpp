@@ -182,7 +182,7 @@ TEST(HeaderExtensions, AnswerTakesUpOnlyOfferedPlayoutDelay) {
   EXPECT_EQ(odd->attributes().size(), 5u);
 }
 
-TEST(HeaderExtensions, OneByteBlockIsFramedAndPadded) {
+TEST(HeaderExtensions, OneByteBlockIsFramedPaddedAndStampedOnceNegotiated) {
   using rtc::impl::ExtensionElement;
   const auto write = [](std::span<const ExtensionElement> elements) {
     rtc::binary block(rtc::impl::oneByteExtensionSize(elements), std::byte{0xEE});
@@ -204,9 +204,8 @@ TEST(HeaderExtensions, OneByteBlockIsFramedAndPadded) {
   // Minimum in the first 12 bits, maximum in the last; clamped.
   const auto range = rtc::impl::playoutDelayData(1, 0x1000);
   EXPECT_EQ(rtc::binary(range.begin(), range.end()), bytes({0x00, 0x1F, 0xFF}));
-}
 
-TEST(HeaderExtensions, PacketsAskForZeroPlayoutDelayOnceNegotiated) {
+  // Packets ask for a playout delay of zero once it is negotiated.
   rtc::H264RtpPacketizer packetizer(Separator::LongStartSequence, makeConfig(), 1000);
 
   // Not negotiated: plain 12-octet headers.

@@ -146,19 +146,17 @@ TEST(RtcpSenderReport, CarriesTheSenderInfoAndAZeroEndedWordPaddedCname) {
   }
 }
 
-TEST(RtcpNackResponder, ResendsCopiesOfTheNamedPackets) {
-  Responder r{rtc::RtcpNackResponder(16)};
+TEST(RtcpNackResponder, ResendsCopiesOfTheNamedPacketsFromAHistoryOfTheLastOnes) {
+  Responder copies{rtc::RtcpNackResponder(16)};
   rtc::message_vector out{rtp(500), rtp(501), rtp(503)};
   const rtc::binary clear = *out[0];
-  r.responder.outgoing(out, nullptr);
+  copies.responder.outgoing(out, nullptr);
   EXPECT_EQ(out.size(), 3u);
-  std::fill(out[0]->begin() + 12, out[0]->end(), std::byte{0xFF});                       // as in-place encryption would
-  EXPECT_EQ(r.resent(nack(42, {{500, 0b101}})), (std::vector<unsigned>{500, 501, 503})); // 502 was never sent
-  EXPECT_EQ(*r.last[0], clear);
-  EXPECT_EQ(r.last[0]->type, rtc::Message::Binary);
-}
+  std::fill(out[0]->begin() + 12, out[0]->end(), std::byte{0xFF}); // as in-place encryption would
+  EXPECT_EQ(copies.resent(nack(42, {{500, 0b101}})), (std::vector<unsigned>{500, 501, 503})); // 502 was never sent
+  EXPECT_EQ(*copies.last[0], clear);
+  EXPECT_EQ(copies.last[0]->type, rtc::Message::Binary);
 
-TEST(RtcpNackResponder, HistoryKeepsTheLastPacketsAcrossTheSequenceWrap) {
   Responder r;
   r.send(65533, 5); // 65533 drops out of a history of 4
   EXPECT_EQ(r.resent(nack(42, {{65532, 0xFFFF}})), (std::vector<unsigned>{65534, 65535, 0, 1}));
@@ -166,15 +164,13 @@ TEST(RtcpNackResponder, HistoryKeepsTheLastPacketsAcrossTheSequenceWrap) {
   EXPECT_EQ(r.resent(nack(42, {{65534, 0}, {2, 0}})), (std::vector<unsigned>{2}));
   EXPECT_TRUE(r.resent(nack(42, {{1000, 0xFFFF}})).empty());
   EXPECT_TRUE(r.resent(nack(7, {{2, 0}})).empty()); // another stream
-}
 
-// Between one packet and half the sequence number space.
-TEST(RtcpNackResponder, HistorySizeIsClamped) {
+  // Between one packet and half the sequence number space.
   for (auto [asked, kept] : {std::pair<size_t, uint16_t>{0, 1}, {65536, 32768}}) {
-    Responder r{rtc::RtcpNackResponder(asked)};
-    r.send(0, kept + 1);
-    EXPECT_TRUE(r.resent(nack(42, {{0, 0}})).empty()) << asked;
-    EXPECT_EQ(r.resent(nack(42, {{1, 0}})), std::vector<unsigned>{1}) << asked;
+    Responder clamped{rtc::RtcpNackResponder(asked)};
+    clamped.send(0, kept + 1);
+    EXPECT_TRUE(clamped.resent(nack(42, {{0, 0}})).empty()) << asked;
+    EXPECT_EQ(clamped.resent(nack(42, {{1, 0}})), std::vector<unsigned>{1}) << asked;
   }
 }
 

@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
 """aiortc (python3-aiortc), a viewer unlike a browser (candidates in the offer, data channels in the
 older "DTLS/SCTP 5000" form, no use for trickled candidates), in a whole session with remote-helper:
-the video decodes at the screen's size, key frames come only on a picture-loss report, a file
-downloads whole over a data channel, and stop ends the helper with 0."""
+the video track's SSRC and name, no switch to a monitor that does not exist, the video at the screen's
+size, key frames only on a picture-loss report, a file downloaded whole, and stop ending with 0."""
 import os
 import re
 import sys
@@ -50,6 +50,7 @@ class AiortcViewer(unittest.TestCase):
 
     def test_whole_session(self):
         asyncio.run(self.run_helper(self.story()))
+        self.assertEqual([line for line in self.logs if "monitor switch" in line], [])
 
     def send(self, command):
         self.helper.stdin.write((json.dumps(command) + "\n").encode())
@@ -61,6 +62,7 @@ class AiortcViewer(unittest.TestCase):
             stdin=asyncio.subprocess.PIPE, stdout=asyncio.subprocess.PIPE, stderr=asyncio.subprocess.DEVNULL)
         self.answer = asyncio.get_running_loop().create_future()
         self.frames, self.files_messages = asyncio.Queue(), asyncio.Queue()
+        self.logs = []
         self.tasks = [asyncio.ensure_future(self.read_events())]
         self.pc = RTCPeerConnection()
         try:
@@ -69,6 +71,7 @@ class AiortcViewer(unittest.TestCase):
             self.send({"cmd": "stop"})
             self.helper.stdin.close()
             self.assertEqual(await asyncio.wait_for(self.helper.wait(), STEP_TIMEOUT), 0)
+            await self.tasks[0]  # every event read
         finally:
             await self.pc.close()
             if self.helper.returncode is None:
@@ -82,8 +85,9 @@ class AiortcViewer(unittest.TestCase):
         # The data channel section answers in the form it was offered in.
         self.assertIn("m=application 9 DTLS/SCTP 5000\r\n", answer)
         self.assertIn("a=sctpmap:5000 webrtc-datachannel", answer)
+        self.assertIn("a=ssrc:42 cname:dravnok-remote\r\n", answer)
         await self.check_video()
-        await self.check_picture_loss(answer)
+        await self.check_picture_loss()
         await self.check_files()
 
     async def read_events(self):
@@ -91,6 +95,8 @@ class AiortcViewer(unittest.TestCase):
             event = json.loads(line)
             if event.get("evt") == "answer" and not self.answer.done():
                 self.answer.set_result(event["sdp"])
+            elif event.get("evt") == "log":
+                self.logs.append(event["msg"])
 
     async def connect(self):
         self.pc.addTransceiver("video", direction="recvonly")
@@ -117,6 +123,7 @@ class AiortcViewer(unittest.TestCase):
         await self.pc.setRemoteDescription(RTCSessionDescription(answer, "answer"))
         for event in opened.values():
             await asyncio.wait_for(event.wait(), STEP_TIMEOUT)
+        channels["input"].send(json.dumps({"type": "monitor", "index": 1}))  # the screen has one monitor
         return answer
 
     async def check_video(self):
@@ -135,11 +142,11 @@ class AiortcViewer(unittest.TestCase):
                 seen.append(self.frames.get_nowait().key_frame)
         return seen
 
-    async def check_picture_loss(self, answer):
+    async def check_picture_loss(self):
         changes = await self.painted_frames(1.5)
         self.assertTrue(changes and not any(changes), f"key frames among changes: {changes}")
         receiver = next(t.receiver for t in self.pc.getTransceivers() if t.kind == "video")
-        await receiver._send_rtcp_pli(int(re.search(r"a=ssrc:(\d+) ", answer).group(1)))
+        await receiver._send_rtcp_pli(42)
         self.assertTrue(any(await self.painted_frames(STEP_TIMEOUT, until_key_frame=True)))
 
     async def files_reply(self):

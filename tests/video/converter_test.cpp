@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstring>
 #include <random>
 #include <tuple>
@@ -58,11 +59,26 @@ void expectFastMatchesLegacy(const Image& image, int width, int height) {
 
 } // namespace
 
-TEST(ColourConversion, BlackAndWhiteHaveNeutralChroma) {
-  for (const auto& [value, luma] : {std::pair<uint8_t, uint8_t>{0, 16}, {255, 235}}) {
-    std::vector<uint8_t> expected(8, luma);
-    expected.resize(12, 128);
-    EXPECT_EQ(legacyOf(Image{4, 2, 16, std::vector<uint8_t>(32, value)}, 4, 2), expected);
+// Each channel on its own pins its coefficients: a swapped channel or
+// chroma plane changes these bytes in every converter.
+TEST(ColourConversion, BlackWhiteAndEachPrimaryGiveTheirLimitedRangeValues) {
+  // B, G, R in; Y, U, V out.
+  // clang-format off
+  const std::array<uint8_t, 6> colours[] = {{0, 0, 0, 16, 128, 128}, {255, 255, 255, 235, 128, 128},
+      {0, 0, 255, 63, 102, 240}, {0, 255, 0, 173, 42, 26}, {255, 0, 0, 32, 240, 118}};
+  // clang-format on
+  for (const auto& [b, g, r, y, u, v] : colours) {
+    Image image{64, 2, 256, {}}; // wide enough for every vector width
+    std::vector<uint8_t> expected(128, y);
+    for (int i = 0; i < 128; ++i) image.bytes.insert(image.bytes.end(), {b, g, r, 0xFF});
+    for (int i = 0; i < 32; ++i) expected.insert(expected.end(), {u, v});
+    // The legacy converter's output, then the fast one's at every level.
+    std::vector<std::vector<uint8_t>> outputs{legacyOf(image, 64, 2)};
+    for (SimdLevel level : supportedSimdLevels()) outputs.push_back(fastOf(image, 64, 2, level));
+    for (const auto& out : outputs)
+      EXPECT_TRUE(out == expected) << "output " << &out - outputs.data() << " gives Y U V " << int(out[0]) << " "
+                                   << int(out[128]) << " " << int(out[129]) << " for BGR " << int(b) << " " << int(g)
+                                   << " " << int(r);
   }
 }
 

@@ -2,18 +2,17 @@
 
 #include "common/win32/wide.h"
 #include "relay/pipe_format.h"
+#include "relay/win32/relay_pipe.h"
 
 #include <windows.h>
 
 #include <bcrypt.h>
 #include <objbase.h>
-#include <sddl.h>
 #include <shellapi.h>
 
 #include <atomic>
 #include <mutex>
 #include <thread>
-#include <vector>
 
 namespace dravnok::relay {
 
@@ -21,7 +20,6 @@ namespace {
 
 constexpr DWORD kConnectWaitMs = 8000;
 constexpr DWORD kWriteWaitMs = 2000;
-constexpr DWORD kPipeBufferBytes = 65536;
 
 // The folder of this program's executable, with its trailing separator.
 std::wstring ownFolder() {
@@ -40,24 +38,6 @@ NonceBytes pipeNonce() {
   LARGE_INTEGER q{};
   QueryPerformanceCounter(&q);
   return nonceFromCounter(static_cast<uint64_t>(q.QuadPart));
-}
-
-std::wstring currentUserSid() {
-  HANDLE token = nullptr;
-  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return {};
-  std::wstring sid;
-  DWORD size = 0;
-  GetTokenInformation(token, TokenUser, nullptr, 0, &size);
-  std::vector<BYTE> buffer(size);
-  if (size && GetTokenInformation(token, TokenUser, buffer.data(), size, &size)) {
-    LPWSTR text = nullptr;
-    if (ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid, &text)) {
-      sid = text;
-      LocalFree(text);
-    }
-  }
-  CloseHandle(token);
-  return sid;
 }
 
 struct EventHandle {
@@ -153,24 +133,10 @@ void RelayClient::Impl::launch(uint32_t agentPid) {
     return;
   }
 
-  // Only the system and this user may open the pipe.
-  const std::wstring sddl = L"D:P(A;;GA;;;SY)(A;;GA;;;" + sid + L")";
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
-  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, &descriptor, nullptr)) {
-    warn("input: elevated relay not started — pipe security failed (" + std::to_string(GetLastError()) + ")");
-    return;
-  }
-  SECURITY_ATTRIBUTES security{sizeof(SECURITY_ATTRIBUTES), descriptor, FALSE};
-  // One instance, and it must be the first: nobody else can have made this
-  // name ready for the relay to open.
-  HANDLE created = CreateNamedPipeW(toWide(name).c_str(),
-                                    PIPE_ACCESS_OUTBOUND | FILE_FLAG_FIRST_PIPE_INSTANCE | FILE_FLAG_OVERLAPPED,
-                                    PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS, 1,
-                                    kPipeBufferBytes, kPipeBufferBytes, 0, &security);
-  const DWORD createError = GetLastError();
-  LocalFree(descriptor);
+  std::string failure;
+  HANDLE created = createRelayPipe(toWide(name), sid, failure);
   if (created == INVALID_HANDLE_VALUE) {
-    warn("input: elevated relay not started — pipe create failed (" + std::to_string(createError) + ")");
+    warn("input: elevated relay not started — " + failure);
     return;
   }
   {

@@ -41,7 +41,7 @@ DWORD relayExitCode(const std::wstring& params, DWORD helper = GetCurrentProcess
   return Process(params + L" --helper " + std::to_wstring(helper)).waitExit(15000);
 }
 
-TEST(RelayExit, EachFailureHasItsCode) {
+TEST(RelayExit, EachFailureHasItsCodeAndTheRelayEndsAtOnceWithTheHost) {
   EXPECT_EQ(relayExitCode(L"--pipe \\\\.\\pipe\\other-input-1-00"), 2u);
   EXPECT_EQ(relayExitCode(L"--pipe " + uniquePipe(L"gone"), 2000000000), 5u);
   // 49 pauses of 100 ms between the 50 attempts.
@@ -58,9 +58,8 @@ TEST(RelayExit, EachFailureHasItsCode) {
   ASSERT_NE(pipe, INVALID_HANDLE_VALUE);
   EXPECT_EQ(relayExitCode(L"--pipe " + name, other.info.dwProcessId), 4u);
   CloseHandle(pipe);
-}
 
-TEST(RelayExit, WatchdogEndsTheRelayAtOnceWhenTheHostDies) {
+  // The watchdog ends the relay at once when the host dies.
   Process host(L"--pipe " + uniquePipe(L"host") + L" --helper " + std::to_wstring(GetCurrentProcessId()));
   Process relay(L"--pipe " + uniquePipe(L"orphan") + L" --helper " + std::to_wstring(host.info.dwProcessId));
   Sleep(500);
