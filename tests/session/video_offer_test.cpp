@@ -29,7 +29,7 @@ std::string h264(const std::string& type, const std::string& fmtp = "profile-lev
 
 // Constrained Baseline, then Baseline, then any mode-one type of a video
 // section; never the audio section's, mode 0, one without fmtp, "h264", or a
-// type outside the dynamic range 96..127.
+// type outside the dynamic ranges 35..63 and 96..127.
 TEST(VideoOffer, ChoosesTheBestModeOneH264TypeOfTheVideoSections) {
   const struct {
     std::string sdp;
@@ -45,8 +45,10 @@ TEST(VideoOffer, ChoosesTheBestModeOneH264TypeOfTheVideoSections) {
        -1, ""},
       {offer(h264("104", "")), 104, ""},
       {offer(h264("99", "profile-level-id=42E01F;") + kConstrained), 102, "42e01f"},
-      {offer(h264("95") + h264("128") + h264("300") + h264("-100")), -1, ""},
+      {offer(h264("34") + h264("64") + h264("95") + h264("128") + h264("300") + h264("-100")), -1, ""},
       {offer(h264("127", "")), 127, ""},
+      {offer(h264("35", "")), 35, ""},
+      {offer(h264("63", "")), 63, ""},
   };
   for (const auto& c : cases) {
     VideoOfferInfo info;
