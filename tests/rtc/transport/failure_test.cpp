@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <random>
+#include <sstream>
 #include <stdexcept>
 #include <thread>
 
@@ -18,6 +19,14 @@ bool finalState(State s) { return s == State::Failed || s == State::Closed; }
 
 const std::string kCredentials = "a=ice-ufrag:abcd\r\na=ice-pwd:0123456789012345678901\r\n";
 const std::string kSession = "v=0\r\no=- 1 1 IN IP4 0.0.0.0\r\ns=-\r\nt=0 0\r\n";
+
+// The session id and version of an SDP text's o= line.
+std::pair<std::string, std::string> origin(const std::string& sdp) {
+  std::istringstream line(sdp.substr(sdp.find("\no=") + 1));
+  std::string user, id, version;
+  line >> user >> id >> version;
+  return {id, version};
+}
 
 rtc::binary pattern(size_t size, unsigned seed) {
   rtc::binary data(size);
@@ -100,9 +109,10 @@ TEST(Failure, DestroyingAConnectionInsideItsOwnCallbackDoesNotHang) {
 // A browser's video offer answered by a connection set up the way the
 // session does it (track and handler first): the offered playout-delay
 // mapping reaches the answer and the packetizer (what is answered and stamped
-// is the header extensions' own business). Closing right after answering (the
-// network thread just started) used to hang now and then: the thread had not
-// entered its loop yet and missed the request to leave it.
+// is the header extensions' own business). An offer again (renegotiation) is
+// answered under the same session id, one version on. Closing right after
+// answering (the network thread just started) used to hang now and then: the
+// thread had not entered its loop yet and missed the request to leave it.
 TEST(Failure, AnsweringAVideoOfferTakesUpPlayoutDelayAndClosingRightAfterReturns) {
   const std::string extmap = "a=extmap:5 http://www.webrtc.org/experiments/rtp-hdrext/playout-delay\r\n";
   const rtc::Description offer(kSession + "m=video 9 UDP/TLS/RTP/SAVPF 102\r\nc=IN IP4 0.0.0.0\r\n" + kCredentials +
@@ -117,6 +127,11 @@ TEST(Failure, AnsweringAVideoOfferTakesUpPlayoutDelayAndClosingRightAfterReturns
     auto packetizer = std::make_shared<rtc::H264RtpPacketizer>(rtc::NalUnit::Separator::LongStartSequence, config);
     pc->addTrack(video)->setMediaHandler(packetizer);
     pc->setRemoteDescription(offer);
+    if (i == 0) {
+      const auto [id, version] = origin(pc->localDescription().value());
+      pc->setRemoteDescription(offer);
+      EXPECT_EQ(origin(pc->localDescription().value()), std::pair(id, std::to_string(std::stoull(version) + 1)));
+    }
     pc->close();
     EXPECT_NE(std::string(pc->localDescription().value()).find(extmap), std::string::npos);
     rtc::message_vector messages{
