@@ -23,7 +23,7 @@ Xy pointOnArc(const CornerArc& arc, double degrees) {
 
 } // namespace
 
-TEST(BannerLayout, WidthFollowsTheTextAndEverythingFitsTheBitmap) {
+TEST(BannerLayout, WidthFollowsTheTextEverythingFitsTheBitmapAndCornersJoin) {
   for (int textWidth : {0, 37, 250, 1900}) {
     BannerLayout layout = layoutFor(textWidth);
     EXPECT_EQ(layout.width, textWidth + 102);
@@ -46,9 +46,8 @@ TEST(BannerLayout, WidthFollowsTheTextAndEverythingFitsTheBitmap) {
   // A failed measurement leaves no room for text rather than a negative one.
   EXPECT_EQ(roundedTextWidth(std::numeric_limits<double>::quiet_NaN()), 0);
   EXPECT_EQ(roundedTextWidth(0.5), 1);
-}
 
-TEST(BannerLayout, CornerArcsRunClockwiseAndJoinWithStraightEdges) {
+  // Corner arcs run clockwise and join with straight edges.
   RoundedBox shape{{22, 22, 158, 40}, 20};
   auto arcs = roundedBoxArcs(shape);
   for (size_t i = 0; i < arcs.size(); ++i) {

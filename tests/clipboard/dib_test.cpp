@@ -46,7 +46,7 @@ std::vector<uint8_t> bgra(std::initializer_list<uint32_t> pixels) {
 
 } // namespace
 
-TEST(Dib, BlocksReadAsTopDownBgraOrNotAtAll) {
+TEST(Dib, BlocksAndBmpFilesReadAsTopDownBgraOrNotAtAll) {
   constexpr int32_t kMax = std::numeric_limits<int32_t>::max(), kMin = std::numeric_limits<int32_t>::min();
   const auto one = bgra({0x11223344});
   // Width 3 at 24 bits: 9 bytes of pixels and 3 of padding per row, the bottom row first.
@@ -95,9 +95,8 @@ TEST(Dib, BlocksReadAsTopDownBgraOrNotAtAll) {
     const auto image = dibToBgra(c.block).value_or(BgraImage{});
     EXPECT_EQ(std::tie(image.width, image.height, image.pixels), std::tie(c.width, c.height, c.pixels)) << c.name;
   }
-}
 
-TEST(Dib, BmpFilesAreABlockAfterTheirFileHeader) {
+  // BMP files are such a block after their file header.
   std::vector<uint8_t> file = {'B', 'M', 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
   const auto dib = block({}, bgra({0x7F010203}));
   file.insert(file.end(), dib.begin(), dib.end());

@@ -5,7 +5,7 @@
 namespace dravnok::diagnostics {
 namespace {
 
-TEST(ElevatedInputReport, OneJsonLineThatTheRelayLogCannotBreak) {
+TEST(ElevatedInputReport, OneJsonLineThatTheRelayLogCannotBreakAndANudgeInsideTheScreen) {
   ElevatedInputReport r;
   r.why = "this Windows user is not an administrator (or UAC is off)";
   r.fg = "explorer.exe";
@@ -17,9 +17,7 @@ TEST(ElevatedInputReport, OneJsonLineThatTheRelayLogCannotBreak) {
             "{\"silentElevation\":false,\"why\":\"this Windows user is not an administrator (or UAC is off)\","
             "\"fgElevated\":false,\"fg\":\"explorer.exe\",\"cursor\":[-5,700],\"localMoved\":true,"
             "\"relayReady\":false,\"relayMoved\":false,\"relayLog\":\"[warn] a 'quoted' C:'path'tab | \"}\n");
-}
-
-TEST(ElevatedInputReport, NudgeGoesLeftNearTheRightEdge) {
+  // The nudge goes left near the right edge.
   EXPECT_EQ(nudgeTarget(100, 0, 1920), 140);
   EXPECT_EQ(nudgeTarget(1859, 0, 1920), 1899);
   EXPECT_EQ(nudgeTarget(1860, 0, 1920), 1820);

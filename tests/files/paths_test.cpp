@@ -23,7 +23,7 @@ TEST(Paths, ParentStopsAtTheRootAndIsEmptyThere) {
   }
 }
 
-TEST(Paths, UploadNamesLoseFolderAndDriveParts) {
+TEST(Paths, UploadNamesLoseFolderAndDrivePartsAndUsableNamesAreCleanUtf8) {
   const std::tuple<const char*, PathStyle, const char*> cases[] = {
       {"..\\x.txt", PathStyle::Windows, "x.txt"},
       {"C:x.txt", PathStyle::Windows, "x.txt"},
@@ -32,9 +32,8 @@ TEST(Paths, UploadNamesLoseFolderAndDriveParts) {
       {"dir\\", PathStyle::Posix, ""},
       {"report 2024.pdf", PathStyle::Posix, "report 2024.pdf"}};
   for (const auto& [name, style, kept] : cases) EXPECT_EQ(uploadFileName(name, style), kept) << name;
-}
 
-TEST(Paths, UsableFileNamesAreUtf8WithoutControlOrWindowsSpecialCharacters) {
+  // Usable names are UTF-8 without control or Windows' special characters.
   for (auto [name, posix, windows] : std::initializer_list<std::tuple<std::string_view, bool, bool>>{
            {"r\xC3\xA9sum\xC3\xA9 \xF0\x9F\x98\x80.txt", true, true},
            {"x.txt:stream", true, false},

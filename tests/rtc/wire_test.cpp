@@ -158,6 +158,8 @@ TEST(RtcpNackResponder, ResendsCopiesOfTheNamedPackets) {
   EXPECT_EQ(r.last[0]->type, rtc::Message::Binary);
 }
 
+// The history keeps the last packets across the sequence wrap, between one
+// packet and half the sequence number space of them.
 TEST(RtcpNackResponder, HistoryKeepsTheLastPacketsAcrossTheSequenceWrap) {
   Responder r;
   r.send(65533, 5); // 65533 drops out of a history of 4
@@ -166,10 +168,6 @@ TEST(RtcpNackResponder, HistoryKeepsTheLastPacketsAcrossTheSequenceWrap) {
   EXPECT_EQ(r.resent(nack(42, {{65534, 0}, {2, 0}})), (std::vector<unsigned>{2}));
   EXPECT_TRUE(r.resent(nack(42, {{1000, 0xFFFF}})).empty());
   EXPECT_TRUE(r.resent(nack(7, {{2, 0}})).empty()); // another stream
-}
-
-// Between one packet and half the sequence number space.
-TEST(RtcpNackResponder, HistorySizeIsClamped) {
   for (auto [asked, kept] : {std::pair<size_t, uint16_t>{0, 1}, {65536, 32768}}) {
     Responder r{rtc::RtcpNackResponder(asked)};
     r.send(0, kept + 1);
