@@ -5,7 +5,6 @@
 
 #include <atomic>
 #include <random>
-#include <sstream>
 #include <stdexcept>
 #include <thread>
 
@@ -19,14 +18,6 @@ bool finalState(State s) { return s == State::Failed || s == State::Closed; }
 
 const std::string kCredentials = "a=ice-ufrag:abcd\r\na=ice-pwd:0123456789012345678901\r\n";
 const std::string kSession = "v=0\r\no=- 1 1 IN IP4 0.0.0.0\r\ns=-\r\nt=0 0\r\n";
-
-// The session id and version of an SDP text's o= line.
-std::pair<std::string, std::string> origin(const std::string& sdp) {
-  std::istringstream line(sdp.substr(sdp.find("\no=") + 1));
-  std::string user, id, version;
-  line >> user >> id >> version;
-  return {id, version};
-}
 
 rtc::binary pattern(size_t size, unsigned seed) {
   rtc::binary data(size);
@@ -127,10 +118,12 @@ TEST(Failure, AnsweringAVideoOfferTakesUpPlayoutDelayAndClosingRightAfterReturns
     auto packetizer = std::make_shared<rtc::H264RtpPacketizer>(rtc::NalUnit::Separator::LongStartSequence, config);
     pc->addTrack(video)->setMediaHandler(packetizer);
     pc->setRemoteDescription(offer);
-    if (i == 0) {
-      const auto [id, version] = origin(pc->localDescription().value());
+    if (i == 0) { // up to the o= line, with the version one up
+      std::string first = pc->localDescription().value();
       pc->setRemoteDescription(offer);
-      EXPECT_EQ(origin(pc->localDescription().value()), std::pair(id, std::to_string(std::stoull(version) + 1)));
+      const std::string again = pc->localDescription().value();
+      first.replace(first.find(" 0 IN "), 3, " 1 ");
+      EXPECT_EQ(again.substr(0, again.find("s=")), first.substr(0, first.find("s=")));
     }
     pc->close();
     EXPECT_NE(std::string(pc->localDescription().value()).find(extmap), std::string::npos);
