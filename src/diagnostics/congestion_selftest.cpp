@@ -1,11 +1,11 @@
 // "--selftest-cc": fixed cases against the pacer, the feedback monitor and
 // the rate controller, with hand-made RTCP and chosen clock values.
+#include "common/timer_resolution.h"
 #include "congestion/adaptive_pacer.h"
 #include "congestion/feedback_monitor.h"
 #include "congestion/rate_controller.h"
 #include "diagnostics/case_report.h"
 #include "diagnostics/modes.h"
-#include "diagnostics/timer_resolution.h"
 
 #include <rtc/message.hpp>
 

@@ -321,6 +321,7 @@ Description::Description(const string& sdp, Type type, Role role)
     if (kind == 'o') {
       auto words = splitWords(body);
       if (words.size() >= 2) sessionId_ = words[1];
+      if (words.size() >= 3) sessionVersion_ = impl::parseUnsigned(words[2]).value_or(0);
       continue;
     }
     if (kind == 'm') {
@@ -483,7 +484,7 @@ string Description::bundleMid() const {
 
 string Description::generateSdp(const string& eol) const {
   string out = "v=0" + eol;
-  out += "o=- " + sessionId_ + " 0 IN IP4 127.0.0.1" + eol;
+  out += "o=- " + sessionId_ + " " + std::to_string(sessionVersion_) + " IN IP4 127.0.0.1" + eol;
   out += "s=-" + eol;
   out += "t=0 0" + eol;
   string bundle;

@@ -48,9 +48,18 @@ capture::MonitorInfo sharedMonitor(const capture::ScreenCapturer& capturer) {
 } // namespace
 
 struct RemoteSession::Impl {
-  explicit Impl(HostCallbacks callbacks) : callbacks(std::move(callbacks)) {}
+  Impl(HostCallbacks callbacks, SessionStepHook beforeStep)
+      : callbacks(std::move(callbacks)), beforeStep(std::move(beforeStep)) {}
 
   void log(const std::string& level, const std::string& message) { callbacks.onLog(level, message); }
+  void step(std::string_view name) {
+    if (beforeStep) beforeStep(name);
+  }
+  // Runs `work`; what it throws (a thread that cannot be created, a
+  // certificate that cannot be made, a refused track) is reported as every
+  // other start failure is, instead of ending the process. False then.
+  template <typename Work> bool reportingFailure(const std::string& what, Work&& work);
+  void startLocked(const std::vector<IceServerEntry>& servers);
 
   rtc::Configuration configurationFor(const std::vector<IceServerEntry>& servers);
   void registerPeerHandlers();
@@ -68,6 +77,7 @@ struct RemoteSession::Impl {
   void stopLocked();
 
   HostCallbacks callbacks;
+  SessionStepHook beforeStep;
   bool viewOnly = true;
   std::string sessionId;
   uint32_t parentPid = 0;
@@ -102,6 +112,21 @@ struct RemoteSession::Impl {
   std::mutex sessionMutex;
   bool stopped = false;
 };
+
+template <typename Work> bool RemoteSession::Impl::reportingFailure(const std::string& what, Work&& work) {
+  std::string error;
+  try {
+    work();
+    return true;
+  } catch (const std::exception& e) {
+    error = e.what();
+  } catch (...) {
+    error = "unknown exception";
+  }
+  log("error", what + " failed: " + error);
+  callbacks.onState("failed");
+  return false;
+}
 
 rtc::Configuration RemoteSession::Impl::configurationFor(const std::vector<IceServerEntry>& servers) {
   rtc::Configuration config;
@@ -347,7 +372,8 @@ void RemoteSession::Impl::startClipboard() {
   clipWatcher = std::make_unique<clipboard::ClipboardWatcher>(std::move(links));
 }
 
-RemoteSession::RemoteSession(HostCallbacks callbacks) : impl_(std::make_unique<Impl>(std::move(callbacks))) {}
+RemoteSession::RemoteSession(HostCallbacks callbacks, SessionStepHook beforeStep)
+    : impl_(std::make_unique<Impl>(std::move(callbacks), std::move(beforeStep))) {}
 
 RemoteSession::~RemoteSession() { stop(); }
 
@@ -359,16 +385,21 @@ void RemoteSession::start(const std::string& sessionId, bool viewOnly, const std
   s.sessionId = sessionId;
   s.viewOnly = viewOnly;
   s.parentPid = parentPid;
-  s.peerConnection = std::make_shared<rtc::PeerConnection>(s.configurationFor(servers));
-  s.registerPeerHandlers();
-  if (!s.startCapture()) return;
-  const capture::MonitorInfo monitor = sharedMonitor(*s.capturer);
-  s.injector =
+  s.reportingFailure("session start", [&] { s.startLocked(servers); });
+}
+
+void RemoteSession::Impl::startLocked(const std::vector<IceServerEntry>& servers) {
+  peerConnection = std::make_shared<rtc::PeerConnection>(configurationFor(servers));
+  registerPeerHandlers();
+  step("capture");
+  if (!startCapture()) return;
+  const capture::MonitorInfo monitor = sharedMonitor(*capturer);
+  injector =
       std::make_unique<InputInjector>(viewOnly, monitor.width, monitor.height, monitor.left, monitor.top, parentPid);
-  s.relay = startElevatedRelay(viewOnly, parentPid, {monitor.width, monitor.height, monitor.left, monitor.top},
-                               s.callbacks.onLog);
-  s.startClipboard();
-  s.startVideo();
+  relay = startElevatedRelay(viewOnly, parentPid, {monitor.width, monitor.height, monitor.left, monitor.top},
+                             callbacks.onLog);
+  startClipboard();
+  startVideo();
 }
 
 void RemoteSession::handleOffer(const std::string& sdp) {
@@ -383,7 +414,11 @@ void RemoteSession::handleOffer(const std::string& sdp) {
     if (scanVideoOffer(sdp, info)) {
       s.log("info", "offer video: mid=" + info.mid + " H.264 pt=" + std::to_string(info.payloadType) +
                         " profile-level-id=" + (info.profileLevelId.empty() ? "?" : info.profileLevelId));
-      s.createVideoTrack(info.mid, info.payloadType);
+      const bool made = s.reportingFailure("video track creation", [&] {
+        s.step("video track");
+        s.createVideoTrack(info.mid, info.payloadType);
+      });
+      if (!made) return;
     } else {
       s.log("error", "offer has no usable H.264 (packetization-mode=1) payload type \u2014 cannot send video");
     }

@@ -5,13 +5,20 @@
 #include "session/host_callbacks.h"
 #include "session/session_control.h"
 
+#include <functional>
 #include <memory>
+#include <string_view>
 
 namespace dravnok {
 
+// Called with the name of a step of the session's start ("capture") or of
+// the offer's track creation ("video track") before it runs; what it throws
+// stands for that step failing. A seam for tests.
+using SessionStepHook = std::function<void(std::string_view step)>;
+
 class RemoteSession final : public SessionControl {
 public:
-  explicit RemoteSession(HostCallbacks callbacks);
+  explicit RemoteSession(HostCallbacks callbacks, SessionStepHook beforeStep = {});
   ~RemoteSession() override;
   RemoteSession(const RemoteSession&) = delete;
   RemoteSession& operator=(const RemoteSession&) = delete;

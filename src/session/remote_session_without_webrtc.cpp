@@ -11,7 +11,7 @@ struct RemoteSession::Impl {
   std::mutex sessionMutex;
 };
 
-RemoteSession::RemoteSession(HostCallbacks callbacks) : impl_(std::make_unique<Impl>()) {
+RemoteSession::RemoteSession(HostCallbacks callbacks, SessionStepHook) : impl_(std::make_unique<Impl>()) {
   impl_->callbacks = std::move(callbacks);
 }
 

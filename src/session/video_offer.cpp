@@ -45,10 +45,12 @@ bool scanVideoOffer(std::string_view sdp, VideoOfferInfo& out) {
     } else if (startsWith(line, "a=rtpmap:")) {
       std::string_view rest = line.substr(9);
       auto blank = rest.find(' ');
-      // Only the dynamic range: the RTP header has 7 bits for the type, so
-      // any other number would be answered but never carried.
+      // Only the dynamic types: 96..127, and 35..63 that browsers take once
+      // those are full. 0..34 are fixed assignments, 64..95 would read as
+      // RTCP on the shared port, and the RTP header has 7 bits for the type.
       const int type = leadingNumber(rest);
-      if (blank != std::string_view::npos && startsWith(rest.substr(blank + 1), "H264/") && type >= 96 && type <= 127)
+      const bool dynamic = (type >= 35 && type <= 63) || (type >= 96 && type <= 127);
+      if (blank != std::string_view::npos && startsWith(rest.substr(blank + 1), "H264/") && dynamic)
         h264Types.insert(type);
     } else if (startsWith(line, "a=fmtp:")) {
       std::string_view rest = line.substr(7);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <utility>
 
 namespace dravnok::video {
 
@@ -14,7 +15,6 @@ EncodeLoop::EncodeLoop(EncoderBackend& backend, LoopClock& clock, int32_t width,
                        int32_t quality)
     : backend(backend), clock(clock), width(width), height(height), configuredFps(fps), currentQuality(quality),
       publishedQuality(quality) {
-  picture.resize(static_cast<size_t>(width) * height * 3 / 2);
   stats.windowStartMs = nowMs();
 }
 
@@ -30,6 +30,8 @@ void EncodeLoop::start(PictureSource& pictures) {
   }
   running = true;
   beginStreaming();
+  clock.holdFineTimer(true);
+  fineTimerHeld = true;
   thread = std::thread([this] {
     while (running) runPass();
   });
@@ -46,6 +48,7 @@ void EncodeLoop::beginStreaming() {
 void EncodeLoop::stop() {
   running = false;
   if (thread.joinable()) thread.join();
+  if (std::exchange(fineTimerHeld, false)) clock.holdFineTimer(false);
 }
 
 void EncodeLoop::setActive(bool value) {
@@ -124,6 +127,7 @@ void EncodeLoop::idle(int64_t passStart, int64_t intervalNs) {
 void EncodeLoop::runPass() {
   const int32_t f = frameRate();
   publishedFps = f;
+  backend.setFrameRate(f);
   const int64_t interval = 1'000'000'000 / f;
   int64_t passStart = clock.nowNs();
   if (!active) {
@@ -155,7 +159,7 @@ void EncodeLoop::runPass() {
 
   if (!valid) {
     source->release();
-    if (lastPicture.empty() || backend.asynchronous()) {
+    if (!lastPicture || backend.asynchronous()) {
       // Nothing to re-encode here (an asynchronous encoder cannot re-encode
       // at all): a due key frame needs a capture even of a still screen, or
       // a viewer that lost a picture would wait for the next change.
@@ -169,7 +173,7 @@ void EncodeLoop::runPass() {
       const int32_t remembered = currentQuality;
       applyQuality(std::min(keyFrameQuality(target), remembered));
       const int64_t encodeStart = clock.nowNs();
-      const bool ok = encodePicture(lastPicture.data(), clock.sampleTime(), true, false);
+      const bool ok = encodePicture(lastPicture, clock.sampleTime(), true, false);
       const double encodeMs = msBetween(encodeStart, clock.nowNs());
       applyQuality(remembered);
       if (!ok) return idle(passStart, interval);
@@ -187,7 +191,7 @@ void EncodeLoop::runPass() {
       applyQuality(refineQuality);
       const int32_t inEffect = currentQuality;
       const int64_t encodeStart = clock.nowNs();
-      const bool ok = encodePicture(lastPicture.data(), clock.sampleTime(), false, false);
+      const bool ok = encodePicture(lastPicture, clock.sampleTime(), false, false);
       const double encodeMs = msBetween(encodeStart, clock.nowNs());
       applyQuality(remembered);
       lastRefineMs = m;
@@ -202,8 +206,15 @@ void EncodeLoop::runPass() {
     return idle(passStart, interval);
   }
 
+  // Straight into the encoder's own buffer where it lends one: a picture is
+  // megabytes, not to be copied once more.
+  uint8_t* target = backend.lendPicture();
+  if (!target) {
+    ownPictures[0].resize(static_cast<size_t>(width) * height * 3 / 2);
+    target = ownPictures[0].data();
+  }
   const int64_t convertStart = clock.nowNs();
-  const bool converted = source->convert(picture.data());
+  const bool converted = source->convert(target);
   source->release();
   const double convertMs = msBetween(convertStart, clock.nowNs());
   if (!converted) return idle(passStart, interval);
@@ -212,18 +223,18 @@ void EncodeLoop::runPass() {
   bool ok;
   if (backend.asynchronous()) {
     // Queued, not encoded yet: the output arrives on the encoder's thread.
-    ok = encodePicture(picture.data(), timestamp, keyDue, false);
+    ok = encodePicture(target, timestamp, keyDue, false);
   } else if (keyDue) {
     const int32_t remembered = currentQuality;
     applyQuality(std::min(keyFrameQuality(targetBitrate()), remembered));
-    ok = encodePicture(picture.data(), timestamp, true, false);
+    ok = encodePicture(target, timestamp, true, false);
     applyQuality(remembered);
   } else {
-    ok = encodePicture(picture.data(), timestamp, false, true);
+    ok = encodePicture(target, timestamp, false, true);
   }
   const double encodeMs = msBetween(encodeStart, clock.nowNs());
-  lastPicture.swap(picture);
-  if (picture.size() != lastPicture.size()) picture.resize(lastPicture.size());
+  lastPicture = target;
+  if (target == ownPictures[0].data()) ownPictures[0].swap(ownPictures[1]);
   if (!ok) return idle(passStart, interval);
   account(passStart, acquireMs, convertMs, encodeMs);
 }

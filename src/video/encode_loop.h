@@ -72,6 +72,7 @@ private:
   FrameSink frameSink;
   PictureSource* source = nullptr;
   std::thread thread;
+  bool fineTimerHeld = false;
 
   std::atomic<bool> running{false};
   std::atomic<bool> active{false};
@@ -87,8 +88,10 @@ private:
   int64_t lastEncodeMs = 0, lastRefineMs = 0;
   int32_t lastEncodeQuality = qualityTarget;
   std::deque<std::pair<int64_t, uint32_t>> deltaSizes;
-  std::vector<uint8_t> picture;
-  std::vector<uint8_t> lastPicture;
+  // The next picture and the last one where the encoder lends no buffers.
+  std::vector<uint8_t> ownPictures[2];
+  // The last picture converted, for re-encoding; null before the first.
+  const uint8_t* lastPicture = nullptr;
   bool producedBefore = false;
   int64_t lastProducingStartNs = 0;
   std::atomic<int32_t> publishedQuality;

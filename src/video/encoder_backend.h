@@ -34,6 +34,16 @@ public:
   // Ends the stream, handing out what is still buffered.
   virtual void flush(const EncodedOutput& output) = 0;
 
+  // The frame rate pictures come at now (the loop's, which falls below the
+  // configured one when the bitrate is short): their duration.
+  virtual void setFrameRate(int32_t) {}
+  // Encoders that wrap pictures in buffers of their own lend one for the
+  // next picture here, so that it is converted straight into it and not
+  // copied in by encode(). A lent buffer stays writable until encode()
+  // takes it, then readable, for encoding again, until encode() takes the
+  // next one. Null: nothing lent, encode() copies.
+  virtual uint8_t* lendPicture() { return nullptr; }
+
   // Asynchronous encoders (hardware ones that ask for input in their own
   // time) only queue pictures in encode(); their access units reach the
   // output given to beginStreaming(), from their own thread, until flush()

@@ -26,6 +26,10 @@ public:
   void flush(const EncodedOutput& output) override {
     if (chosen) chosen->flush(output);
   }
+  void setFrameRate(int32_t fps) override {
+    if (chosen) chosen->setFrameRate(fps);
+  }
+  uint8_t* lendPicture() override { return chosen ? chosen->lendPicture() : nullptr; }
   bool asynchronous() const override { return chosen && chosen->asynchronous(); }
   void beginStreaming(TimedOutput output) override {
     if (chosen) chosen->beginStreaming(std::move(output));

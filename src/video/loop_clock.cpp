@@ -14,4 +14,11 @@ void SteadyLoopClock::sleepUntilNs(int64_t deadline) {
   std::this_thread::sleep_until(std::chrono::steady_clock::time_point(std::chrono::nanoseconds(deadline)));
 }
 
+void SteadyLoopClock::holdFineTimer(bool on) {
+  if (!on)
+    fineTimer.reset();
+  else if (!fineTimer)
+    fineTimer.emplace();
+}
+
 } // namespace dravnok::video

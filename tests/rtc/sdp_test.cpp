@@ -25,7 +25,7 @@ const char* kOffer = "v=0\r\no=- 4611731400430051336 2 IN IP4 127.0.0.1\r\ns=-\r
 
 } // namespace
 
-TEST(Description, ParsesAnOfferAndWritesItBack) {
+TEST(Description, ParsesAnOfferWritesItBackAndRefusesWhatIsNotSdp) {
   rtc::Description offer(kOffer, "offer");
   EXPECT_EQ(offer.type(), rtc::Description::Type::Offer);
   EXPECT_EQ(offer.iceUfrag().value_or(""), "abcd");
@@ -65,9 +65,8 @@ TEST(Description, ParsesAnOfferAndWritesItBack) {
       rtc::Description("v=0\r\nm=video 9 RTP/AVP 200\r\na=rtpmap:200 VP8/90000\r\na=inactive\r\n").entry(0));
   EXPECT_FALSE(odd->hasPayloadType(200));
   EXPECT_EQ(odd->direction(), rtc::Description::Direction::Inactive);
-}
 
-TEST(Description, RejectsTextThatIsNotSdp) {
+  // Text that is not SDP.
   for (const char* text : {"hello world", "v=0\r\nm=video\r\n", "v=0\r\na=setup:sideways\r\n",
                            "v=0\r\nm=application 9 UDP/DTLS/SCTP x\r\na=sctp-port:99999\r\n"})
     EXPECT_THROW(rtc::Description(text, "offer"), std::invalid_argument) << text;

@@ -27,14 +27,16 @@ std::string h264(const std::string& type, const std::string& fmtp = "profile-lev
 
 } // namespace
 
-// Constrained Baseline, then Baseline, then any mode-one type of a video
-// section; never the audio section's, mode 0, one without fmtp, "h264", or a
-// type outside the dynamic range 96..127.
+// Constrained Baseline, then Baseline, then any mode-one type of the video
+// sections; never the audio section's, mode 0, one without fmtp, "h264", or
+// a type outside the dynamic ranges 35..63 and 96..127. The last video mid
+// counts; without one nothing does.
 TEST(VideoOffer, ChoosesTheBestModeOneH264TypeOfTheVideoSections) {
   const struct {
     std::string sdp;
     int payloadType; // -1: none usable
     std::string profile;
+    std::string mid = "1";
   } cases[] = {
       {offer(kHigh + kBaseline + kConstrained), 102, "42e01f"},
       {std::regex_replace(offer(kHigh + kBaseline + kConstrained), std::regex("\n"), "\r\n"), 102, "42e01f"},
@@ -45,24 +47,20 @@ TEST(VideoOffer, ChoosesTheBestModeOneH264TypeOfTheVideoSections) {
        -1, ""},
       {offer(h264("104", "")), 104, ""},
       {offer(h264("99", "profile-level-id=42E01F;") + kConstrained), 102, "42e01f"},
-      {offer(h264("95") + h264("128") + h264("300") + h264("-100")), -1, ""},
+      {offer(h264("34") + h264("64") + h264("95") + h264("128") + h264("300") + h264("-100")), -1, ""},
       {offer(h264("127", "")), 127, ""},
+      {offer(h264("35", "")), 35, ""},
+      {offer(h264("63", "")), 63, ""},
+      {"", -1, "", ""},
+      {"v=0\nm=video 9 RTP/AVP 102\n" + kConstrained, -1, "", ""},
+      // The sets are shared across video sections.
+      {"v=0\nm=video 9 X 102\na=mid:a\n" + kConstrained + "m=video 9 X 96\na=mid:b\n" + kHigh, 102, "42e01f", "b"},
   };
   for (const auto& c : cases) {
     VideoOfferInfo info;
     const bool found = scanVideoOffer(c.sdp, info);
     EXPECT_EQ(std::tuple(found, info.mid, info.payloadType, info.profileLevelId),
-              std::tuple(c.payloadType >= 0, std::string("1"), c.payloadType, c.profile))
+              std::tuple(c.payloadType >= 0, c.mid, c.payloadType, c.profile))
         << c.sdp;
   }
-}
-
-TEST(VideoOffer, FailsWithoutAVideoMidAndTakesTheLastMid) {
-  VideoOfferInfo info;
-  EXPECT_FALSE(scanVideoOffer("", info));
-  EXPECT_FALSE(scanVideoOffer("v=0\nm=video 9 RTP/AVP 102\n" + kConstrained, info));
-  EXPECT_TRUE(
-      scanVideoOffer("v=0\nm=video 9 X 102\na=mid:a\n" + kConstrained + "m=video 9 X 96\na=mid:b\n" + kHigh, info));
-  EXPECT_EQ(info.mid, "b");
-  EXPECT_EQ(info.payloadType, 102); // the sets are shared across video sections
 }

@@ -190,13 +190,23 @@ TEST_F(EncodeLoopTest, AStillScreenIsAnsweredFromTheLastPicture) {
   EXPECT_EQ(screen.lastTimeoutMs, 0); // a due key frame does not wait for a change
   runFor(100);
   // No new capture: the last picture again, at the key-frame quality.
-  EXPECT_EQ(std::tuple(keyFrameTimes().size(), screen.conversions, encoder.calls.back().quality),
-            std::tuple(2u, conversions, 50));
+  EXPECT_EQ(
+      std::tuple(keyFrameTimes().size(), screen.conversions, encoder.calls.back().quality, encoder.pictures.back()),
+      std::tuple(2u, conversions, 50, static_cast<uint8_t>(conversions)));
   EXPECT_NE(loop->statisticsLine().find("cached=1 refine=0"), std::string::npos);
 
-  rate->fps = 5; // the time-out stops at 50 ms
+  rate->fps = 5; // the time-out stops at 50 ms, and the encoder is told the rate
   runFor(1000);
-  EXPECT_EQ(screen.lastTimeoutMs, 50);
+  EXPECT_EQ(std::pair(screen.lastTimeoutMs, encoder.frameRate), std::pair(50, 5));
+}
+
+// The fine system timer is held while the loop runs, once however often it
+// starts or stops.
+TEST_F(EncodeLoopTest, HoldsTheFineTimerWhileItRuns) {
+  for (int i = 0; i < 2; ++i) loop->start(screen);
+  EXPECT_EQ(clock.fineTimerHolds, 1);
+  for (int i = 0; i < 2; ++i) loop->stop();
+  EXPECT_EQ(clock.fineTimerHolds, 0);
 }
 
 TEST_F(EncodeLoopTest, AStillPictureBelowTheCeilingIsRefinedOnce) {

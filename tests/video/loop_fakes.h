@@ -20,6 +20,8 @@ public:
   void sleepUntilNs(int64_t deadline) override { now = std::max(now, deadline); }
   int64_t sampleTime() override { return now; }
   int64_t ms() const { return now / 1'000'000; }
+  int fineTimerHolds = 0;
+  void holdFineTimer(bool on) override { fineTimerHolds += on ? 1 : -1; }
 };
 
 class ScriptedScreen final : public PictureSource {
@@ -28,6 +30,8 @@ public:
   // The screen changes at every acquisition while set.
   bool changing = true;
   int acquisitions = 0, conversions = 0, releases = 0, freshRequests = 0, lastTimeoutMs = -1;
+  // Where each picture was converted to; its first byte is its number.
+  std::vector<const uint8_t*> targets;
 
   bool acquire(int timeoutMs) override {
     ++acquisitions;
@@ -39,8 +43,9 @@ public:
     clock.now += static_cast<int64_t>(timeoutMs) * 1'000'000;
     return false;
   }
-  bool convert(uint8_t*) override {
-    ++conversions;
+  bool convert(uint8_t* nv12) override {
+    targets.push_back(nv12);
+    nv12[0] = static_cast<uint8_t>(++conversions);
     return true;
   }
   void release() override { ++releases; }
@@ -68,7 +73,8 @@ public:
   explicit RecordingEncoder(ManualClock& clock, bool opens = true) : opens(opens), clock(clock) {}
   const bool opens;
   std::vector<EncodeCall> calls;
-  int32_t quality = 92;
+  int32_t quality = 92, frameRate = 0;
+  void setFrameRate(int32_t fps) override { frameRate = fps; }
   // Loop-clock time one encode takes.
   int64_t encodeNs = 0;
   // Bytes of the next delta frame; key frames are 4x that.
@@ -93,8 +99,11 @@ public:
   bool asynchronous() const override { return async; }
   void beginStreaming(TimedOutput output) override { streamOutput = std::move(output); }
 
-  bool encode(const uint8_t*, int64_t, bool forced, const EncodedOutput& output) override {
+  // The first byte of every picture encoded.
+  std::vector<uint8_t> pictures;
+  bool encode(const uint8_t* nv12, int64_t, bool forced, const EncodedOutput& output) override {
     calls.push_back({clock.ms(), forced, quality});
+    if (nv12) pictures.push_back(nv12[0]);
     if (async) return true;
     std::vector<uint8_t> unit(forced ? deltaBytes() * 4 : deltaBytes(), 0x55);
     output(unit.data(), unit.size(), forced);

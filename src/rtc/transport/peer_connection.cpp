@@ -246,6 +246,7 @@ void PeerConnection::setLocalDescriptionLocked(Description::Type type) {
     } else {
       throw std::invalid_argument("unsupported local description type '" + Description::typeToString(type) + "'");
     }
+    if (local_) description.setOrigin(local_->sessionId(), local_->sessionVersion() + 1);
     local_ = description;
     ice = ice_;
     if (type == Description::Type::Answer) {

@@ -7,13 +7,13 @@
 #include "video/openh264_encoder.h"
 
 #include <mferror.h>
-#include <timeapi.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <utility>
 
 namespace dravnok::video {
 
@@ -133,6 +133,7 @@ bool MfEncoder::open(const EncoderConfig& config, int32_t bitrate, int32_t start
   width = config.width;
   height = config.height;
   fps = config.fps;
+  frameRate = std::max(fps, 1);
   gopSeconds = config.gopSeconds;
   hardware = false;
 
@@ -240,20 +241,53 @@ void MfEncoder::forceKeyFrame() {
   if (codecApi) setUint32(codecApi.Get(), CODECAPI_AVEncVideoForceKeyFrame, 1);
 }
 
+MfEncoder::LockedBuffer& MfEncoder::LockedBuffer::operator=(LockedBuffer&& other) noexcept {
+  if (this == &other) return *this;
+  reset();
+  buffer.Swap(other.buffer);
+  data = std::exchange(other.data, nullptr);
+  return *this;
+}
+
+void MfEncoder::LockedBuffer::reset() {
+  if (data) buffer->Unlock();
+  data = nullptr;
+  buffer.Reset();
+}
+
+uint8_t* MfEncoder::lendPicture() {
+  if (!lent.data && transform) {
+    ComPtr<IMFMediaBuffer> buffer;
+    BYTE* data = nullptr;
+    if (FAILED(MFCreateMemoryBuffer(pictureBytes(), &buffer)) || FAILED(buffer->Lock(&data, nullptr, nullptr)))
+      return nullptr;
+    lent.buffer = buffer;
+    lent.data = data;
+  }
+  return lent.data;
+}
+
 bool MfEncoder::makeSample(const uint8_t* nv12, int64_t timestamp, ComPtr<IMFSample>& sample) {
-  const DWORD size = static_cast<DWORD>(static_cast<size_t>(width) * height * 3 / 2);
+  const DWORD size = pictureBytes();
   ComPtr<IMFMediaBuffer> buffer;
-  if (FAILED(MFCreateMemoryBuffer(size, &buffer))) return false;
-  BYTE* data = nullptr;
-  if (FAILED(buffer->Lock(&data, nullptr, nullptr))) return false;
-  std::memcpy(data, nv12, size);
-  buffer->Unlock();
+  if (nv12 && nv12 == lent.data) {
+    // Converted straight into it: no copy, and it stays readable for
+    // encoding the same picture again.
+    taken = std::move(lent);
+    buffer = taken.buffer;
+  } else if (nv12 && nv12 == taken.data) {
+    buffer = taken.buffer;
+  } else {
+    BYTE* data = nullptr;
+    if (FAILED(MFCreateMemoryBuffer(size, &buffer)) || FAILED(buffer->Lock(&data, nullptr, nullptr))) return false;
+    std::memcpy(data, nv12, size);
+    buffer->Unlock();
+  }
   buffer->SetCurrentLength(size);
   if (FAILED(MFCreateSample(&sample))) return false;
   sample->AddBuffer(buffer.Get());
-  const int rate = std::max(fps, 1);
-  sample->SetSampleTime(sampleClock.sampleTime(timestamp, rate));
-  sample->SetSampleDuration(10'000'000 / rate);
+  sample->SetSampleTime(sampleClock.sampleTime(timestamp, frameRate));
+  sample->SetSampleDuration(10'000'000 / frameRate);
   return true;
 }
 
@@ -268,7 +302,6 @@ void MfEncoder::beginStreaming(TimedOutput output) {
   if (!transform) return;
   endAsyncStream();
   asyncOutput = std::move(output);
-  if (!timerRaised) timerRaised = timeBeginPeriod(1) == TIMERR_NOERROR;
   startStream();
   if (asyncMft) {
     asyncStopping = false;
@@ -387,8 +420,6 @@ void MfEncoder::flush(const EncodedOutput& output) {
     transform->ProcessMessage(MFT_MESSAGE_NOTIFY_END_STREAMING, 0);
     streaming = false;
   }
-  if (timerRaised) timeEndPeriod(1);
-  timerRaised = false;
 }
 
 bool MfEncoder::encodeSingle(const uint8_t* nv12, const EncodedOutput& output, std::string& error) {

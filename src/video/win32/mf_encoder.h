@@ -15,6 +15,7 @@
 #include <strmif.h>
 #include <wrl/client.h>
 
+#include <algorithm>
 #include <atomic>
 #include <functional>
 #include <string>
@@ -54,6 +55,8 @@ public:
   bool setQuality(int32_t quality) override;
   bool encode(const uint8_t* nv12, int64_t timestamp, bool forceKeyFrame, const EncodedOutput& output) override;
   void flush(const EncodedOutput& output) override;
+  void setFrameRate(int32_t rate) override { frameRate = std::max(rate, 1); }
+  uint8_t* lendPicture() override;
   bool asynchronous() const override { return asyncMft; }
   void beginStreaming(TimedOutput output) override;
   bool encodeSingle(const uint8_t* nv12, const EncodedOutput& output, std::string& error) override;
@@ -62,6 +65,18 @@ public:
   int32_t currentQuality() const { return quality; }
 
 private:
+  // A memory buffer kept locked, its bytes at `data`, until it is replaced.
+  struct LockedBuffer {
+    ComPtr<IMFMediaBuffer> buffer;
+    BYTE* data = nullptr;
+    LockedBuffer() = default;
+    LockedBuffer(const LockedBuffer&) = delete;
+    LockedBuffer& operator=(LockedBuffer&& other) noexcept;
+    ~LockedBuffer() { reset(); }
+    void reset();
+  };
+
+  DWORD pictureBytes() const { return static_cast<DWORD>(static_cast<size_t>(width) * height * 3 / 2); }
   bool makeSample(const uint8_t* nv12, int64_t timestamp, ComPtr<IMFSample>& sample);
   void startStream();
   // Pulls output until the transform wants more input; false on the first
@@ -82,6 +97,8 @@ private:
   LatestPicturesQueue<ComPtr<IMFSample>> asyncQueue;
 
   int32_t width = 0, height = 0, fps = 30, gopSeconds = 0;
+  // The loop's current rate: samples' duration and the clock's step.
+  int32_t frameRate = 30;
   bool asyncMft = false;
   bool streaming = false;
   DWORD inputStreamId = 0, outputStreamId = 0;
@@ -92,8 +109,8 @@ private:
   std::atomic<int64_t> lastAsyncTimestamp{0};
   std::atomic<bool> asyncStopping{false};
   std::thread eventThread;
-  // The loop's short sleeps need a 1 ms system timer while streaming.
-  bool timerRaised = false;
+  // The picture being converted into, and the last one encode() took.
+  LockedBuffer lent, taken;
 };
 
 } // namespace dravnok::video

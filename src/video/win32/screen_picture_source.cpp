@@ -3,7 +3,7 @@
 #include "capture/screen_capturer.h"
 #include "video/conversion_settings.h"
 #include "video/nv12_converter.h"
-#include "video/win32/nv12_sample.h"
+#include "video/win32/staging_read_back.h"
 
 namespace dravnok::video {
 
@@ -14,7 +14,7 @@ namespace {
 class ScreenPictureSource final : public PictureSource {
 public:
   ScreenPictureSource(capture::ScreenCapturer& capturer, int32_t width, int32_t height)
-      : capturer(capturer), converter(readConversionSettings(), width, height), readBack(converter) {}
+      : capturer(capturer), converter(readConversionSettings(), width, height) {}
 
   bool acquire(int timeoutMs) override {
     capturer.acquireFrame(frame, timeoutMs);
@@ -30,10 +30,10 @@ public:
     D3D11_MAPPED_SUBRESOURCE mapped{};
     D3D11_TEXTURE2D_DESC desc{};
     std::string error;
-    if (!readBack.mapStaging(capturer, frame.texture.Get(), mapped, desc, error)) return false;
+    if (!readBack.map(capturer, frame.texture.Get(), mapped, desc, error)) return false;
     converter.convert(static_cast<const uint8_t*>(mapped.pData), static_cast<int32_t>(mapped.RowPitch), desc.Width,
                       desc.Height, nv12);
-    readBack.unmapStaging(capturer);
+    readBack.unmap(capturer);
     return true;
   }
   void release() override {
@@ -48,7 +48,7 @@ public:
 private:
   capture::ScreenCapturer& capturer;
   Nv12Converter converter;
-  Nv12SampleConverter readBack;
+  StagingReadBack readBack;
   capture::CapturedFrame frame;
 };
 

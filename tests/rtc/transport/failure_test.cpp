@@ -100,9 +100,10 @@ TEST(Failure, DestroyingAConnectionInsideItsOwnCallbackDoesNotHang) {
 // A browser's video offer answered by a connection set up the way the
 // session does it (track and handler first): the offered playout-delay
 // mapping reaches the answer and the packetizer (what is answered and stamped
-// is the header extensions' own business). Closing right after answering (the
-// network thread just started) used to hang now and then: the thread had not
-// entered its loop yet and missed the request to leave it.
+// is the header extensions' own business). An offer again (renegotiation) is
+// answered under the same session id, one version on. Closing right after
+// answering (the network thread just started) used to hang now and then: the
+// thread had not entered its loop yet and missed the request to leave it.
 TEST(Failure, AnsweringAVideoOfferTakesUpPlayoutDelayAndClosingRightAfterReturns) {
   const std::string extmap = "a=extmap:5 http://www.webrtc.org/experiments/rtp-hdrext/playout-delay\r\n";
   const rtc::Description offer(kSession + "m=video 9 UDP/TLS/RTP/SAVPF 102\r\nc=IN IP4 0.0.0.0\r\n" + kCredentials +
@@ -117,6 +118,13 @@ TEST(Failure, AnsweringAVideoOfferTakesUpPlayoutDelayAndClosingRightAfterReturns
     auto packetizer = std::make_shared<rtc::H264RtpPacketizer>(rtc::NalUnit::Separator::LongStartSequence, config);
     pc->addTrack(video)->setMediaHandler(packetizer);
     pc->setRemoteDescription(offer);
+    if (i == 0) { // up to the o= line, with the version one up
+      std::string first = pc->localDescription().value();
+      pc->setRemoteDescription(offer);
+      const std::string again = pc->localDescription().value();
+      first.replace(first.find(" 0 IN "), 3, " 1 ");
+      EXPECT_EQ(again.substr(0, again.find("s=")), first.substr(0, first.find("s=")));
+    }
     pc->close();
     EXPECT_NE(std::string(pc->localDescription().value()).find(extmap), std::string::npos);
     rtc::message_vector messages{

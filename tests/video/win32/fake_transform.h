@@ -36,9 +36,11 @@ public:
   // Type, stream and key-frame calls, in order.
   std::vector<std::string> calls;
   std::vector<std::pair<GUID, ULONG>> settings;
-  // The value of the first byte of every picture taken, and its sample time.
+  // The value of the first byte of every picture taken, where its bytes lie,
+  // its sample time and duration.
   std::vector<uint8_t> inputs;
-  std::vector<LONGLONG> times;
+  std::vector<const uint8_t*> addresses;
+  std::vector<LONGLONG> times, durations;
   std::deque<ScriptedOutput> outputs;
   ComPtr<IMFMediaType> inputType, outputType;
   // The last sample this transform handed out itself.
@@ -133,12 +135,15 @@ public:
     if (FAILED(processInputResult)) return processInputResult;
     ComPtr<IMFMediaBuffer> buffer;
     BYTE* data = nullptr;
-    LONGLONG time = -1;
+    LONGLONG time = -1, duration = -1;
     sample->GetSampleTime(&time);
+    sample->GetSampleDuration(&duration);
     sample->GetBufferByIndex(0, &buffer);
     buffer->Lock(&data, nullptr, nullptr);
     inputs.push_back(data[0]);
+    addresses.push_back(data);
     times.push_back(time);
+    durations.push_back(duration);
     // A hardware encoder announces each picture's output.
     if (async) queueEvent(METransformHaveOutput);
     ++taken;

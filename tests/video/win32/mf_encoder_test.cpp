@@ -1,6 +1,9 @@
 #include "video/win32/mf_encoder.h"
 
 #include "fake_transform.h"
+#include "video/encode_loop.h"
+#include "video/first_available_encoder.h"
+#include "video/loop_fakes.h"
 
 #include <codecapi.h>
 #include <gtest/gtest.h>
@@ -31,9 +34,11 @@ protected:
     CoUninitialize();
   }
 
-  // An encoder whose every search finds the fake.
-  std::unique_ptr<MfEncoder> openEncoder(int32_t gopSeconds = 0) {
-    auto encoder = std::make_unique<MfEncoder>([this](UINT32) { return ComPtr<IMFTransform>(fake.Get()); });
+  // An encoder whose every search finds the fake, behind the fallback the
+  // session uses.
+  std::unique_ptr<EncoderBackend> openEncoder(int32_t gopSeconds = 0) {
+    auto encoder = std::make_unique<FirstAvailableEncoder>(std::vector<EncoderFactory>{
+        [this] { return std::make_unique<MfEncoder>([this](UINT32) { return ComPtr<IMFTransform>(fake.Get()); }); }});
     bool hardware = true;
     std::string error;
     EXPECT_TRUE(encoder->open({64, 32, 30, gopSeconds}, 2'000'000, 92, hardware, error)) << error;
@@ -98,6 +103,7 @@ TEST_F(MediaFoundation, OpenSetsBaselineTypesThenQualityBasedLowLatencySettings)
 
 TEST_F(MediaFoundation, EveryPictureTheTransformGivesIsDelivered) {
   auto encoder = openEncoder();
+  encoder->setFrameRate(10);
   fake->calls.clear();
   fake->outputs = {{S_OK, {0, 0, 0, 1, 0x67}, true}, {S_OK, {}, false}, {S_OK, {0, 0, 0, 1, 0x41}, false}};
   ASSERT_TRUE(encoder->encode(picture(10).data(), 0, true, collect()));
@@ -127,9 +133,10 @@ TEST_F(MediaFoundation, EveryPictureTheTransformGivesIsDelivered) {
   EXPECT_EQ(units.size(), 2u);
   fake->processInputResult = E_FAIL;
   EXPECT_FALSE(encoder->encode(picture(14).data(), 0, false, collect()));
-  // Sample times rise even when the caller's timestamps do not.
+  // Sample times rise even when the caller's timestamps do not, by a frame
+  // at the rate the loop runs at, not the configured one.
   EXPECT_EQ(fake->inputs, (std::vector<uint8_t>{10, 11, 12}));
-  EXPECT_LT(fake->times[0], fake->times[1]);
+  EXPECT_EQ(fake->times[1] - fake->times[0], 1'000'000);
 
   // The end of the stream hands out what the transform still holds.
   fake->calls.clear();
@@ -137,6 +144,26 @@ TEST_F(MediaFoundation, EveryPictureTheTransformGivesIsDelivered) {
   encoder->flush(collect());
   EXPECT_EQ(fake->calls, (Calls{"end-of-stream", "drain", "end-streaming"}));
   EXPECT_EQ(units.size(), 3u);
+}
+
+// Each picture the loop makes is converted straight into the buffer the
+// transform gets (which also serves to encode it again), and lasts a frame
+// at the loop's current rate, not the 30 per second the encoder opened with.
+TEST_F(MediaFoundation, TheLoopConvertsIntoTheSampleAndTimesItAtItsCurrentRate) {
+  auto encoder = openEncoder();
+  testing::ManualClock clock;
+  testing::ScriptedScreen screen{clock};
+  EncodeLoop loop(*encoder, clock, 64, 32, 10, 92);
+  loop.attachSource(screen);
+  loop.setActive(true);
+  for (int pass = 0; pass < 3; ++pass) loop.runPass();
+  screen.changing = false;
+  loop.requestKeyFrame(true);
+  loop.runPass(); // a still screen's key frame: the last picture again
+  const auto& at = screen.targets;
+  EXPECT_EQ(fake->addresses, (std::vector<const uint8_t*>{at.at(0), at.at(1), at.at(2), at.at(2)}));
+  EXPECT_EQ(fake->inputs, (std::vector<uint8_t>{1, 2, 3, 3}));
+  EXPECT_EQ(fake->durations, std::vector<LONGLONG>(4, 1'000'000));
 }
 
 // A hardware transform asks for pictures by events: it gets the newest ones

@@ -167,6 +167,14 @@ public:
   optional<string> icePwd() const { return icePwd_; }
   optional<Fingerprint> fingerprint() const { return fingerprint_; }
   bool hasSetup() const { return hasSetup_; }
+  // The o= line's session id and version: a connection's later descriptions
+  // keep the id of its first and raise the version (RFC 3264 section 8).
+  string sessionId() const { return sessionId_; }
+  uint64_t sessionVersion() const { return sessionVersion_; }
+  void setOrigin(string id, uint64_t version) {
+    sessionId_ = std::move(id);
+    sessionVersion_ = version;
+  }
   void setIceCredentials(string ufrag, string pwd);
   void setFingerprint(Fingerprint fingerprint);
 
@@ -191,6 +199,7 @@ private:
   Role role_;
   bool hasSetup_ = false;
   string sessionId_;
+  uint64_t sessionVersion_ = 0;
   optional<string> iceUfrag_;
   optional<string> icePwd_;
   optional<Fingerprint> fingerprint_;

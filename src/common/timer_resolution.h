@@ -2,7 +2,7 @@
 // Raises the system timer resolution to 1 ms for its lifetime, so that short
 // timed waits (the pacer's 2 ms pauses) are not stretched to a scheduler
 // tick. Nothing to do where waits are already that precise.
-namespace dravnok::diagnostics {
+namespace dravnok {
 
 class FineTimerResolution {
 public:
@@ -15,4 +15,4 @@ private:
   [[maybe_unused]] bool raised_ = false;
 };
 
-} // namespace dravnok::diagnostics
+} // namespace dravnok

@@ -1,9 +1,9 @@
-#include "diagnostics/timer_resolution.h"
+#include "common/timer_resolution.h"
 
-namespace dravnok::diagnostics {
+namespace dravnok {
 
 // Linux timed waits use high-resolution timers already.
 FineTimerResolution::FineTimerResolution() = default;
 FineTimerResolution::~FineTimerResolution() = default;
 
-} // namespace dravnok::diagnostics
+} // namespace dravnok

@@ -1,10 +1,10 @@
-#include "diagnostics/timer_resolution.h"
+#include "common/timer_resolution.h"
 
 #include <windows.h>
 
 #include <timeapi.h>
 
-namespace dravnok::diagnostics {
+namespace dravnok {
 
 FineTimerResolution::FineTimerResolution() : raised_(timeBeginPeriod(1) == TIMERR_NOERROR) {}
 
@@ -12,4 +12,4 @@ FineTimerResolution::~FineTimerResolution() {
   if (raised_) timeEndPeriod(1);
 }
 
-} // namespace dravnok::diagnostics
+} // namespace dravnok
