@@ -198,7 +198,7 @@ fi
 # machine behind a 1:1 NAT) the local address it leaves by, announced as the public one.
 if [ -z "$public_ip" ]; then
   if [[ "$public_name" =~ ^[0-9.]+$ ]]; then public_ip=$public_name; else
-    public_ip=$(getent ahostsv4 "$public_name" | awk 'NR == 1 { print $1 }')
+    public_ip=$(getent ahostsv4 "$public_name" | awk 'NR == 1 { print $1 }' || true)
   fi
 fi
 listen_lines="" turn_check=127.0.0.1
@@ -253,7 +253,7 @@ done
 # Check before starting: nothing else holds the ports (Debian starts the packages' own services on install).
 # Whether something listens on TCP address $1 port $2 (read from the socket table: a probe connection would
 # leave a failed TLS handshake in the broker's log).
-listening() { [ -n "$(ss -ltnH "src $1 and sport = :$2" 2>/dev/null; ss -ltnH "src 0.0.0.0 and sport = :$2")" ]; }
+listening() { ss -ltnH "sport = :$2" | awk '{ print $4 }' | grep -qE "^(${1//./\\.}|0\.0\.0\.0|\*|\[::\]):$2\$"; }
 for port in "$https_port" "$nats_port" "$ws_port"; do
   listening 127.0.0.1 "$port" && fail "port $port is taken: $(ss -ltnpH "sport = :$port" | head -1)"
 done
@@ -261,7 +261,8 @@ listening "$turn_check" "$turn_port" && fail "port $turn_port is taken (a coturn
 nats-server -c "$state/etc/nats.conf" -t >/dev/null || fail "nats-server refuses $state/etc/nats.conf"
 nginx -e "$state/logs/nginx-error.log" -c "$state/etc/nginx.conf" -t -q || fail "nginx refuses $state/etc/nginx.conf"
 
-# The three in the foreground; when one ends, or on Ctrl+C, all end.
+# The three in the foreground. One that ends on its own (a crash, or a broker killed to be restarted) is started
+# again, at most 5 times a minute; Ctrl+C, or an engine that keeps failing, ends all.
 declare -A engines=()
 stop_all() {
   trap - INT TERM EXIT
@@ -272,12 +273,15 @@ stop_all() {
 trap 'exit 130' INT
 trap 'exit 143' TERM
 trap stop_all EXIT
-nats-server -c "$state/etc/nats.conf" &
-engines[$!]=nats-server
-turnserver -c "$state/etc/turnserver.conf" >/dev/null 2>&1 &
-engines[$!]=coturn
-nginx -e "$state/logs/nginx-error.log" -c "$state/etc/nginx.conf" &
-engines[$!]=nginx
+start_engine() {
+  case "$1" in
+  nats-server) nats-server -c "$state/etc/nats.conf" & ;;
+  coturn) turnserver -c "$state/etc/turnserver.conf" >/dev/null 2>&1 & ;;
+  nginx) nginx -e "$state/logs/nginx-error.log" -c "$state/etc/nginx.conf" & ;;
+  esac
+  engines[$!]=$1
+}
+for engine in nats-server coturn nginx; do start_engine "$engine"; done
 for _ in $(seq 100); do
   listening 127.0.0.1 "$https_port" && listening 127.0.0.1 "$nats_port" && listening 127.0.0.1 "$ws_port" &&
     listening "$turn_check" "$turn_port" && break
@@ -292,10 +296,20 @@ The support server for $public_name is running (Ctrl+C stops it).
   CA file:      $ca_file (hosts pass it to --server-ca)}
   Logs:         $state/logs/
 EOF
-set +e
-wait -n
-status=$?
-for pid in "${!engines[@]}"; do
-  kill -0 "$pid" 2>/dev/null || echo "support-server: ${engines[$pid]} ended (status $status); see $state/logs/" >&2
+restarts=()
+while true; do
+  ended=""
+  status=0
+  wait -n -p ended || status=$?
+  [ -n "$ended" ] || { ((${#engines[@]})) && continue; fail "no engine left"; }
+  engine=${engines[$ended]}
+  unset "engines[$ended]"
+  now=$(date +%s)
+  restarts=("${restarts[@]}" "$now")
+  ((${#restarts[@]} > 5)) && restarts=("${restarts[@]:1}")
+  if ((${#restarts[@]} == 5 && now - restarts[0] < 60)); then
+    fail "$engine ended (status $status) and keeps failing; see $state/logs/"
+  fi
+  echo "support-server: $engine ended (status $status); starting it again" >&2
+  start_engine "$engine"
 done
-exit 1
