@@ -147,6 +147,25 @@ for name in "${supporters[@]}"; do
   new_accounts+=("$name:$password")
 done
 
+# Where coturn listens and what it announces: NAME's address where this machine holds it, else (a cloud
+# machine behind a 1:1 NAT) the local address it leaves by, announced as the public one.
+if [ -z "$public_ip" ]; then
+  if [[ "$public_name" =~ ^[0-9.]+$ ]]; then public_ip=$public_name; else
+    public_ip=$(getent ahostsv4 "$public_name" | awk 'NR == 1 { print $1 }' || true)
+  fi
+fi
+listen_lines="" turn_check=127.0.0.1
+[ -z "$public_ip" ] || [[ "$public_ip" =~ ^[0-9]{1,3}(\.[0-9]{1,3}){3}$ ]] || fail "--public-ip: an IPv4 address"
+if [ -n "$public_ip" ] && ip -o -4 addr show | grep -qF " inet $public_ip/"; then
+  listen_lines="listening-ip=$public_ip"$'\n'"relay-ip=$public_ip" turn_check=$public_ip
+elif [ -n "$public_ip" ]; then
+  local_ip=$(ip -4 route get "$public_ip" 2>/dev/null | grep -o 'src [0-9.]*' | cut -d' ' -f2)
+  [ -n "$local_ip" ] || fail "no route to $public_ip"
+  listen_lines="listening-ip=$local_ip"$'\n'"relay-ip=$local_ip"$'\n'"external-ip=$public_ip/$local_ip"
+  turn_check=$local_ip
+else
+  echo "support-server: $public_name does not resolve here; coturn listens everywhere (give --public-ip)" >&2
+fi
 # The addresses as hosts and pages use them.
 [ "$https_port" = 443 ] && origin="https://$public_name" || origin="https://$public_name:$https_port"
 json_list() {
@@ -156,7 +175,10 @@ json_list() {
 }
 host_broker_list=$(json_list "tls://$public_name:$nats_port" "${host_brokers[@]}")
 viewer_broker_list=$(json_list "wss://${origin#https://}/broker" "${viewer_brokers[@]}")
-turn_list=$(json_list "turn:$public_name:$turn_port?transport=udp" "turn:$public_name:$turn_port?transport=tcp" \
+# TURN by address where it is known: a client's ICE agent need not look the name up (and a host's may not be able
+# to); TLS needs the name its certificate carries.
+turn_host=${public_ip:-$public_name}
+turn_list=$(json_list "turn:$turn_host:$turn_port?transport=udp" "turn:$turn_host:$turn_port?transport=tcp" \
   "turns:$public_name:$turns_port?transport=tcp" "${turn_urls[@]}")
 
 # The page: the viewer's files and the broker client from the pinned npm package, swapped in whole.
@@ -194,24 +216,6 @@ if [ -n "$web_group" ] && ! runuser -u "$web_group" -- test -r "$state/page/supp
   fail "$web_group cannot reach $state (a parent folder shuts it out): choose another --state"
 fi
 
-# Where coturn listens and what it announces: NAME's address where this machine holds it, else (a cloud
-# machine behind a 1:1 NAT) the local address it leaves by, announced as the public one.
-if [ -z "$public_ip" ]; then
-  if [[ "$public_name" =~ ^[0-9.]+$ ]]; then public_ip=$public_name; else
-    public_ip=$(getent ahostsv4 "$public_name" | awk 'NR == 1 { print $1 }' || true)
-  fi
-fi
-listen_lines="" turn_check=127.0.0.1
-if [ -n "$public_ip" ] && ip -o -4 addr show | grep -q " inet $public_ip/"; then
-  listen_lines="listening-ip=$public_ip"$'\n'"relay-ip=$public_ip" turn_check=$public_ip
-elif [ -n "$public_ip" ]; then
-  local_ip=$(ip -4 route get "$public_ip" 2>/dev/null | grep -o 'src [0-9.]*' | cut -d' ' -f2)
-  [ -n "$local_ip" ] || fail "no route to $public_ip"
-  listen_lines="listening-ip=$local_ip"$'\n'"relay-ip=$local_ip"$'\n'"external-ip=$public_ip/$local_ip"
-  turn_check=$local_ip
-else
-  echo "support-server: $public_name does not resolve here; coturn listens everywhere (give --public-ip)" >&2
-fi
 proc_user_lines=""
 ((is_root)) && id turnserver >/dev/null 2>&1 && proc_user_lines=$'proc-user=turnserver\nproc-group=turnserver'
 listen6_line=""

@@ -153,7 +153,7 @@ def main():
     loop.add_reader(sys.stdin.fileno(), lambda: sys.stdin.buffer.read1(4096) or task.cancel())
     try:
         loop.run_until_complete(task)
-    except asyncio.CancelledError:
+    except (asyncio.CancelledError, BrokerError):
         pass
     return 0
 

@@ -87,7 +87,12 @@ class Lab {
     this.dir = fs.mkdtempSync(path.join(os.tmpdir(), 'dravnok-lab-'));
     fs.chmodSync(this.dir, 0o755); // the page server's workers run as www-data
     this.exitHook = () => this.closeNow();
+    this.signalHook = (signal) => {
+      this.closeNow();
+      process.kill(process.pid, signal);
+    };
     process.on('exit', this.exitHook);
+    for (const signal of ['SIGINT', 'SIGTERM']) process.once(signal, this.signalHook);
     try {
       this.build();
     } catch (error) {
@@ -251,6 +256,7 @@ class Lab {
     this.cleanups = [];
     fs.rmSync(this.dir, { recursive: true, force: true });
     process.removeListener('exit', this.exitHook);
+    for (const signal of ['SIGINT', 'SIGTERM']) process.removeListener(signal, this.signalHook);
   }
 }
 
