@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
-"""The broker's memory and CPU with many connected idle hosts, against the same broker with none, in one run.
+"""The broker's memory and CPU with many connected idle hosts, against the same broker with none, in one run, and
+a signalling message's round trip between two clients through it in both states.
 
 The broker runs with the configuration scripts/support-server.sh writes (TLS, operator mode, its limits) on
 loopback; each fake host opens a TLS connection, authenticates with its own user JWT (signed with the hosts'
@@ -19,8 +20,8 @@ import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 REPO = os.path.dirname(HERE)
-sys.path.insert(0, os.path.join(REPO, "tests/network"))
-from broker_client import Connection, mint, tls_context  # noqa: E402
+sys.path.insert(0, os.path.join(REPO, "deploy/nats"))
+from broker_client import BrokerError, Connection, mint, tls_context  # noqa: E402
 
 TICKS = os.sysconf("SC_CLK_TCK")
 
@@ -48,7 +49,14 @@ async def measure(pid, window):
 
 async def idle_host(url, context, signers, ready):
     user, user_jwt = mint(signers, "host")
-    connection = await Connection.open(url, context, user, user_jwt, name="idle-host")
+    for attempt in range(5):  # as hosts do, when the broker cut a login it had no time for
+        try:
+            connection = await Connection.open(url, context, user, user_jwt, name="idle-host")
+            break
+        except (OSError, BrokerError):
+            if attempt == 4:
+                raise
+            await asyncio.sleep(0.5 * 2 ** attempt)
     if not await connection.subscribe(f"dv1.{user.public}", 1):
         raise RuntimeError("own subject refused")
     ready.append(connection)
@@ -56,11 +64,35 @@ async def idle_host(url, context, signers, ready):
         pass
 
 
+async def round_trips(url, context, signers, count=200):
+    """Median and 99th percentile, in ms, of a message to another client and its answer through the broker."""
+    ends = []
+    for role in ("host", "viewer"):
+        user, user_jwt = mint(signers, role)
+        connection = await Connection.open(url, context, user, user_jwt, name=f"rtt-{role}")
+        await connection.subscribe(f"dv1.{user.public}", 1)
+        ends.append((connection, f"dv1.{user.public}", connection.messages()))
+    (host, host_subject, host_messages), (viewer, viewer_subject, viewer_messages) = ends
+    times = []
+    for i in range(count):
+        started = time.perf_counter()
+        viewer.publish(host_subject, b"x" * 200, reply=viewer_subject)
+        _, reply, payload = await anext(host_messages)
+        host.publish(reply, payload)
+        await anext(viewer_messages)
+        times.append((time.perf_counter() - started) * 1000)
+    for connection, _, _ in ends:
+        connection.close()
+    times.sort()
+    return f"{times[len(times) // 2]:.2f} ms median, {times[len(times) * 99 // 100]:.2f} ms p99"
+
+
 async def run(args, state, pid):
     signers = json.load(open(os.path.join(state, "nats/signers.json")))
     context = tls_context(os.path.join(state, "ca.pem"))
     url = f"tls://localhost:{args.port}"
     await asyncio.sleep(2)
+    rtt = {"idle broker": await round_trips(url, context, signers)}
     figures = {"idle broker": await measure(pid, args.window)}
     ready, tasks = [], []
     started = time.monotonic()
@@ -75,10 +107,11 @@ async def run(args, state, pid):
         await asyncio.sleep(0.1)
     connect_seconds = time.monotonic() - started
     figures[f"{args.hosts} idle hosts"] = await measure(pid, args.window)
+    rtt[f"{args.hosts} idle hosts"] = await round_trips(url, context, signers)
     alive = sum(1 for t in tasks if not t.done())
     for connection in ready:
         connection.close()
-    return figures, connect_seconds, alive
+    return figures, rtt, connect_seconds, alive
 
 
 def main():
@@ -96,14 +129,15 @@ def main():
                         state, "--nats-port", str(args.port), "--ws-port", str(args.port + 1), "--prepare-only"], check=True, capture_output=True)
         broker = subprocess.Popen(["nats-server", "-c", os.path.join(state, "etc/nats.conf")])
         try:
-            figures, connect_seconds, alive = asyncio.run(run(args, state, broker.pid))
+            figures, rtt, connect_seconds, alive = asyncio.run(run(args, state, broker.pid))
         finally:
             broker.terminate()
             broker.wait()
     version = subprocess.run(["nats-server", "--version"], capture_output=True, text=True).stdout.strip()
     print(f"{version}, TLS, operator mode; {args.window:.0f} s measured in each state, pings every 30 s")
     for name, f in figures.items():
-        print(f"  {name:>16}: RSS {f['rss_mib']} MiB (peak {f['peak_mib']}), CPU {f['cpu_percent']} % of a core")
+        print(f"  {name:>16}: RSS {f['rss_mib']} MiB (peak {f['peak_mib']}), CPU {f['cpu_percent']} % of a core; "
+              f"round trip between two clients {rtt[name]}")
     print(f"  {args.hosts} hosts connected in {connect_seconds:.1f} s; still connected at the end: {alive}")
     return 0 if alive == args.hosts else 1
 

@@ -13,7 +13,7 @@ const { BUILD_DIR, poll, startXvfb, startPainter, pointerReaches, videoStats } =
 
 const AGENT = path.join(BUILD_DIR, 'src/agent/remote-agent');
 const HELPER = path.join(BUILD_DIR, 'src/host/remote-helper');
-const BROKER_CLIENT = path.join(__dirname, 'broker_client.py');
+const BROKER_CLIENT = path.join(REPO, 'deploy/nats/broker_client.py');
 // The session through the broker needs an agent that connects out.
 const agentConnectsOut = fs.existsSync(AGENT) && /--server\b/.test(execFileSync(AGENT, ['--help']).toString());
 
@@ -87,7 +87,7 @@ for (const udpBlocked of [false, true]) {
     });
 
     test('both sides reach the broker out through their NATs, each receiving on its own subject only', async () => {
-      const probe = (side, role) => lab.spawn(lab.ns[side], ['python3', BROKER_CLIENT, 'probe', '--server',
+      const probe = (side, role) => lab.spawn(lab.ns[side], ['/usr/bin/python3', BROKER_CLIENT, 'probe', '--server',
         server.origin, '--ca', server.ca, '--role', role, '--signers', server.signers]);
       const host = probe('host', 'host');
       const viewer = probe('supporter', 'viewer');
@@ -110,7 +110,7 @@ for (const udpBlocked of [false, true]) {
       assert.strictEqual(status('/', ['-u', 'ann:wrong']), '401');
       const supporter = await lab.launchChromium();
       await supporter.page.goto(server.origin + '/');
-      const viewerUser = JSON.parse(execFileSync('python3', [BROKER_CLIENT, 'mint', '--role', 'viewer',
+      const viewerUser = JSON.parse(execFileSync('/usr/bin/python3', [BROKER_CLIENT, 'mint', '--role', 'viewer',
         '--signers', server.signers]));
       const echo = await supporter.page.evaluate(async ([user, to]) => {
         const description = await (await fetch('/supporter/dravnok-supporter.json')).json();

@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """A bare broker client, as a host or a viewer uses the broker: it fetches the server's public description, makes
 its own user key, signs its own user JWT with its role's signing key and proves the key by signing the server's
-nonce. The network test runs it inside the host's namespace; the idle-hosts benchmark opens many of it.
+nonce. An operator checks a support server with it (reachable, and every user confined to its own subject); the
+network test runs it behind the host's NAT; the idle-hosts benchmark opens many of it.
 
   broker_client.py probe --server https://NAME:PORT --ca CA [--signers FILE --role viewer]
       prints one JSON line: the subjects the broker refused, then answers every message that names a reply
@@ -13,14 +14,12 @@ import argparse
 import asyncio
 import base64
 import json
-import os
 import ssl
 import sys
 import urllib.parse
 import urllib.request
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "../../deploy/nats"))
-from make_accounts import Key, base64url, jwt  # noqa: E402
+from make_accounts import Key, base64url, jwt
 
 LINE_LIMIT = 70000
 
