@@ -153,19 +153,22 @@ for (const udpBlocked of [false, true]) {
     });
 
     test('a session: the supporter opens the link, sees the picture and moves the pointer; the broker restarts',
-      { skip: !agentConnectsOut && 'remote-agent has no --server yet' }, async () => {
+      { skip: !agentConnectsOut && 'remote-agent has no --server yet' }, async (t) => {
         const x = await startXvfb('1280x720x24');
         const painter = startPainter(x.env);
         try {
+          const supporter = await lab.launchChromium();
+          const { page } = supporter;
           const agent = lab.spawn(lab.ns.host, [AGENT, '--server', server.origin, '--server-ca', server.ca,
             '--helper', HELPER], { env: x.env });
           const [, link] = await agent.waitLine(/^Give the supporter this link: (https:\S+)$/);
+          const printedAt = Date.now();
           assert.ok(link.startsWith(`${server.origin}/#k=`), link);
-          const supporter = await lab.launchChromium();
-          const { page } = supporter;
           await page.goto(link);
           const frames = () => videoStats(page).then((s) => (s ? s.framesDecoded : 0));
-          await poll('the picture', frames, (n) => n > 5, 30000);
+          await poll('the first picture', frames, (n) => n > 0, 30000);
+          t.diagnostic(`link printed to first picture: ${Date.now() - printedAt} ms (${udpBlocked ? 'relayed' : 'direct'})`);
+          await poll('the picture', frames, (n) => n > 5, 10000);
           await page.evaluate(() => window.dravnokViewer.sendInput({ type: 'move', x: 0.25, y: 0.5 }));
           await pointerReaches(x.env, 320, 360, 2);
           const pair = await selectedPair(page, 'window.dravnokViewer.pc');
