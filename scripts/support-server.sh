@@ -231,23 +231,28 @@ render() {
     [PAGE_ORIGINS]="\"$origin\"" [HTTPS_PORT]="$https_port" [LISTEN6_LINE]="$listen6_line"
     [USER_LINE]="${web_group:+user $web_group $web_group;}" [TURN_PORT]="$turn_port" [TURNS_PORT]="$turns_port"
     [RELAY_MIN]="$relay_min" [RELAY_MAX]="$relay_max" [TURN_SECRET]="$turn_secret" [LISTEN_LINES]="$listen_lines"
-    [PROC_USER_LINES]="$proc_user_lines")
+    [PROC_USER_LINES]="$proc_user_lines" [TURN_KEY]="$turn_key" [TURN_CERT]="$turn_cert")
   local name
   for name in "${!values[@]}"; do text=${text//"{{$name}}"/"${values[$name]}"}; done
   [[ "$text" != *"{{"* ]] || fail "$1: a placeholder is left"
   printf '%s\n' "$text" >"$2"
 }
 umask 077
+turn_key=$key turn_cert=$cert
+if [ -n "$proc_user_lines" ]; then
+  # coturn runs as its own user, which must be able to read its certificate again (a reload) and its database:
+  # copies for it, so that the operator's files keep their owners; a renewed certificate is copied at each start.
+  turn_key=$state/tls/coturn.key turn_cert=$state/tls/coturn.pem
+  install -m 640 -g turnserver "$key" "$turn_key"
+  install -m 640 -g turnserver "$cert" "$turn_cert"
+  chgrp turnserver "$state/tls" "$state/run" && chmod 710 "$state/tls"
+  touch "$state/run/turndb" && chown turnserver "$state/run/turndb"
+fi
 render "$repo/deploy/nats/nats.conf.in" "$state/etc/nats.conf"
 render "$repo/deploy/nginx/nginx.conf.in" "$state/etc/nginx.conf"
 render "$repo/deploy/nginx/headers.conf.in" "$state/etc/nginx-headers.conf"
 render "$repo/deploy/coturn/turnserver.conf.in" "$state/etc/turnserver.conf"
 [ -e "$state/etc/nats-local.conf" ] || echo "# Lasting broker settings (a cluster block, say)." >"$state/etc/nats-local.conf"
-if [ -n "$proc_user_lines" ]; then
-  # coturn reads its key and writes its database after it dropped to its own user.
-  chgrp turnserver "$key" "$state/run" && chmod g+r "$key"
-  touch "$state/run/turndb" && chown turnserver "$state/run/turndb"
-fi
 
 for account_line in "${new_accounts[@]}"; do
   echo "New supporter account: ${account_line%%:*}, password: ${account_line#*:} (shown only now)"
