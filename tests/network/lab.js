@@ -59,17 +59,26 @@ table inet filter {
   }
 }`;
 
-// Namespaces left by a run that died (its process is gone).
+// Namespaces and folders left by a run that died (its process is gone).
 function removeStale() {
+  for (const name of fs.readdirSync(os.tmpdir())) {
+    const match = /^dravnok-lab-(\d+)-/.exec(name);
+    if (match && !alive(Number(match[1]))) fs.rmSync(path.join(os.tmpdir(), name), { recursive: true, force: true });
+  }
   for (const line of sh(['ip', 'netns', 'list']).split('\n')) {
     const match = new RegExp(`^(${PREFIX}(\\d+)-\\w+)`).exec(line);
-    if (!match) continue;
-    try {
-      process.kill(Number(match[2]), 0);
-    } catch {
-      sh(['ip', 'netns', 'del', match[1]]);
-      fs.rmSync(`/etc/netns/${match[1]}`, { recursive: true, force: true });
-    }
+    if (!match || alive(Number(match[2]))) continue;
+    sh(['ip', 'netns', 'del', match[1]]);
+    fs.rmSync(`/etc/netns/${match[1]}`, { recursive: true, force: true });
+  }
+}
+
+function alive(pid) {
+  try {
+    process.kill(pid, 0);
+    return true;
+  } catch {
+    return false;
   }
 }
 
@@ -84,7 +93,7 @@ class Lab {
     this.ns = Object.fromEntries(['host', 'hostnat', 'supporter', 'supnat', 'wan', 'server'].map((n) => [n, `${this.id}${n}`]));
     this.children = new Set();
     this.cleanups = [];
-    this.dir = fs.mkdtempSync(path.join(os.tmpdir(), 'dravnok-lab-'));
+    this.dir = fs.mkdtempSync(path.join(os.tmpdir(), `dravnok-lab-${process.pid}-`));
     fs.chmodSync(this.dir, 0o755); // the page server's workers run as www-data
     this.exitHook = () => this.closeNow();
     this.signalHook = (signal) => {
