@@ -50,6 +50,7 @@ export class AgentSignalling {
   }
 }
 
+export const BUSY = 'The host is busy with another supporter.';
 // How long the host has to answer a hello before the page gives up.
 const WELCOME_WAIT_MS = 10000;
 // The TURN credentials the page mints last this long (an allocation cannot
@@ -110,7 +111,9 @@ export class BrokerSignalling {
         if (err || msg.data.length > MAX_MESSAGE_BYTES) return;
         const message = await this.opener.open(msg.data);
         if (!message) return;
-        if (message.t === 'welcome' || message.t === 'busy') welcomed(message);
+        if (message.t === 'welcome' || (message.t === 'busy' && !this.challenge)) welcomed(message);
+        // Another supporter's session began between the welcome and the offer.
+        else if (message.t === 'busy') this.onEvent({ evt: 'busy' });
         else if (message.t === 'event' && message.event && typeof message.event === 'object') this.onEvent(message.event);
       },
     });
@@ -131,7 +134,7 @@ export class BrokerSignalling {
     }
     if (answer.t === 'busy') {
       this.close();
-      return { ok: false, error: 'The host is busy with another supporter.' };
+      return { ok: false, error: BUSY };
     }
     this.challenge = answer.challenge;
     return { ok: true, iceServers, mode: answer.mode === 'control' ? 'control' : 'view-only' };

@@ -3,7 +3,7 @@
 import { ClipboardSync } from './clipboard.js';
 import { FileBrowser } from './files.js';
 import { attachInput } from './input.js';
-import { AgentSignalling, BrokerSignalling } from './signalling.js';
+import { AgentSignalling, BrokerSignalling, BUSY } from './signalling.js';
 
 const $ = (id) => document.getElementById(id);
 
@@ -157,6 +157,10 @@ class Viewer {
         break;
       case 'exit':
         this.setState('session ended', 'failed');
+        this.teardown(false);
+        break;
+      case 'busy':
+        this.setState(BUSY, 'failed');
         this.teardown(false);
         break;
     }
