@@ -3,6 +3,7 @@
 import { ClipboardSync } from './clipboard.js';
 import { FileBrowser } from './files.js';
 import { attachInput } from './input.js';
+import { AgentSignalling, BrokerSignalling, BUSY } from './signalling.js';
 
 const $ = (id) => document.getElementById(id);
 
@@ -15,12 +16,14 @@ const NO_PICTURE = 'Connected, but no picture has come. If it stays so, this bro
   `H.264 video. ${WHAT_WORKS}`;
 // How long a connected session may go without a picture before the page says so.
 const PICTURE_WAIT_MS = 8000;
+// How long an interrupted connection may take to come back by itself.
+const LOST_AFTER_MS = 5000;
 
 class Viewer {
   constructor() {
     this.pc = null;
-    this.events = null;
-    this.session = null;
+    this.signalling = null;
+    this.credentials = null;
     this.mode = 'control';
     this.input = null;
     this.files = null;
@@ -37,23 +40,25 @@ class Viewer {
     this.timings = {};
   }
 
-  async connect(secret) {
-    this.setState('connecting to the agent');
-    const response = await fetch('/api/session', {
-      method: 'POST',
-      headers: { 'Content-Type': 'application/json' },
-      body: JSON.stringify({ secret }),
-    });
-    const reply = await response.json();
-    if (!response.ok) {
-      this.setState(reply.error || `refused (${response.status})`, 'failed');
+  // `credentials`: {broker: the link's secret bytes} through the support
+  // server, or {secret} for the agent's own page.
+  async connect(credentials) {
+    this.credentials = credentials;
+    $('reconnect').hidden = true;
+    const Signalling = credentials.broker ? BrokerSignalling : AgentSignalling;
+    this.setState(credentials.broker ? 'connecting to the host' : 'connecting to the agent');
+    this.signalling = new Signalling((event) => this.onHelperEvent(event));
+    const reply = await this.signalling.open(credentials.broker || credentials.secret).catch((err) => ({
+      ok: false, error: `cannot connect: ${err.message}`,
+    }));
+    if (!reply.ok) {
+      this.signalling.close();
+      this.signalling = null;
+      this.setState(reply.error, 'failed');
       return false;
     }
-    this.session = reply.session;
     this.mode = reply.mode;
     document.body.classList.toggle('view-only', this.mode !== 'control');
-    this.events = new EventSource(`/api/session/${this.session}/events`);
-    this.events.onmessage = (e) => this.onHelperEvent(JSON.parse(e.data));
 
     this.pc = new RTCPeerConnection({ iceServers: reply.iceServers, iceTransportPolicy: window.dravnokIcePolicy || 'all' });
     this.pc.addTransceiver('video', { direction: 'recvonly' });
@@ -83,13 +88,16 @@ class Viewer {
     // overtake one another.
     let offerPosted;
     const afterOffer = new Promise((resolve) => (offerPosted = resolve));
+    const signalling = this.signalling;
     this.pc.onicecandidate = (e) => {
-      const body = { candidate: e.candidate ? e.candidate.toJSON() : null };
-      afterOffer.then(() => this.post('ice', body));
+      const candidate = e.candidate ? e.candidate.toJSON() : null;
+      afterOffer.then(() => signalling.send({ cmd: 'ice', candidate }));
     };
     this.pc.onconnectionstatechange = () => {
-      this.setState(this.pc.connectionState, this.pc.connectionState);
-      if (this.pc.connectionState === 'connected') this.awaitPicture();
+      const state = this.pc.connectionState;
+      this.setState(state, state);
+      if (state === 'connected') this.awaitPicture();
+      this.watchConnection(state);
     };
 
     await this.pc.setLocalDescription(await this.pc.createOffer());
@@ -99,19 +107,34 @@ class Viewer {
       this.showNotice(NO_H264);
     }
     this.timings = { offer: performance.now() };
-    await this.post('offer', { sdp: this.pc.localDescription.sdp });
+    await signalling.send({ cmd: 'offer', sdp: this.pc.localDescription.sdp });
     offerPosted();
     this.statsTimer = setInterval(() => this.updateFigures(), 1000);
     return true;
   }
 
-  post(what, body) {
-    if (!this.session) return Promise.resolve();
-    return fetch(`/api/session/${this.session}/${what}`, {
-      method: 'POST',
-      headers: { 'Content-Type': 'application/json' },
-      body: JSON.stringify(body),
-    }).catch(() => {});
+  // A connection that failed, or stayed interrupted for a while (a network
+  // change, a closed laptop lid), is said so, with a way to start again.
+  watchConnection(state) {
+    clearTimeout(this.lostTimer);
+    const lost = () => {
+      this.showNotice('The connection to the remote computer was lost.');
+      $('reconnect').hidden = false;
+    };
+    if (state === 'failed') lost();
+    else if (state === 'disconnected') this.lostTimer = setTimeout(lost, LOST_AFTER_MS);
+  }
+
+  async reconnect() {
+    const credentials = this.credentials;
+    this.teardown();
+    $('connect-form').hidden = true;
+    $('disconnect').hidden = false;
+    if (!(await this.connect(credentials))) {
+      $('connect-form').hidden = false;
+      $('disconnect').hidden = true;
+      $('reconnect').hidden = false;
+    }
   }
 
   async onHelperEvent(event) {
@@ -134,6 +157,10 @@ class Viewer {
         break;
       case 'exit':
         this.setState('session ended', 'failed');
+        this.teardown(false);
+        break;
+      case 'busy':
+        this.setState(BUSY, 'failed');
         this.teardown(false);
         break;
     }
@@ -264,14 +291,15 @@ class Viewer {
   }
 
   teardown(tellAgent = true) {
-    if (tellAgent) this.post('stop', {});
+    if (tellAgent) this.signalling?.send({ cmd: 'stop' });
+    this.signalling?.close();
+    this.signalling = null;
     clearInterval(this.statsTimer);
+    clearTimeout(this.lostTimer);
     clearTimeout(this.pictureTimer);
     this.pictureTimer = null;
     this.pictureShown = false;
-    this.events?.close();
     this.pc?.close();
-    this.events = null;
     this.pc = null;
     $('connect-form').hidden = false;
     $('disconnect').hidden = true;
@@ -283,11 +311,18 @@ class Viewer {
 const viewer = new Viewer();
 window.dravnokViewer = viewer; // for tests and the curious
 
+// What the form holds: the agent's secret, or a support server's whole link.
+function credentialsFrom(text) {
+  const hash = text.includes('#') ? text.slice(text.indexOf('#')) : '';
+  const broker = BrokerSignalling.linkSecret(hash);
+  return broker ? { broker } : { secret: text };
+}
+
 $('connect-form').addEventListener('submit', async (e) => {
   e.preventDefault();
   $('connect-form').hidden = true;
   $('disconnect').hidden = false;
-  if (!(await viewer.connect($('secret').value))) {
+  if (!(await viewer.connect(credentialsFrom($('secret').value)))) {
     $('connect-form').hidden = false;
     $('disconnect').hidden = true;
   }
@@ -296,6 +331,7 @@ $('disconnect').addEventListener('click', () => {
   viewer.teardown();
   viewer.setState('disconnected');
 });
+$('reconnect').addEventListener('click', () => viewer.reconnect());
 $('sas').addEventListener('click', () => viewer.sendInput({ type: 'sas' }));
 $('monitor').addEventListener('change', (e) => viewer.selectMonitor(Number(e.target.value)));
 $('toggle-side').addEventListener('click', () => ($('side').hidden = !$('side').hidden));
@@ -322,18 +358,15 @@ drop.addEventListener('drop', async (e) => {
   drop.classList.remove('over');
   for (const file of e.dataTransfer.files) await viewer.files?.put(file).catch((err) => viewer.showNotice(err.message));
 });
-window.addEventListener('pagehide', () => {
-  // Not a beacon: it cannot say application/json, which the agent requires.
-  if (viewer.session) {
-    fetch(`/api/session/${viewer.session}/stop`, {
-      method: 'POST', keepalive: true, headers: { 'Content-Type': 'application/json' }, body: '{}',
-    }).catch(() => {});
-  }
-});
+// Not a beacon: it cannot say application/json, which the agent requires.
+window.addEventListener('pagehide', () => viewer.signalling?.send({ cmd: 'stop' }));
 
-const fromLink = new URLSearchParams(location.hash.slice(1)).get('secret');
-if (fromLink) {
-  $('secret').value = fromLink;
+// A link carries its secret in the fragment, which no server sees: the
+// agent's "#secret=...", or the support server's "#k=...".
+const fromAgentLink = new URLSearchParams(location.hash.slice(1)).get('secret');
+const fromServerLink = BrokerSignalling.linkSecret(location.hash);
+if (fromAgentLink || fromServerLink) {
+  $('secret').value = fromAgentLink || location.href;
   history.replaceState(null, '', location.pathname); // keep the secret out of the history
   $('connect-form').requestSubmit();
 }

@@ -156,6 +156,41 @@ test('a wrong secret starts nothing; a view-only session refuses files and injec
     abandoned: 'failed: the upload was stopped by a download',
     next: 'failed: cannot write to /d/e.txt',
   });
+
+  // The support server's envelope as the page opens it: each message once,
+  // in order, under the session's key and direction; its form is checked
+  // before any decryption. The fixed message pins the format the agent reads.
+  const envelope = await page.evaluate(async () => {
+    const link = await import('./link.js');
+    const secret = new Uint8Array(32).fill(7);
+    const sid = new Uint8Array(16).fill(1);
+    const keys = await link.sessionKeys(secret, sid);
+    const otherSession = await link.sessionKeys(secret, new Uint8Array(16).fill(2));
+    const opener = new link.Opener(keys.toViewer, link.TO_VIEWER, sid);
+    const seal = (seq, { key = keys.toViewer, direction = link.TO_VIEWER } = {}) =>
+      link.seal(key, direction, sid, seq, { n: seq });
+    const open = async (bytes) => JSON.stringify(await opener.open(bytes));
+    const [m0, m1, m2] = [await seal(0), await seal(1), await seal(2)];
+    const order = [await open(m0), await open(m2), await open(m1), await open(m2)];
+    const tampered = (await seal(10)).map((b, i) => (i === 40 ? b ^ 1 : b));
+    const otherSid = (await seal(11)).map((b, i) => (i === 2 ? b ^ 1 : b));
+    const oversized = new Uint8Array(65537);
+    oversized.set(await seal(15));
+    const refused = [tampered, otherSid, await seal(12, { key: otherSession.toViewer }),
+      await seal(13, { key: keys.toHost, direction: link.TO_HOST }), (await seal(14)).subarray(0, 41), oversized];
+    for (const bytes of refused) order.push(await open(bytes));
+    order.push(await open(await seal(20)));
+    const fixed = await link.seal(keys.toHost, link.TO_HOST, sid, 258, { t: 'hello' });
+    const host = link.userSeedText(await link.hostSeed(secret));
+    return { order, fixed: link.base64url(fixed), host, link: link.base64url(link.secretFromFragment('#k=' +
+      link.base64url(secret))) };
+  });
+  assert.deepStrictEqual(envelope, {
+    order: ['{"n":0}', '{"n":2}', 'null', 'null', 'null', 'null', 'null', 'null', 'null', 'null', '{"n":20}'],
+    fixed: 'AQEBAQEBAQEBAQEBAQEBAQEBAAAAAAAAAQIPtFCPxIBqb5Sw1LFO0bxPybI3GlJ_5TINsa0yjw',
+    host: 'SUAORB46IGMH2S5C55QGAQNDCG7QCIP2J2UCQCTWFVBKMM63UEPURJKC7I',
+    link: 'BwcHBwcHBwcHBwcHBwcHBwcHBwcHBwcHBwcHBwcHBwc',
+  });
 });
 
 test('two monitors through a TURN relay: the picture, input, clipboard, files, a monitor switch, the log', async (t) => {
