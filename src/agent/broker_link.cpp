@@ -60,8 +60,9 @@ std::string sslFailure(const char* what) {
 } // namespace
 
 std::chrono::milliseconds reconnectDelay(int failures, double jitter) {
-  auto base = std::min<std::chrono::milliseconds>(500ms * (1LL << std::clamp(failures, 0, 6)), 30s);
-  return std::chrono::milliseconds(static_cast<int64_t>(base.count() * (0.8 + 0.4 * jitter)));
+  auto base = 500ms * (1LL << std::clamp(failures, 0, 6));
+  return std::min<std::chrono::milliseconds>(
+      std::chrono::milliseconds(static_cast<int64_t>(base.count() * (0.8 + 0.4 * jitter))), 30s);
 }
 
 BrokerLink::BrokerLink(std::vector<Endpoint> brokers, std::shared_ptr<SSL_CTX> tls, Identity identity,

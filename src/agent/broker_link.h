@@ -19,9 +19,9 @@
 
 namespace dravnok::agent {
 
-// How long to wait after `failures` failed attempts in a row: 0.5 s doubling
-// up to 30 s, then spread by `jitter` (0 to 1) over 80 % to 120 %, so that
-// hosts cut off together do not all return in the same instant.
+// How long to wait after `failures` failed attempts in a row: 0.5 s doubling,
+// spread by `jitter` (0 to 1) over 80 % to 120 % so that hosts cut off
+// together do not all return in the same instant, and 30 s at most.
 std::chrono::milliseconds reconnectDelay(int failures, double jitter);
 
 class BrokerLink {

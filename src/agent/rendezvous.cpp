@@ -231,16 +231,17 @@ bool Rendezvous::pump(std::chrono::milliseconds wait) {
   auto event = session->nextEvent(wait);
   std::lock_guard lock(mutex_);
   if (!running_ || running_->session != session) return false;
-  if (!event) {
-    if (session->drained()) {
-      log_("session ended; waiting for the next supporter");
-      running_.reset();
-    }
-    return false;
+  if (event) {
+    if (auto parsed = parseBoundedJson(*event, kMaxEventBytes, kMaxJsonDepth))
+      send(*running_, {{"t", "event"}, {"event", std::move(*parsed)}});
   }
-  auto parsed = parseBoundedJson(*event, kMaxEventBytes, kMaxJsonDepth);
-  if (parsed) send(*running_, {{"t", "event"}, {"event", std::move(*parsed)}});
-  return true;
+  // Free at once with the helper's exit event: a supporter who saw it may
+  // start again straight away.
+  if (session->drained()) {
+    log_("session ended; waiting for the next supporter");
+    running_.reset();
+  }
+  return event.has_value();
 }
 
 void Rendezvous::stopSessions() {
