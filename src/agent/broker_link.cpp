@@ -51,13 +51,21 @@ bool fail(std::string& reason, std::string text) {
 }
 
 std::string sslFailure(const char* what) {
-  unsigned long error = ERR_peek_last_error();
+  // The first error is the cause (a refused connection, say); later ones
+  // only say where it surfaced.
+  unsigned long error = ERR_peek_error();
   char text[256] = "";
   if (error) ERR_error_string_n(error, text, sizeof text);
   return std::string(what) + (error ? std::string(": ") + text : std::string());
 }
 
 } // namespace
+
+std::string secondsText(std::chrono::milliseconds delay) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f s", static_cast<double>(delay.count()) / 1000);
+  return text;
+}
 
 std::chrono::milliseconds reconnectDelay(int failures, double jitter) {
   auto base = 500ms * (1LL << std::clamp(failures, 0, 6));
@@ -97,10 +105,8 @@ void BrokerLink::run() {
     disconnect();
     if (stopping()) break;
     auto delay = reconnectDelay(failures++, jitter(random));
-    char seconds[16];
-    std::snprintf(seconds, sizeof seconds, "%.1f", delay.count() / 1000.0);
     log_(std::string(connected ? "lost the broker " : "cannot reach the broker ") + broker.text + " (" + reason +
-         "); trying again in " + seconds + " s");
+         "); trying again in " + secondsText(delay));
     std::unique_lock lock(waitMutex_);
     wake_.wait_for(lock, delay, [this] { return stopping(); });
   }
@@ -171,9 +177,6 @@ bool BrokerLink::connect(const Endpoint& broker, std::string& reason) {
     return false;
   }
 
-  auto payload = info->find("max_payload");
-  if (payload != info->end() && payload->is_number_unsigned())
-    maxPayload_ = std::min<size_t>(payload->get<size_t>(), kMaxPayloadBytes);
   nlohmann::json hello = {{"verbose", false}, {"pedantic", false},   {"tls_required", true}, {"name", "remote-agent"},
                           {"lang", "c++"},    {"version", "1"},      {"protocol", 1},        {"echo", false},
                           {"headers", false}, {"jwt", identity_.jwt}};
@@ -191,6 +194,9 @@ bool BrokerLink::connect(const Endpoint& broker, std::string& reason) {
   }
   std::vector<std::string> messages;
   std::unique_lock lock(ioMutex_);
+  auto payload = info->find("max_payload");
+  if (payload != info->end() && payload->is_number_unsigned())
+    maxPayload_ = std::min<size_t>(payload->get<size_t>(), kMaxPayloadBytes);
   unansweredPings_ = 1;
   while (unansweredPings_ > 0) {
     if (!brokenReason_.empty()) return fail(reason, brokenReason_);
@@ -198,11 +204,15 @@ bool BrokerLink::connect(const Endpoint& broker, std::string& reason) {
     lock.unlock();
     waitSocket(socket_, true, false, kPoll);
     lock.lock();
-    if (!readInput(messages, reason)) return false;
+    // The broker closes the connection after saying why.
+    if (!readInput(messages, reason)) return fail(reason, brokenReason_.empty() ? reason : brokenReason_);
   }
   connected_ = true;
   droppedLogged_ = false;
-  return flush(reason);
+  if (!flush(reason)) return false;
+  lock.unlock();
+  for (const auto& message : messages) onMessage_(bytesOf(message));
+  return true;
 }
 
 void BrokerLink::serve(std::string& reason) {
@@ -310,8 +320,11 @@ bool BrokerLink::parseInput(std::vector<std::string>& messages, std::string& rea
       unansweredPings_ = 0;
     } else if (line.starts_with("-ERR")) {
       std::string error(line.substr(0, 200));
-      log_("the broker says " + error);
-      if (!connected_) brokenReason_ = error;
+      // Before the handshake ends it is the reason the handshake fails.
+      if (connected_)
+        log_("the broker says " + error);
+      else
+        brokenReason_ = error;
     } else if (!line.starts_with("INFO ") && line != "+OK") {
       return fail(reason, "the broker sent an unknown line");
     }

@@ -23,6 +23,8 @@ namespace dravnok::agent {
 // spread by `jitter` (0 to 1) over 80 % to 120 % so that hosts cut off
 // together do not all return in the same instant, and 30 s at most.
 std::chrono::milliseconds reconnectDelay(int failures, double jitter);
+// "1.5 s", for the log.
+std::string secondsText(std::chrono::milliseconds delay);
 
 class BrokerLink {
 public:

@@ -80,7 +80,7 @@ std::optional<ServerConfig> ServerMode::describe(const Endpoint& server) {
     problem = result ? "status " + std::to_string(result->status) : httplib::to_string(result.error());
     auto delay = reconnectDelay(failures, jitter(random));
     log_("cannot reach the support server " + server.text + " (" + problem + "); trying again in " +
-         std::to_string((delay.count() + 500) / 1000) + " s");
+         secondsText(delay));
     if (stopWithin(delay)) return std::nullopt;
   }
 }
