@@ -131,6 +131,9 @@ bool BrokerLink::connect(const Endpoint& broker, std::string& reason) {
                         std::to_string(broker.port);
   std::unique_ptr<BIO, decltype(&BIO_free_all)> bio(BIO_new_connect(address.c_str()), BIO_free_all);
   if (!bio) return fail(reason, "out of memory");
+  // Signalling is small messages that must not wait for one another;
+  // the mode is set before the non-blocking flag, which it would clear.
+  BIO_set_conn_mode(bio.get(), BIO_SOCK_NODELAY);
   BIO_set_nbio(bio.get(), 1);
   while (BIO_do_connect(bio.get()) <= 0) {
     if (!BIO_should_retry(bio.get()) || stopping() || Clock::now() >= deadline)
