@@ -1,7 +1,9 @@
 #include "agent/agent_options.h"
 
 #include "agent/ip_literal.h"
+#include "agent/server_config.h"
 
+#include <algorithm>
 #include <charconv>
 #include <fstream>
 
@@ -24,6 +26,11 @@ const char* const kAgentUsage =
     "                            self-signed one is made at start and its fingerprint printed\n"
     "  --insecure-http           plain HTTP off loopback: anyone on the path reads the secret and\n"
     "                            the signalling and can take over the session\n"
+    "  --server URL              connect out to the support server at https://NAME[:PORT] instead of\n"
+    "                            listening, and print the link for the supporter (no --listen,\n"
+    "                            --secret*, --tls-*, --allow-host, --insecure-http, --viewer-dir)\n"
+    "  --server-ca FILE          also trust the certificate authorities in FILE (PEM) for the\n"
+    "                            support server and its brokers\n"
     "  --open-timeout SECONDS    end a session whose page never opens it (default 30)\n"
     "  --helper PATH             the remote-helper program (default: beside the agent)\n"
     "  --viewer-dir DIR          serve the viewer page from DIR instead of the built-in one\n"
@@ -85,10 +92,17 @@ bool usesTls(const AgentOptions& options) {
 ParsedOptions parseAgentOptions(std::span<const std::string> args, std::optional<std::string_view> environmentSecret) {
   AgentOptions options;
   std::optional<std::string> secret;
+  std::string listeningOption; // the first option that only listening uses
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& name = args[i];
     if (name == "--help" || name == "-h") return {std::nullopt, "help"};
     if (name == "--version") return {std::nullopt, "version"};
+    static constexpr std::string_view kListeningOptions[] = {"--listen",        "--secret",    "--secret-file",
+                                                             "--tls-cert",      "--tls-key",   "--allow-host",
+                                                             "--insecure-http", "--viewer-dir"};
+    if (listeningOption.empty() &&
+        std::find(std::begin(kListeningOptions), std::end(kListeningOptions), name) != std::end(kListeningOptions))
+      listeningOption = name;
     if (name == "--insecure-http") {
       options.insecureHttp = true;
       continue;
@@ -127,6 +141,11 @@ ParsedOptions parseAgentOptions(std::span<const std::string> args, std::optional
       if (ec != std::errc{} || end != value.data() + value.size() || seconds < 1 || seconds > 3600)
         return {std::nullopt, "--open-timeout wants 1 to 3600 seconds, not '" + value + "'"};
       options.openTimeout = std::chrono::seconds(seconds);
+    } else if (name == "--server") {
+      if (!parseServerUrl(value)) return {std::nullopt, "--server wants https://NAME[:PORT], not '" + value + "'"};
+      options.serverUrl = value;
+    } else if (name == "--server-ca") {
+      options.serverCa = value;
     } else if (name == "--helper") {
       options.helperPath = value;
     } else if (name == "--viewer-dir") {
@@ -135,6 +154,11 @@ ParsedOptions parseAgentOptions(std::span<const std::string> args, std::optional
       return {std::nullopt, "unknown option " + name};
     }
   }
+  if (!options.serverUrl.empty()) {
+    if (!listeningOption.empty()) return {std::nullopt, listeningOption + " makes no sense with --server"};
+    return {options, ""};
+  }
+  if (!options.serverCa.empty()) return {std::nullopt, "--server-ca goes with --server"};
   if (!secret && environmentSecret) secret = std::string(*environmentSecret);
   if (secret) {
     if (secret->size() < kMinSecretLength)

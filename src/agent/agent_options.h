@@ -27,6 +27,8 @@ struct AgentOptions {
   std::string tlsCert;                                 // PEM files; both empty: a certificate made at start
   std::string tlsKey;
   bool insecureHttp = false; // plain HTTP although listening off loopback
+  std::string serverUrl;     // --server: connect out instead of listening
+  std::string serverCa;      // more certificate authorities for it (PEM)
   // A session whose page never opens its event stream ends after this.
   std::chrono::seconds openTimeout{30};
 };
@@ -39,7 +41,8 @@ struct ParsedOptions {
 // --listen HOST:PORT, --mode control|view-only, --viewer-name NAME,
 // --ice URL[,USER,CREDENTIAL] (repeatable), --secret S, --secret-file FILE,
 // --helper PATH, --viewer-dir DIR, --allow-host NAME (repeatable),
-// --tls-cert FILE, --tls-key FILE, --insecure-http, --open-timeout SECONDS.
+// --tls-cert FILE, --tls-key FILE, --insecure-http, --open-timeout SECONDS,
+// --server URL, --server-ca FILE (server mode refuses the listening ones).
 // Without --secret or --secret-file the secret is `environmentSecret` when
 // given (DRAVNOK_AGENT_SECRET).
 ParsedOptions parseAgentOptions(std::span<const std::string> args,

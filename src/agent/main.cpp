@@ -1,9 +1,11 @@
 // remote-agent: serves the viewer page and runs one remote-helper for the
-// viewer who presents the secret.
+// viewer who presents the secret, or (--server) connects out to a support
+// server and runs one for the supporter who opens the printed link.
 #include "agent/agent_options.h"
 #include "agent/agent_platform.h"
 #include "agent/agent_server.h"
 #include "agent/secret.h"
+#include "agent/server_mode.h"
 #include "common/version.h"
 
 #include <cstdio>
@@ -41,8 +43,14 @@ int main(int argc, char** argv) {
     return 2;
   }
   AgentOptions options = *parsed.options;
-  if (options.secret.empty()) options.secret = randomHex(16);
   std::string helperPath = options.helperPath.empty() ? programFolder() + "/" + helperFileName() : options.helperPath;
+  if (!options.serverUrl.empty()) {
+    ServerMode serverMode(options, helperPath, logLine);
+    // Before run() starts its threads, as below.
+    StopRequests stopRequests([&] { serverMode.stop(); });
+    return serverMode.run();
+  }
+  if (options.secret.empty()) options.secret = randomHex(16);
 
   std::optional<AgentServer> server;
   std::mutex runningMutex;

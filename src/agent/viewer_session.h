@@ -3,6 +3,7 @@
 // lines on their way to the viewer's page.
 #include "agent/agent_options.h"
 #include "agent/helper_process.h"
+#include "agent/session_channel.h"
 
 #include <chrono>
 #include <deque>
@@ -12,16 +13,15 @@
 
 namespace dravnok::agent {
 
-class ViewerSession {
+class ViewerSession : public SessionChannel {
 public:
   using Log = std::function<void(const std::string&)>;
-  using Clock = std::chrono::steady_clock;
 
   // How long a helper may take to end after "stop" before it is killed.
   static constexpr std::chrono::seconds kStopGrace{5};
 
   ViewerSession(std::string id, Log log);
-  ~ViewerSession();
+  ~ViewerSession() override;
 
   // Starts the helper and sends it the start command; throws when the
   // helper cannot be started.
@@ -29,23 +29,23 @@ public:
 
   const std::string& id() const { return id_; }
   // Sends a command line to the helper; false when it is gone.
-  bool sendCommand(const nlohmann::json& command);
+  bool sendCommand(const nlohmann::json& command) override;
   // Ends the session the agent's way: "stop", then end of input.
-  void stop();
+  void stop() override;
 
   // Claims the session's one event stream; false when it was claimed before.
   bool openEvents();
   // Run now and then: ends a session whose page did not open its event
   // stream within `openTimeout`, and kills a helper that outlived "stop" by
   // the grace period.
-  void enforceDeadlines(Clock::time_point now, std::chrono::seconds openTimeout);
+  void enforceDeadlines(Clock::time_point now, std::chrono::seconds openTimeout) override;
 
   // The next event line, waiting up to `timeout`; empty on time-out or
   // once the session has ended and every event was taken.
-  std::optional<std::string> nextEvent(std::chrono::milliseconds timeout);
+  std::optional<std::string> nextEvent(std::chrono::milliseconds timeout) override;
   // The helper exited and every event was taken.
-  bool drained() const;
-  bool ended() const;
+  bool drained() const override;
+  bool ended() const override;
 
 private:
   void onHelperLine(const std::string& line);

@@ -47,6 +47,27 @@ TEST(AgentOptions, BadValuesAreRefusedWithAReason) {
   EXPECT_EQ(parseAgentOptions({}, "fifteen-letters").error, "the secret must have at least 16 characters");
 }
 
+TEST(AgentOptions, ServerModeRefusesWhatOnlyListeningUses) {
+  std::string secretFile = testing::TempDir() + "server-mode-secret";
+  std::ofstream(secretFile) << "sixteen-letters!\n";
+  const std::string listening[] = {"--listen h:1",
+                                   "--secret sixteen-letters!",
+                                   "--secret-file " + secretFile,
+                                   "--tls-cert c",
+                                   "--tls-key k",
+                                   "--allow-host a",
+                                   "--viewer-dir d",
+                                   "--insecure-http"};
+  for (const std::string& option : listening) {
+    auto space = option.find(' ');
+    std::vector<std::string> args{"--server", "https://h", option.substr(0, space)};
+    if (space != std::string::npos) args.push_back(option.substr(space + 1));
+    EXPECT_EQ(parse(args).error, args[2] + " makes no sense with --server");
+  }
+  EXPECT_EQ(parse({"--server", "http://h"}).error, "--server wants https://NAME[:PORT], not 'http://h'");
+  EXPECT_EQ(parse({"--server-ca", "ca.pem"}).error, "--server-ca goes with --server");
+}
+
 TEST(AgentOptions, SecretFromTheCommandLineAFileOrTheEnvironment) {
   std::string path = testing::TempDir() + "agent-secret";
   std::ofstream(path) << "from-the-file-0123\nsecond line";

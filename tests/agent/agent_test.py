@@ -1,6 +1,5 @@
 #!/usr/bin/env python3
 """Runs remote-agent with a stand-in helper; talks to it as the page does and as hostile clients do."""
-import argparse
 import hashlib
 import http.client
 import json
@@ -9,23 +8,16 @@ import pathlib
 import socket
 import ssl
 import subprocess
-import sys
 import tempfile
 import threading
 import time
 import unittest
 
-AGENT = None
-HELPER = None
-EMULATOR = []
+import agent_program as program
+
 SECRET = "s3cret-s3cret-s3cret"
 # A TURN server's username and credential follow its address; the credential keeps its commas.
 ICE = [{"urls": "stun:127.0.0.1:3478"}, {"urls": "turn:h:3478?transport=udp", "username": "ann", "credential": "p,w"}]
-
-
-def native(path):
-    """A path as the agent's platform writes it (Wine maps drive Z: to /)."""
-    return "Z:" + path.replace("/", "\\") if EMULATOR else path
 
 
 def read_status(sock):
@@ -46,11 +38,11 @@ class AgentTest(unittest.TestCase):
             s.bind(("127.0.0.1", 0))
             self.port = s.getsockname()[1]
         self.agent = subprocess.Popen(
-            [*EMULATOR, AGENT, "--listen", f"127.0.0.1:{self.port}", "--secret", SECRET, "--viewer-name", "Ann",
-             "--ice", "stun:127.0.0.1:3478", "--ice", "turn:h:3478?transport=udp,ann,p,w",
-             "--helper", native(HELPER), *(arg.format(port=self.port) for arg in args)],
+            [*program.emulator, program.agent, "--listen", f"127.0.0.1:{self.port}", "--secret", SECRET,
+             "--viewer-name", "Ann", "--ice", "stun:127.0.0.1:3478", "--ice", "turn:h:3478?transport=udp,ann,p,w",
+             "--helper", program.native(program.helper), *(arg.format(port=self.port) for arg in args)],
             stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True,
-            env=dict(os.environ, FAKE_HELPER_RECORD=native(self.record), **env))
+            env=dict(os.environ, FAKE_HELPER_RECORD=program.native(self.record), **env))
         self.url_line = self.agent.stdout.readline()
 
     def tearDown(self):
@@ -261,7 +253,8 @@ def tls_off_loopback(t):
 
 
 def version(t):
-    out = subprocess.run([*EMULATOR, AGENT, "--version"], capture_output=True, text=True, timeout=60).stdout
+    out = subprocess.run([*program.emulator, program.agent, "--version"], capture_output=True, text=True,
+                         timeout=60).stdout
     head = subprocess.run(["git", "-C", os.path.dirname(__file__), "rev-parse", "--short=12", "HEAD"],
                           capture_output=True, text=True).stdout.strip()
     t.assertRegex(out.strip(), rf"^remote-agent \d+\.\d+\.\d+ \(commit {head or '[0-9a-f]{12}'}( with changes)?\)$")
@@ -284,12 +277,4 @@ for name, (case, _, _) in HOSTILE.items():
     setattr(AgentTest, name, lambda self, case=case: case(self))
 
 if __name__ == "__main__":
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--agent", required=True)
-    parser.add_argument("--helper", required=True)
-    parser.add_argument("--emulator", default="")
-    args, rest = parser.parse_known_args()
-    AGENT = os.path.abspath(args.agent)
-    HELPER = os.path.abspath(args.helper)
-    EMULATOR = [args.emulator] if args.emulator else []
-    unittest.main(argv=[sys.argv[0], "-v", *rest])
+    program.main()
