@@ -21,7 +21,7 @@ test('Firefox: connects through mDNS host candidates, moves the pointer, lists a
     const home = fs.mkdtempSync(path.join(os.tmpdir(), 'dravnok-home-'));
     fs.mkdirSync(path.join(home, 'reports'));
     fs.writeFileSync(path.join(home, 'reports', 'q3.txt'), 'figures\n');
-    const agent = await startAgent({ ...x.env, HOME: home, XDG_CONFIG_HOME: home });
+    const agent = await startAgent({ ...x.env, HOME: home, XDG_CONFIG_HOME: home }, { alone: true });
     const browser = await puppeteer.launch({ browser: 'firefox', executablePath: FIREFOX, headless: true });
     t.after(async () => {
       await browser.close().catch(() => {});
