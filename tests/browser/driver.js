@@ -294,8 +294,10 @@ function watchRootInput(env) {
   xev.stdout.on('data', (d) => (text += d));
   const pattern = /((?:Key|Button)(?:Press|Release)) event,[^]*?root:\((\d+),(\d+)\)[^]*?(?:button (\d+)|keysym (0x\w+), (\w+)\))/g;
   const parsed = () => [...text.matchAll(pattern)];
-  // Latin-1 keysyms are their code points; others carry theirs above 0x1000000.
-  const character = (sym) => (sym < 0x100 ? String.fromCodePoint(sym) : sym >> 24 === 1 ? String.fromCodePoint(sym & 0xffffff) : '');
+  // Latin-1 keysyms are their code points, others carry theirs above
+  // 0x1000000; BackSpace and Return as their control characters.
+  const character = (sym) => (sym < 0x100 ? String.fromCodePoint(sym) : sym >> 24 === 1 ? String.fromCodePoint(sym & 0xffffff)
+    : { 0xff08: '\b', 0xff0d: '\r' }[sym] || '');
   return {
     events: () => parsed().map(([, e, x, y, button, , key]) =>
       (key ? { e, key } : { e, button: Number(button), x: Number(x), y: Number(y) })),

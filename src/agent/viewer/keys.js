@@ -83,7 +83,6 @@ export function attachKeyboard(sink, send, { toggleFullScreen }) {
 // the browser has Keyboard Lock, full screen also takes the system keys
 // (Alt+Tab, the Windows key, Escape: holding Escape still leaves).
 export function attachFullScreen(button, onChange) {
-  button.hidden = !document.fullscreenEnabled;
   const toggle = async () => {
     if (document.fullscreenElement) return document.exitFullscreen();
     await document.documentElement.requestFullscreen({ navigationUI: 'hide' });
@@ -98,6 +97,20 @@ export function attachFullScreen(button, onChange) {
     onChange(on);
   });
   return () => toggle().catch(() => {});
+}
+
+// Open menus close when the pointer goes elsewhere, and on Esc.
+export function attachMenus(menus) {
+  document.addEventListener('pointerdown', (e) => {
+    for (const menu of menus) if (!menu.contains(e.target)) menu.open = false;
+  });
+  for (const menu of menus) {
+    menu.addEventListener('keydown', (e) => {
+      if (e.key !== 'Escape' || !menu.open) return;
+      menu.open = false;
+      menu.querySelector('summary').focus();
+    });
+  }
 }
 
 // The key menu: its items carry the combination's name.

@@ -100,8 +100,10 @@ export class LinkStatus {
     const result = this.monitor.add(sample, iceState);
     this.line.textContent = this.line.title = statusWords(result, now - this.since);
     this.warning.hidden = !result.frozen;
-    this.warning.textContent = iceState === 'disconnected'
+    const why = iceState === 'disconnected'
       ? 'The picture is frozen: the connection is interrupted. It goes on once the link is back.'
       : 'The picture is frozen: the connection is losing data. It goes on once the link recovers.';
+    // An alert is read out when its text changes, not every second.
+    if (this.warning.textContent !== why) this.warning.textContent = why;
   }
 }

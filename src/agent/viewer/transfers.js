@@ -267,6 +267,7 @@ function progressText(job) {
 export class TransferQueue {
   constructor(list, notice) {
     this.list = list;
+    list.replaceChildren(); // a new session's
     this.notice = notice;
     this.jobs = [];
     this.running = null;

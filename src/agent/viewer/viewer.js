@@ -3,7 +3,7 @@
 import { ClipboardSync } from './clipboard.js';
 import { FileBrowser } from './files.js';
 import { attachInput } from './input.js';
-import { attachFullScreen, attachKeyboard, attachKeyMenu } from './keys.js';
+import { attachFullScreen, attachKeyboard, attachKeyMenu, attachMenus } from './keys.js';
 import { Scaling } from './scaling.js';
 import { LinkStatus } from './status.js';
 import { attachTypeText } from './text-input.js';
@@ -180,6 +180,7 @@ class Viewer {
       focusKeys();
     });
     attachKeyboard(keyboard, send, { toggleFullScreen });
+    attachMenus([$('keys'), $('type-text')]);
     attachKeyMenu($('keys'), send, focusKeys);
     attachTypeText($('type-text-form'), $('type-text-box'), send, () => {
       $('type-text').open = false;
