@@ -13,8 +13,8 @@ export function sampleOf(report, time) {
   report.forEach((s) => {
     byId.set(s.id, s);
     if (s.type === 'transport' && s.selectedCandidatePairId) selectedId = s.selectedCandidatePairId;
-    // Firefox marks the pair in use itself.
-    if (s.type === 'candidate-pair' && (s.selected || (s.nominated && s.state === 'succeeded'))) fallback ??= s;
+    // Firefox names no selected pair: the nominated one that works is it.
+    if (s.type === 'candidate-pair' && s.nominated && s.state === 'succeeded') fallback ??= s;
     if (s.type === 'inbound-rtp' && s.kind === 'video') video = s;
   });
   const pair = byId.get(selectedId) || fallback;

@@ -181,7 +181,21 @@ test('a wrong secret starts nothing; a view-only session refuses files and injec
     bytes(4, 5);
     host({ t: 'get-done', name: 'a.txt' });
     await settled(again);
-    const contents = await Promise.all(files.completed.map(async (c) => `${c.name} ${[...new Uint8Array(await c.blob.arrayBuffer())]}`));
+    // Progress as the clock goes: done, total, the rate over the last
+    // seconds, and the time left at that rate.
+    const clock = performance.now;
+    let now = 0;
+    performance.now = () => now;
+    const timed = files.get('/d/t.bin');
+    host({ t: 'get-meta', name: 't.bin', size: 5 << 20 });
+    host(new ArrayBuffer(1 << 20));
+    now = 250;
+    host(new ArrayBuffer(1 << 20));
+    performance.now = clock;
+    const progress = ui.queue.lastChild.querySelector('.figures').textContent;
+    host({ t: 'get-done', name: 't.bin' });
+    await settled(timed);
+    const contents = await Promise.all(files.completed.filter((c) => c.name === 'a.txt').map(async (c) => `${c.name} ${[...new Uint8Array(await c.blob.arrayBuffer())]}`));
 
     // A file the host cannot open, and a refused upload: each fails alone.
     const missing = files.get('/d/gone.txt');
@@ -190,7 +204,7 @@ test('a wrong secret starts nothing; a view-only session refuses files and injec
     const gone = await settled(missing);
     await until(() => asked().endsWith('put'));
     host({ t: 'error', msg: 'cannot write to /d/e.txt' });
-    return { whileUploading, uploaded, afterCancel, cancelled: await settled(cancelled), contents, gone,
+    return { whileUploading, uploaded, afterCancel, cancelled: await settled(cancelled), progress, contents, gone,
       refused: await settled(refused), notices, rows: [...ui.queue.querySelectorAll('.figures')].map((e) => e.textContent) };
   });
   assert.deepStrictEqual(outcome, {
@@ -198,13 +212,14 @@ test('a wrong secret starts nothing; a view-only session refuses files and injec
     uploaded: 'ok /d/b.txt',
     afterCancel: 'put put-done get get cancel ls',
     cancelled: 'failed: cancelled',
+    progress: '2.0 MiB of 5.0 MiB \u00b7 4.0 MiB/s \u00b7 1 s left',
     contents: ['a.txt 1,2,3', 'a.txt 4,5'],
     gone: 'failed: cannot open /d/gone.txt',
     refused: 'failed: cannot write to /d/e.txt',
     notices: ['cannot open /nowhere', 'a.txt: cancelled', 'gone.txt: failed: cannot open /d/gone.txt',
       'e.txt: failed: cannot write to /d/e.txt'],
     // The lines of the last five transfers stay.
-    rows: ['3 B saved', 'cancelled', '2 B saved', 'failed: cannot open /d/gone.txt', 'failed: cannot write to /d/e.txt'],
+    rows: ['cancelled', '2 B saved', '2.0 MiB saved', 'failed: cannot open /d/gone.txt', 'failed: cannot write to /d/e.txt'],
   });
 
   // Text in pieces within the host's limit, never inside a surrogate pair,
@@ -252,7 +267,7 @@ test('a wrong secret starts nothing; a view-only session refuses files and injec
 });
 
 test('two monitors through a TURN relay: the picture, keys, text, scaling, clipboard, transfers, a monitor switch, ' +
-  'the log; then a phone', async (t) => {
+  'the log; then a phone', { timeout: 240000 }, async (t) => {
   const RED = 'c83232', GREEN = '32c850';
   // A home folder of its own for the files panel.
   const home = fs.mkdtempSync(path.join(os.tmpdir(), 'dravnok-home-'));
@@ -539,7 +554,9 @@ test('two monitors through a TURN relay: the picture, keys, text, scaling, clipb
   await touch('touchStart', [cx - 40, cy - 30]);
   await sleep(800);
   await touch('touchEnd');
-  await gesture([[cx - 20, cy], [cx + 20, cy]], [[-10, 0], [10, 0]]);
+  // Two pinches of twice each: the second starts from the first's zoom.
+  await gesture([[cx - 20, cy], [cx + 20, cy]], [[-5, 0], [5, 0]], 4);
+  await gesture([[cx - 20, cy], [cx + 20, cy]], [[-5, 0], [5, 0]], 4);
   assert.strictEqual(await mobile.evaluate(() =>
     document.getElementById('video').getBoundingClientRect().width / document.getElementById('stage').clientWidth), 4);
   await mobile.touchscreen.tap(cx + 30, cy + 20);
