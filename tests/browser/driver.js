@@ -463,6 +463,6 @@ async function startTurn() {
 module.exports = {
   BUILD_DIR, SECRET, CHROMIUM_FLAGS, sleep, until, poll, freePort, launchBrowser, newTestPage, startJsonChild,
   startHelper, connectViewer, answerOffer, startAgent, startXvfb, startPainter, pointer, pointerReaches,
-  watchRootInput, windowGeometries, readXClipboard, writeXClipboard, monitorList, filesListing, videoPixel, videoSize, near, videoStats,
-  rtpClock, downloadDigest, uploadRandom, makeFolderOfFifty, startTurn,
+  watchRootInput, windowGeometries, readXClipboard, writeXClipboard, monitorList, filesListing, videoPixel, videoSize,
+  near, videoStats, rtpClock, downloadDigest, uploadRandom, makeFolderOfFifty, startTurn,
 };

@@ -130,7 +130,8 @@ export class FileBrowser {
         whole.textContent = '\u2193';
         whole.title = `Download the folder ${entry.n}`;
         whole.setAttribute('aria-label', whole.title);
-        whole.addEventListener('click', () => this.downloadFolder(path, entry.n).catch((e) => this.ui.onError?.(e.message)));
+        whole.addEventListener('click',
+          () => this.downloadFolder(path, entry.n).catch((e) => this.ui.onError?.(e.message)));
         item.append(whole);
       }
       list.append(item);

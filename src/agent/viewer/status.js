@@ -67,11 +67,12 @@ export class LinkMonitor {
 const clock = (ms) => {
   const s = Math.floor(ms / 1000);
   const two = (n) => String(n).padStart(2, '0');
-  return s >= 3600 ? `${Math.floor(s / 3600)}:${two(Math.floor(s / 60) % 60)}:${two(s % 60)}` : `${two(Math.floor(s / 60))}:${two(s % 60)}`;
+  const minutes = `${two(Math.floor(s / 60) % 60)}:${two(s % 60)}`;
+  return s >= 3600 ? `${Math.floor(s / 3600)}:${minutes}` : minutes;
 };
 
 export function statusWords(report, sessionMs) {
-  const way = report.relayed ? 'Relayed (through a relay server)' : 'Direct';
+  const way = report.relayed ? 'Relayed connection (through a relay server)' : 'Direct connection';
   const loss = report.lossPct < 0.05 ? 'no loss' : `${report.lossPct.toFixed(1)} % lost`;
   const rtt = report.rttMs === undefined ? '' : `, ${report.rttMs} ms round trip`;
   return `${way} \u00b7 ${clock(sessionMs)} \u00b7 link ${report.quality} (${loss}${rtt}) \u00b7 ${report.fps} frames/s`;

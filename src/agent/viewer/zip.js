@@ -92,8 +92,8 @@ export class ZipWriter {
     const count = this.entries.length, size = this.offset - start;
     if (count >= 0xffff || start >= LIMIT || size >= LIMIT) {
       const at = this.offset;
-      this.put(le([0x06064b50, 4], [44, 8], [45, 2], [45, 2], [0, 4], [0, 4], [count, 8], [count, 8], [size, 8], [start, 8]),
-        le([0x07064b50, 4], [0, 4], [at, 8], [1, 4]));
+      this.put(le([0x06064b50, 4], [44, 8], [45, 2], [45, 2], [0, 4], [0, 4], [count, 8], [count, 8], [size, 8],
+        [start, 8]), le([0x07064b50, 4], [0, 4], [at, 8], [1, 4]));
     }
     this.put(le([0x06054b50, 4], [0, 2], [0, 2], [Math.min(count, 0xffff), 2], [Math.min(count, 0xffff), 2],
       [low(size), 4], [low(start), 4], [0, 2]));

@@ -64,7 +64,7 @@ test('Firefox: connects through mDNS host candidates, moves the pointer, keys an
     assert.ok(ice.offered.every((c) => c.endsWith('.local')), JSON.stringify(ice.offered));
     assert.strictEqual(ice.local, 'host');
     assert.deepStrictEqual(agent.log.filter((line) => /addRemoteCandidate failed/.test(line)), []);
-    await poll('the status', () => text('#status'), (status) => /^Direct \u00b7 /.test(status));
+    await poll('the status', () => text('#status'), (status) => /^Direct connection \u00b7 /.test(status));
 
     // A pointer move as a supporter makes it, right through the message in
     // the middle of the stage. Without a picture the stage is the screen.
@@ -85,7 +85,8 @@ test('Firefox: connects through mDNS host candidates, moves the pointer, keys an
     await page.click('#type-text summary');
     await page.type('#type-text-box', 'Gr\u00fc\u00dfe \u043f\u0430\u0440\u043e\u043b\u044c \u5bc6\u7801');
     await page.click('#type-text-form button');
-    await poll('the typed text', input.typed, (typed) => typed === 'Gr\u00fc\u00dfe \u043f\u0430\u0440\u043e\u043b\u044c \u5bc6\u7801');
+    await poll('the typed text', input.typed,
+      (typed) => typed === 'Gr\u00fc\u00dfe \u043f\u0430\u0440\u043e\u043b\u044c \u5bc6\u7801');
     assert.deepStrictEqual(input.events().filter((e) => e.key && !e.key.startsWith('0x')).slice(0, 6).map((e) => e.key),
       ['Alt_L', 'Tab', 'Tab', 'Alt_L', 'Super_L', 'Super_L']);
 

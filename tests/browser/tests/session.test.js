@@ -254,14 +254,14 @@ test('a wrong secret starts nothing; a view-only session refuses files and injec
   assert.deepStrictEqual(rules, {
     pieces: [[4095, 3], [4096, 4096], [1, 'Enter', 1, 'Tab', 1, 'Enter', 'Enter', 1]],
     link: [
-      'Direct \u00b7 00:01 \u00b7 link good (no loss, 30 ms round trip) \u00b7 30 frames/s',
-      'Relayed (through a relay server) \u00b7 00:01 \u00b7 link fair (5.0 % lost, 30 ms round trip) \u00b7 30 frames/s',
-      'Direct \u00b7 00:01 \u00b7 link poor (no loss, 500 ms round trip) \u00b7 30 frames/s',
-      'Direct \u00b7 00:05 \u00b7 link good (1.0 % lost, 30 ms round trip) \u00b7 0 frames/s',
-      'Direct \u00b7 00:04 \u00b7 link good (no loss, 30 ms round trip) \u00b7 0 frames/s FROZEN',
-      'Direct \u00b7 00:03 \u00b7 link good (no loss, 30 ms round trip) \u00b7 0 frames/s',
-      'Direct \u00b7 00:04 \u00b7 link good (1.0 % lost, 30 ms round trip) \u00b7 0 frames/s FROZEN',
-      'Direct \u00b7 1:00:01 \u00b7 link good (no loss) \u00b7 0 frames/s FROZEN',
+      'Direct connection \u00b7 00:01 \u00b7 link good (no loss, 30 ms round trip) \u00b7 30 frames/s',
+      'Relayed connection (through a relay server) \u00b7 00:01 \u00b7 link fair (5.0 % lost, 30 ms round trip) \u00b7 30 frames/s',
+      'Direct connection \u00b7 00:01 \u00b7 link poor (no loss, 500 ms round trip) \u00b7 30 frames/s',
+      'Direct connection \u00b7 00:05 \u00b7 link good (1.0 % lost, 30 ms round trip) \u00b7 0 frames/s',
+      'Direct connection \u00b7 00:04 \u00b7 link good (no loss, 30 ms round trip) \u00b7 0 frames/s FROZEN',
+      'Direct connection \u00b7 00:03 \u00b7 link good (no loss, 30 ms round trip) \u00b7 0 frames/s',
+      'Direct connection \u00b7 00:04 \u00b7 link good (1.0 % lost, 30 ms round trip) \u00b7 0 frames/s FROZEN',
+      'Direct connection \u00b7 1:00:01 \u00b7 link good (no loss) \u00b7 0 frames/s FROZEN',
     ],
   });
 });
@@ -311,7 +311,8 @@ test('two monitors through a TURN relay: the picture, keys, text, scaling, clipb
     return { local: local.candidateType, remote: [...new Set(relayed.map((s) => s.address))] };
   });
   assert.deepStrictEqual(candidates, { local: 'relay', remote: ['127.0.0.1'] });
-  await poll('the status', () => page.textContent('#status'), (s) => /^Relayed \(through a relay server\) \u00b7 /.test(s));
+  await poll('the status', () => page.textContent('#status'),
+    (s) => /^Relayed connection \(through a relay server\) \u00b7 /.test(s));
   await poll('monitor A in the picture', () => videoPixel(page, 60, 60), (rgb) => near(rgb, RED, 6), 30000);
   assert.deepStrictEqual(await videoSize(page), [1920, 1080]);
   // The banner sits at the bottom centre of the primary monitor, not across
@@ -361,7 +362,8 @@ test('two monitors through a TURN relay: the picture, keys, text, scaling, clipb
   await cdp.send('Input.dispatchKeyEvent', { type: 'keyDown', code: 'KeyM', key: 'Process', windowsVirtualKeyCode: 229 });
   await cdp.send('Input.imeSetComposition', { text: 'mi', selectionStart: 2, selectionEnd: 2 });
   await cdp.send('Input.insertText', { text: '\u5bc6\u7801' });
-  await poll('the typed text', input.typed, (text) => text === 'Gr\u00fc\u00dfe \u043f\u0430\u0440\u043e\u043b\u044c \u5bc6\u7801');
+  await poll('the typed text', input.typed,
+    (text) => text === 'Gr\u00fc\u00dfe \u043f\u0430\u0440\u043e\u043b\u044c \u5bc6\u7801');
   assert.strictEqual(await page.inputValue('#type-text-box'), '');
 
   // 1:1: the stage scrolls to the picture's far corner, and a click there lands.
@@ -534,7 +536,7 @@ test('two monitors through a TURN relay: the picture, keys, text, scaling, clipb
   t.after(() => phone.close());
   const mobile = phone.page;
   await poll('the phone picture', () => videoPixel(mobile, 60, 60), (rgb) => near(rgb, RED, 6), 30000);
-  await poll('the phone status', () => mobile.textContent('#status'), (status) => /^Direct \u00b7 /.test(status));
+  await poll('the phone status', () => mobile.textContent('#status'), (status) => /^Direct connection \u00b7 /.test(status));
   await screenshot(mobile, 'viewer-phone.png');
   const box = await pictureBox(mobile);
   const remote = (cx, cy) => [(cx - box.left) / box.scale, (cy - box.top) / box.scale];
@@ -547,7 +549,9 @@ test('two monitors through a TURN relay: the picture, keys, text, scaling, clipb
     fingers.send('Input.dispatchTouchEvent', { type, touchPoints: points.map(([px, py], id) => ({ x: px, y: py, id })) });
   const gesture = async (from, step, steps = 6) => {
     await touch('touchStart', ...from);
-    for (let k = 1; k <= steps; k++) await touch('touchMove', ...from.map(([px, py], i) => [px + step[i][0] * k, py + step[i][1] * k]));
+    for (let k = 1; k <= steps; k++) {
+      await touch('touchMove', ...from.map(([px, py], i) => [px + step[i][0] * k, py + step[i][1] * k]));
+    }
     await touch('touchEnd');
   };
   input.clear();
@@ -564,8 +568,8 @@ test('two monitors through a TURN relay: the picture, keys, text, scaling, clipb
   await mobile.tap('#keyboard-button');
   await mobile.keyboard.insertText('ok 1');
   // The edits a soft keyboard makes without a key code.
-  await mobile.evaluate(() => ['deleteContentBackward', 'insertLineBreak'].forEach((inputType) => document.getElementById('keyboard')
-    .dispatchEvent(new InputEvent('beforeinput', { inputType, cancelable: true }))));
+  await mobile.evaluate(() => ['deleteContentBackward', 'insertLineBreak'].forEach((inputType) =>
+    document.getElementById('keyboard').dispatchEvent(new InputEvent('beforeinput', { inputType, cancelable: true }))));
   await poll('the typed keys', input.typed, (text) => text === 'ok 1\b\r');
   const presses = input.events().filter((e) => e.e === 'ButtonPress');
   const want = [[3, ...remote(cx - 40, cy - 30)], [1, ...remote(cx + 30 / 4, cy + 20 / 4)]];
