@@ -5,6 +5,7 @@
 // page, private X desktops and a TURN server.
 const { chromium } = require('playwright-core');
 const { spawn, execFile, execFileSync } = require('node:child_process');
+const crypto = require('node:crypto');
 const fs = require('node:fs');
 const os = require('node:os');
 const path = require('node:path');
@@ -67,14 +68,16 @@ async function openPage(page, url) {
 }
 
 // A fresh profile each time, removed when the browser closes; `init` runs
-// in every page before the page's own scripts.
-async function launchBrowser(url, init) {
+// in every page before the page's own scripts; `options` change the
+// context's (a phone's viewport and touch, say).
+async function launchBrowser(url, init, options) {
   const profile = fs.mkdtempSync(path.join(os.tmpdir(), 'dravnok-chromium-'));
   const context = await chromium.launchPersistentContext(profile, {
     executablePath: CHROMIUM,
     headless: true,
     args: CHROMIUM_FLAGS,
     viewport: { width: 1280, height: 800 },
+    ...options,
   });
   if (init) await context.addInitScript(init);
   const page = await openPage(context.pages()[0] || (await context.newPage()), url);
@@ -282,6 +285,28 @@ const pointerReaches = (env, x, y, tolerance = 1) =>
   poll(`the pointer at ${Math.round(x)},${Math.round(y)}`, () => pointer(env),
     (p) => Math.abs(p.x - x) <= tolerance && Math.abs(p.y - y) <= tolerance);
 
+// The button and key events that reach the root window, as xev reports
+// them: {e, button, x, y} or {e, key}; `typed` gives the characters of the
+// key presses.
+function watchRootInput(env) {
+  const xev = spawn('xev', ['-root', '-event', 'button', '-event', 'keyboard'], { env, stdio: ['ignore', 'pipe', 'ignore'] });
+  let text = '';
+  xev.stdout.on('data', (d) => (text += d));
+  const pattern = /((?:Key|Button)(?:Press|Release)) event,[^]*?root:\((\d+),(\d+)\)[^]*?(?:button (\d+)|keysym (0x\w+), (\w+)\))/g;
+  const parsed = () => [...text.matchAll(pattern)];
+  // Latin-1 keysyms are their code points, others carry theirs above
+  // 0x1000000; BackSpace and Return as their control characters.
+  const character = (sym) => (sym < 0x100 ? String.fromCodePoint(sym) : sym >> 24 === 1 ? String.fromCodePoint(sym & 0xffffff)
+    : { 0xff08: '\b', 0xff0d: '\r' }[sym] || '');
+  return {
+    events: () => parsed().map(([, e, x, y, button, , key]) =>
+      (key ? { e, key } : { e, button: Number(button), x: Number(x), y: Number(y) })),
+    typed: () => parsed().filter((m) => m[1] === 'KeyPress' && m[5]).map((m) => character(Number(m[5]))).join(''),
+    clear: () => (text = ''),
+    stop: () => xev.kill(),
+  };
+}
+
 // Position and size of each visible X window that xdotool finds by `search`.
 function windowGeometries(env, ...search) {
   const run = (args) => execFileSync('xdotool', args, { env, stdio: ['ignore', 'pipe', 'ignore'] }).toString();
@@ -384,6 +409,21 @@ function uploadRandom(page, name, size) {
   }, [name, size]);
 }
 
+// A folder "fifty" in `parent`: 45 files and a folder "inner" with five
+// more, of random sizes up to 200 KB (two of them empty, one named outside
+// ASCII); gives each file's SHA-256 by its path from "fifty/".
+function makeFolderOfFifty(parent) {
+  const digests = {};
+  fs.mkdirSync(path.join(parent, 'fifty', 'inner'), { recursive: true });
+  for (let i = 0; i < 50; i++) {
+    const name = `${i < 45 ? '' : 'inner/'}${i === 1 ? 'gr\u00fc\u00dfe' : 'f'}${i}.bin`;
+    const bytes = crypto.randomBytes(i % 25 === 0 ? 0 : crypto.randomInt(200000));
+    fs.writeFileSync(path.join(parent, 'fifty', name), bytes);
+    digests[`fifty/${name}`] = crypto.createHash('sha256').update(bytes).digest('hex');
+  }
+  return digests;
+}
+
 // The first IPv4 address that is not loopback. libnice leaves loopback out
 // of its host candidates and its TURN traffic leaves from those sockets, so
 // the helper reaches the server here.
@@ -423,6 +463,6 @@ async function startTurn() {
 module.exports = {
   BUILD_DIR, SECRET, CHROMIUM_FLAGS, sleep, until, poll, freePort, launchBrowser, newTestPage, startJsonChild,
   startHelper, connectViewer, answerOffer, startAgent, startXvfb, startPainter, pointer, pointerReaches,
-  windowGeometries, readXClipboard, writeXClipboard, monitorList, filesListing, videoPixel, videoSize, near, videoStats,
-  rtpClock, downloadDigest, uploadRandom, startTurn,
+  watchRootInput, windowGeometries, readXClipboard, writeXClipboard, monitorList, filesListing, videoPixel, videoSize,
+  near, videoStats, rtpClock, downloadDigest, uploadRandom, makeFolderOfFifty, startTurn,
 };

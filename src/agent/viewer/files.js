@@ -1,34 +1,8 @@
-// The file browser on the "files" channel: listings, one download and one
-// upload at a time, with progress and cancel.
-const UPLOAD_CHUNK = 64 * 1024;
-const UPLOAD_HIGH_WATER = 4 * 1024 * 1024;
-
-// Which running transfer an "error" ends: the host's texts tell. A failed
-// put-done carries the byte count, a download that breaks on the way says
-// "cannot read" or "cannot send", and a put that cannot start names the
-// name or the folder. Any other error answers a listing or a get that never
-// started, and ends nothing that runs.
-function transferEndedBy(message) {
-  if ('received' in message) return 'upload';
-  const text = String(message.msg ?? '');
-  if (/^cannot (read|send) /.test(text)) return 'download';
-  if (/^(no filename given|not a usable file name|no writable destination folder|cannot write to )/.test(text)) {
-    return 'upload';
-  }
-  return null;
-}
-
-function formatSize(bytes) {
-  if (bytes < 1024) return `${bytes} B`;
-  const units = ['KiB', 'MiB', 'GiB', 'TiB'];
-  let value = bytes / 1024;
-  let unit = 0;
-  while (value >= 1024 && unit < units.length - 1) {
-    value /= 1024;
-    unit++;
-  }
-  return `${value.toFixed(1)} ${units[unit]}`;
-}
+// The file browser on the "files" channel: listings, and the transfers
+// that its rows and the upload box start.
+import { formatSize } from './format.js';
+import { asZip, inMemory, intoFolder, saveBlob } from './save.js';
+import { Download, TransferQueue, Upload } from './transfers.js';
 
 export class FileBrowser {
   constructor(channel, ui) {
@@ -40,15 +14,11 @@ export class FileBrowser {
     this.path = '';
     this.up = '';
     this.entries = [];
-    this.download = null;
-    this.upload = null;
-    this.completed = []; // finished downloads, for whoever wants the bytes
+    this.completed = []; // finished single downloads, for whoever wants the bytes
+    this.transfers = new TransferQueue(ui.queue, (text) => ui.onError?.(text));
     channel.binaryType = 'arraybuffer';
     channel.addEventListener('message', (e) => this.onMessage(e.data));
-    channel.addEventListener('close', () => {
-      if (this.download) this.finishDownload(false);
-      this.failUpload(new Error('the files channel closed'));
-    });
+    channel.addEventListener('close', () => this.transfers.abortAll(new Error('the files channel closed')));
   }
 
   sendJson(message) {
@@ -59,97 +29,61 @@ export class FileBrowser {
     this.sendJson({ t: 'ls', path });
   }
 
-  join(name) {
-    if (!this.path) return name; // a drive root
-    return this.path.endsWith(this.sep) ? this.path + name : this.path + this.sep + name;
+  join(name, folder = this.path) {
+    if (!folder) return name; // a drive root
+    return folder.endsWith(this.sep) ? folder + name : folder + this.sep + name;
   }
 
+  // One file into the browser's downloads; resolves once it is saved.
   get(path) {
-    // The host drops a running download, and an upload it has not been told
-    // to finish, when another download starts; so does the page.
-    if (this.download) this.finishDownload(false);
-    if (!this.upload?.finishing) this.failUpload(new Error('the upload was stopped by a download'));
-    this.sendJson({ t: 'get', path });
+    const saved = inMemory((blob, name, size) => {
+      this.completed.push({ name, size, blob });
+      saveBlob(blob, name);
+    });
+    return this.transfers.add(new Download(this, path, saved, false));
   }
 
-  failUpload(error) {
-    const upload = this.upload;
-    if (!upload || upload.error) return;
-    upload.error = error;
-    upload.rejectReady(error);
-    upload.rejectDone(error);
-    upload.wake?.();
+  // A folder's files into `target` (save.js), one after another.
+  getFolder(path, target) {
+    const job = new Download(this, path, target, true);
+    target.onCancel = () => this.transfers.cancel(job);
+    return this.transfers.add(job);
+  }
+
+  // Asks where to, inside the click that wants it: a picked folder where the
+  // browser can write to one, else a zip archive.
+  async downloadFolder(path, name) {
+    if (!window.showDirectoryPicker) return this.getFolder(path, asZip(`${name}.zip`));
+    let root;
+    try {
+      root = await window.showDirectoryPicker({ id: 'dravnok-downloads', mode: 'readwrite' });
+    } catch (err) {
+      if (err.name === 'AbortError') return null; // the supporter changed their mind
+      throw err;
+    }
+    return this.getFolder(path, intoFolder(root));
+  }
+
+  put(file, dir = this.path) {
+    const done = this.transfers.add(new Upload(this, file, dir));
+    // The new file, or what a cancel left of it, shows in its folder.
+    done.catch(() => {}).then(() => dir === this.path && this.list(dir));
+    return done;
   }
 
   cancel() {
-    this.sendJson({ t: 'cancel' });
-    if (this.download) this.finishDownload(false);
-    if (this.upload) {
-      this.upload.cancelled = true;
-      this.upload.wake?.();
-    }
-  }
-
-  async put(file) {
-    if (this.upload) throw new Error('an upload is already running');
-    const upload = { file, sent: 0, cancelled: false };
-    this.upload = upload;
-    upload.ready = new Promise((resolve, reject) => {
-      upload.resolveReady = resolve;
-      upload.rejectReady = reject;
-    });
-    upload.done = new Promise((resolve, reject) => {
-      upload.resolveDone = resolve;
-      upload.rejectDone = reject;
-    });
-    upload.done.catch(() => {}); // may fail before anyone waits for it
-    this.sendJson({ t: 'put', name: file.name, dir: this.path, size: file.size });
-    this.progress(`Uploading ${file.name}`, 0);
-    try {
-      await upload.ready;
-      for (let offset = 0; offset < file.size && !upload.cancelled && !upload.error; offset += UPLOAD_CHUNK) {
-        if (this.channel.bufferedAmount > UPLOAD_HIGH_WATER) await this.drained(upload);
-        const chunk = await file.slice(offset, offset + UPLOAD_CHUNK).arrayBuffer();
-        if (upload.error) break;
-        this.channel.send(chunk);
-        upload.sent = offset + chunk.byteLength;
-        this.progress(`Uploading ${file.name}`, upload.sent / file.size);
-      }
-      if (upload.error) throw upload.error;
-      if (upload.cancelled) throw new Error('cancelled');
-      upload.finishing = true;
-      this.sendJson({ t: 'put-done' });
-      return await upload.done;
-    } finally {
-      this.upload = null;
-      this.progress(null);
-      if (this.path) this.list(this.path);
-    }
-  }
-
-  // Resolves when the channel has room again, or the upload failed.
-  drained(upload) {
-    return new Promise((resolve) => {
-      upload.wake = resolve;
-      this.channel.bufferedAmountLowThreshold = UPLOAD_CHUNK * 4;
-      this.channel.addEventListener('bufferedamountlow', resolve, { once: true });
-    });
+    this.transfers.cancel();
   }
 
   onMessage(data) {
-    if (typeof data !== 'string') {
-      if (!this.download) return;
-      this.download.parts.push(data);
-      this.download.received += data.byteLength;
-      this.progress(`Downloading ${this.download.name}`, this.download.received / Math.max(1, this.download.size));
-      return;
-    }
+    if (typeof data !== 'string') return this.transfers.running?.binary(data);
     let message;
     try {
       message = JSON.parse(data);
     } catch {
       return;
     }
+    if (this.transfers.running?.message(message)) return;
     switch (message.t) {
       case 'hello':
         this.sep = message.sep || '\\';
@@ -163,49 +97,10 @@ export class FileBrowser {
         this.entries = message.entries || [];
         this.render();
         break;
-      case 'get-meta':
-        this.download = { name: message.name, size: message.size, received: 0, parts: [] };
-        this.progress(`Downloading ${message.name}`, 0);
-        if (message.size === 0) break;
-        break;
-      case 'get-done':
-        this.finishDownload(true);
-        break;
-      case 'put-ready':
-        this.upload?.resolveReady(message.path);
-        break;
-      case 'put-ok':
-        this.upload?.resolveDone(message);
-        break;
-      case 'error': {
+      case 'error':
         this.ui.onError?.(message.msg);
-        const ended = transferEndedBy(message);
-        if (ended === 'upload') this.failUpload(new Error(message.msg));
-        if (ended === 'download' && this.download) this.finishDownload(false);
         break;
-      }
     }
-  }
-
-  finishDownload(complete) {
-    const download = this.download;
-    this.download = null;
-    this.progress(null);
-    if (!complete || !download) return;
-    const blob = new Blob(download.parts);
-    this.completed.push({ name: download.name, size: download.size, blob });
-    const link = document.createElement('a');
-    link.href = URL.createObjectURL(blob);
-    link.download = download.name;
-    link.click();
-    setTimeout(() => URL.revokeObjectURL(link.href), 60000);
-  }
-
-  progress(label, fraction) {
-    this.ui.transfer.hidden = label === null;
-    if (label === null) return;
-    this.ui.transferLabel.textContent = label;
-    this.ui.transferProgress.value = fraction;
   }
 
   render() {
@@ -216,17 +111,29 @@ export class FileBrowser {
     for (const entry of sorted) {
       const item = document.createElement('li');
       item.dataset.name = entry.n;
-      item.title = entry.d ? 'Open folder' : 'Download';
-      const name = document.createElement('span');
+      item.classList.toggle('folder', !!entry.d);
+      const open = document.createElement('button');
+      open.className = 'entry';
+      open.title = entry.d ? 'Open folder' : 'Download';
       // A trailing slash marks folders in any font; picture icons need an
       // emoji font that many desktops lack.
-      name.textContent = entry.d ? `${entry.n}/` : entry.n;
-      item.classList.toggle('folder', !!entry.d);
+      open.textContent = entry.d ? `${entry.n}/` : entry.n;
       const size = document.createElement('span');
       size.className = 'size';
       size.textContent = entry.d ? '' : formatSize(entry.s);
-      item.append(name, size);
-      item.addEventListener('click', () => (entry.d ? this.list(this.join(entry.n)) : this.get(this.join(entry.n))));
+      const path = this.join(entry.n);
+      open.addEventListener('click', () => (entry.d ? this.list(path) : this.get(path)));
+      item.append(open, size);
+      if (entry.d && this.path) {
+        const whole = document.createElement('button');
+        whole.className = 'download-folder';
+        whole.textContent = '\u2193';
+        whole.title = `Download the folder ${entry.n}`;
+        whole.setAttribute('aria-label', whole.title);
+        whole.addEventListener('click',
+          () => this.downloadFolder(path, entry.n).catch((e) => this.ui.onError?.(e.message)));
+        item.append(whole);
+      }
       list.append(item);
     }
   }

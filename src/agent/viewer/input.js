@@ -1,13 +1,6 @@
-// Turns pointer, wheel, keyboard and touch on the video into the host's
-// input messages. Positions are fractions of the picture actually shown.
-
-// Keys the browser would otherwise keep for itself while the video has focus.
-const CAPTURED_KEYS = new Set(['Tab', 'Backspace', 'Space', 'ArrowUp', 'ArrowDown', 'ArrowLeft', 'ArrowRight',
-  'PageUp', 'PageDown', 'Home', 'End', 'Slash', 'Quote', 'F1', 'F3', 'F5', 'F6', 'F7', 'F10', 'F11', 'F12']);
-
-// A touch that moves less than this (in CSS pixels) and ends quickly is a tap.
-const TAP_SLOP = 10;
-const TAP_MS = 350;
+// Turns the mouse (or a pen) and the wheel on the video into the host's
+// input messages; touch is touch.js's, keys keys.js's. Positions are
+// fractions of the picture actually shown.
 
 export function pictureRect(video) {
   const box = video.getBoundingClientRect();
@@ -24,10 +17,10 @@ export function fractionOf(video, clientX, clientY) {
   return { x: clamp((clientX - r.left) / r.width), y: clamp((clientY - r.top) / r.height) };
 }
 
-export function attachInput(stage, video, send) {
+// `focus` gives the keyboard to the page's key field.
+export function attachInput(video, send, focus) {
   let pendingMove = null;
   let moveScheduled = false;
-  const touches = new Map();
 
   const flushMove = () => {
     moveScheduled = false;
@@ -44,35 +37,18 @@ export function attachInput(stage, video, send) {
     }
   });
   video.addEventListener('pointerdown', (e) => {
-    stage.focus();
-    if (e.pointerType === 'touch') {
-      touches.set(e.pointerId, { x: e.clientX, y: e.clientY, t: performance.now() });
-      return;
-    }
+    if (e.pointerType === 'touch') return;
     e.preventDefault();
+    focus();
     video.setPointerCapture(e.pointerId);
     flushMove();
     send({ type: 'down', ...fractionOf(video, e.clientX, e.clientY), button: e.button });
   });
   video.addEventListener('pointerup', (e) => {
-    if (e.pointerType === 'touch') {
-      const start = touches.get(e.pointerId);
-      touches.delete(e.pointerId);
-      if (!start) return;
-      const from = fractionOf(video, start.x, start.y);
-      const to = fractionOf(video, e.clientX, e.clientY);
-      const ms = Math.round(performance.now() - start.t);
-      if (Math.hypot(e.clientX - start.x, e.clientY - start.y) < TAP_SLOP && ms < TAP_MS) {
-        send({ type: 'tap', ...from });
-      } else {
-        send({ type: 'swipe', x: from.x, y: from.y, x2: to.x, y2: to.y, ms: Math.max(50, Math.min(ms, 2000)) });
-      }
-      return;
-    }
+    if (e.pointerType === 'touch') return;
     flushMove();
     send({ type: 'up', ...fractionOf(video, e.clientX, e.clientY), button: e.button });
   });
-  video.addEventListener('pointercancel', (e) => touches.delete(e.pointerId));
   video.addEventListener('contextmenu', (e) => e.preventDefault());
   video.addEventListener('wheel', (e) => {
     e.preventDefault();
@@ -80,14 +56,4 @@ export function attachInput(stage, video, send) {
     const unit = e.deltaMode === 1 ? 100 / 3 : e.deltaMode === 2 ? 800 : 1;
     send({ type: 'scroll', ...fractionOf(video, e.clientX, e.clientY), dx: e.deltaX * unit, dy: e.deltaY * unit });
   }, { passive: false });
-
-  stage.addEventListener('keydown', (e) => {
-    if (CAPTURED_KEYS.has(e.code) || e.ctrlKey || e.altKey || e.metaKey) e.preventDefault();
-    if (e.repeat && e.code.startsWith('Shift')) return;
-    send({ type: 'keydown', code: e.code });
-  });
-  stage.addEventListener('keyup', (e) => {
-    e.preventDefault();
-    send({ type: 'keyup', code: e.code });
-  });
 }

@@ -3,7 +3,12 @@
 import { ClipboardSync } from './clipboard.js';
 import { FileBrowser } from './files.js';
 import { attachInput } from './input.js';
+import { attachFullScreen, attachKeyboard, attachKeyMenu, attachMenus } from './keys.js';
+import { Scaling } from './scaling.js';
 import { AgentSignalling, BrokerSignalling, BUSY } from './signalling.js';
+import { LinkStatus } from './status.js';
+import { attachTypeText } from './text-input.js';
+import { attachTouch } from './touch.js';
 
 const $ = (id) => document.getElementById(id);
 
@@ -30,9 +35,9 @@ class Viewer {
     this.monitors = null;
     this.pendingCandidates = [];
     this.remoteSet = false;
-    this.lastStats = null;
     this.statsTimer = null;
-    this.figures = {};
+    this.scaling = new Scaling($('stage'), $('video'));
+    this.status = new LinkStatus($('status'), $('frozen'));
     this.clipboard = new ClipboardSync((m) => this.sendInput(m), { text: $('clip-text'), image: $('clip-image') });
     this.inputReceived = [];
     // Milliseconds on the page's clock: when the offer left, when the first
@@ -68,9 +73,7 @@ class Viewer {
     const files = this.pc.createDataChannel('files');
     if (this.mode === 'control') {
       this.files = new FileBrowser(files, {
-        list: $('files-list'), path: $('files-path'), transfer: $('transfer'),
-        transferLabel: $('transfer-label'), transferProgress: $('transfer-progress'),
-        onError: (msg) => this.showNotice(msg),
+        list: $('files-list'), path: $('files-path'), queue: $('transfers'), onError: (msg) => this.showNotice(msg),
       });
     }
     this.pc.ontrack = (e) => {
@@ -93,8 +96,9 @@ class Viewer {
       const candidate = e.candidate ? e.candidate.toJSON() : null;
       afterOffer.then(() => signalling.send({ cmd: 'ice', candidate }));
     };
+    const pc = this.pc;
     this.pc.onconnectionstatechange = () => {
-      const state = this.pc.connectionState;
+      const state = pc.connectionState;
       this.setState(state, state);
       if (state === 'connected') this.awaitPicture();
       this.watchConnection(state);
@@ -181,11 +185,37 @@ class Viewer {
   onInputOpen() {
     if (this.mode !== 'control') return;
     for (const el of document.querySelectorAll('.control')) el.hidden = false;
-    $('side').hidden = false;
-    if (!this.inputAttached) {
-      attachInput($('stage'), $('video'), (m) => this.sendInput(m));
-      this.inputAttached = true;
-    }
+    $('fullscreen').hidden = !document.fullscreenEnabled;
+    // On a phone the panel would cover the picture.
+    $('side').hidden = matchMedia('(max-width: 700px)').matches;
+    if (!this.inputAttached) this.attachControls();
+  }
+
+  attachControls() {
+    this.inputAttached = true;
+    const send = (m) => this.sendInput(m);
+    const keyboard = $('keyboard');
+    const focusKeys = () => keyboard.focus({ preventScroll: true });
+    attachInput($('video'), send, focusKeys);
+    attachTouch($('video'), send, this.scaling);
+    // Full screen gives the picture the room; the panel comes back after it.
+    let sideHidden = false;
+    const toggleFullScreen = attachFullScreen($('fullscreen'), (on) => {
+      if (!on) return ($('side').hidden = sideHidden);
+      sideHidden = $('side').hidden;
+      $('side').hidden = true;
+      this.showNotice('Full screen: to leave it, press Ctrl+Alt+Shift+F or hold Esc.');
+      focusKeys();
+    });
+    attachKeyboard(keyboard, send, { toggleFullScreen });
+    attachMenus([$('keys'), $('type-text')]);
+    attachKeyMenu($('keys'), send, focusKeys);
+    attachTypeText($('type-text-form'), $('type-text-box'), send, () => {
+      $('type-text').open = false;
+      focusKeys();
+    });
+    $('type-text').addEventListener('toggle', () => $('type-text').open && $('type-text-box').focus());
+    $('keyboard-button').addEventListener('click', focusKeys);
   }
 
   onInputMessage(data) {
@@ -261,33 +291,8 @@ class Viewer {
   }
 
   async updateFigures() {
-    if (!this.pc) return;
-    const stats = await this.pc.getStats();
-    let video = null, pair = null;
-    stats.forEach((s) => {
-      if (s.type === 'inbound-rtp' && s.kind === 'video') video = s;
-      if (s.type === 'candidate-pair' && s.nominated && s.state === 'succeeded') pair = s;
-    });
-    const now = performance.now();
-    const figures = { ...this.figures };
-    if (video) {
-      if (this.lastStats) {
-        const seconds = (now - this.lastStats.time) / 1000;
-        figures.kbps = Math.round(((video.bytesReceived - this.lastStats.bytes) * 8) / seconds / 1000);
-        figures.fps = Math.round((video.framesDecoded - this.lastStats.frames) / seconds);
-      }
-      this.lastStats = { time: now, bytes: video.bytesReceived, frames: video.framesDecoded };
-      figures.framesDecoded = video.framesDecoded;
-      figures.width = video.frameWidth;
-      figures.height = video.frameHeight;
-    }
-    if (pair?.currentRoundTripTime !== undefined) figures.rttMs = Math.round(pair.currentRoundTripTime * 1000);
-    this.figures = figures;
-    const parts = [];
-    if (figures.fps !== undefined) parts.push(`${figures.fps} fps`);
-    if (figures.kbps !== undefined) parts.push(`${figures.kbps} kbit/s`);
-    if (figures.rttMs !== undefined) parts.push(`${figures.rttMs} ms RTT`);
-    $('figures').textContent = parts.join(' \u00b7 ');
+    const pc = this.pc;
+    if (pc) this.status.update(await pc.getStats(), pc.iceConnectionState);
   }
 
   teardown(tellAgent = true) {
@@ -301,6 +306,8 @@ class Viewer {
     this.pictureShown = false;
     this.pc?.close();
     this.pc = null;
+    this.status.reset();
+    if (document.fullscreenElement) document.exitFullscreen().catch(() => {});
     $('connect-form').hidden = false;
     $('disconnect').hidden = true;
     for (const el of document.querySelectorAll('.control')) el.hidden = true;
@@ -332,8 +339,8 @@ $('disconnect').addEventListener('click', () => {
   viewer.setState('disconnected');
 });
 $('reconnect').addEventListener('click', () => viewer.reconnect());
-$('sas').addEventListener('click', () => viewer.sendInput({ type: 'sas' }));
 $('monitor').addEventListener('change', (e) => viewer.selectMonitor(Number(e.target.value)));
+$('notice').addEventListener('click', () => ($('notice').hidden = true));
 $('toggle-side').addEventListener('click', () => ($('side').hidden = !$('side').hidden));
 $('clip-send-text').addEventListener('click', () => viewer.clipboard.sendText($('clip-text').value));
 $('clip-send-local').addEventListener('click', () => viewer.clipboard.sendLocalClipboard());
@@ -342,9 +349,11 @@ $('clip-watch').addEventListener('change', (e) => viewer.clipboard.watch(e.targe
 $('files-drives').addEventListener('click', () => viewer.files?.list(''));
 $('files-home').addEventListener('click', () => viewer.files?.list(viewer.files.home));
 $('files-up').addEventListener('click', () => viewer.files?.up !== undefined && viewer.files.list(viewer.files.up));
-$('transfer-cancel').addEventListener('click', () => viewer.files?.cancel());
-$('files-pick').addEventListener('change', async (e) => {
-  for (const file of e.target.files) await viewer.files?.put(file).catch((err) => viewer.showNotice(err.message));
+$('scale').addEventListener('change', (e) => viewer.scaling.setMode(e.target.value));
+$('files-pick-button').addEventListener('click', () => $('files-pick').click());
+// Uploads queue up; how each ends shows in its line.
+$('files-pick').addEventListener('change', (e) => {
+  for (const file of e.target.files) viewer.files?.put(file);
   e.target.value = '';
 });
 const drop = $('files-drop');
@@ -353,10 +362,10 @@ drop.addEventListener('dragover', (e) => {
   drop.classList.add('over');
 });
 drop.addEventListener('dragleave', () => drop.classList.remove('over'));
-drop.addEventListener('drop', async (e) => {
+drop.addEventListener('drop', (e) => {
   e.preventDefault();
   drop.classList.remove('over');
-  for (const file of e.dataTransfer.files) await viewer.files?.put(file).catch((err) => viewer.showNotice(err.message));
+  for (const file of e.dataTransfer.files) viewer.files?.put(file);
 });
 // Not a beacon: it cannot say application/json, which the agent requires.
 window.addEventListener('pagehide', () => viewer.signalling?.send({ cmd: 'stop' }));
