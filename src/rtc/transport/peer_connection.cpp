@@ -368,17 +368,23 @@ void PeerConnection::startDtlsLocked() {
 
 void PeerConnection::addRemoteCandidate(Candidate candidate) {
   std::shared_ptr<IceTransport> ice;
+  string bundleMid;
   {
     std::lock_guard lock(mutex_);
     if (closed_) throw std::logic_error("the connection is closed");
     if (!remote_) throw std::logic_error("a remote candidate needs the remote description first");
     ice = ice_;
+    bundleMid = remote_->bundleMid();
   }
   if (candidate.isEndOfCandidates()) {
     ice->remoteGatheringDone();
     return;
   }
   if (!candidate.parsed()) throw std::invalid_argument("malformed ICE candidate '" + candidate.candidate() + "'");
+  // Everything runs on the first bundled section's transport. A browser
+  // gathers for the other sections too until it reads the answer; checks on
+  // those would only delay the ones that can succeed.
+  if (!candidate.mid().empty() && candidate.mid() != bundleMid) return;
   // Our ICE runs over UDP only, and names (mDNS) are not resolved.
   if (candidate.transport() != "udp") return;
   if (candidate.address().find(".local") != string::npos) return;
