@@ -5,13 +5,17 @@
 // with it blocked, so that media can only go through TURN.
 const test = require('node:test');
 const assert = require('node:assert');
-const { execFile, execFileSync } = require('node:child_process');
+const { execFile, execFileSync, spawnSync } = require('node:child_process');
 const fs = require('node:fs');
+const os = require('node:os');
 const path = require('node:path');
 const { Lab, ADDRESSES, REPO, SERVER_IP } = require('./lab');
 const { BUILD_DIR, poll, startXvfb, startPainter, pointerReaches, videoStats } = require('../browser/driver');
 
 const AGENT = path.join(BUILD_DIR, 'src/agent/remote-agent');
+const WIN_RELEASE = path.join(process.env.DRAVNOK_WIN_BUILD_DIR || path.join(REPO, 'build/win'), 'release');
+const WIN_PROGRAMS = ['remote-agent.exe', 'remote-helper.exe', 'dravnok-input-relay.exe'];
+const WINE_PREFIX = process.env.DRAVNOK_WINE_NETWORK_PREFIX || path.join(os.homedir(), '.cache/dravnok/wineprefix-network');
 const HELPER = path.join(BUILD_DIR, 'src/host/remote-helper');
 const BROKER_CLIENT = path.join(REPO, 'deploy/nats/broker_client.py');
 // The session through the broker needs an agent that connects out.
@@ -192,6 +196,38 @@ for (const udpBlocked of [false, true]) {
           await lab.stop(agent);
         } finally {
           painter.stop();
+          await x.stop();
+        }
+      });
+
+    // The Windows product through the support server: the release folder's
+    // programs alone in a folder, remote-agent.exe under Wine in the host's
+    // namespace.
+    test('the Windows release folder under Wine: the same session through the support server',
+      { skip: (udpBlocked || !fs.existsSync(WIN_RELEASE)) && 'once, with the Windows build' }, async (t) => {
+        const x = await startXvfb('1280x720x24');
+        const folder = fs.mkdtempSync(path.join(lab.dir, 'release-'));
+        for (const program of WIN_PROGRAMS) fs.copyFileSync(path.join(WIN_RELEASE, program), path.join(folder, program));
+        const env = { ...x.env, WINEPREFIX: WINE_PREFIX, WINEDEBUG: '-all', WINEDLLOVERRIDES: 'mscoree,mshtml=' };
+        try {
+          // A wine server of this display, started in the host's namespace.
+          spawnSync('wineserver', ['-k'], { env });
+          lab.in(lab.ns.host, ['wineboot', '-i'], { env, timeout: 180000 });
+          const agent = lab.spawn(lab.ns.host, ['wine', path.join(folder, 'remote-agent.exe'), '--server', server.origin,
+            '--server-ca', `Z:${server.ca.replaceAll('/', '\\')}`], { env });
+          const [, link] = await agent.waitLine(/^Give the supporter this link: (https:\S+)$/, 60000);
+          const { page } = await lab.launchChromium();
+          await page.goto(link);
+          const frames = () => videoStats(page).then((s) => (s ? s.framesDecoded : 0));
+          await poll('the picture from Wine', frames, (n) => n > 5, 60000);
+          await page.evaluate(() => window.dravnokViewer.sendInput({ type: 'move', x: 0.25, y: 0.5 }));
+          await pointerReaches(x.env, 320, 360, 2);
+          assert.deepStrictEqual(lab.listeningTcp(lab.ns.host), []);
+          await page.click('#disconnect');
+          await agent.waitLine(/remote-helper exited with code 0/, 30000);
+          await lab.stop(agent);
+        } finally {
+          spawnSync('wineserver', ['-k'], { env });
           await x.stop();
         }
       });

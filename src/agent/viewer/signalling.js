@@ -140,17 +140,20 @@ export class BrokerSignalling {
     return { ok: true, iceServers, mode: answer.mode === 'control' ? 'control' : 'view-only' };
   }
 
-  post(message) {
-    if (!this.connection) return Promise.resolve();
+  // On the connection of the moment it was asked for: a "stop" sent right
+  // before close() still goes out.
+  post(message, connection = this.connection) {
+    if (!connection) return Promise.resolve();
     return seal(this.keys.toHost, TO_HOST, this.sid, this.sent++, message)
-      .then((bytes) => this.connection?.publish(this.hostSubject, bytes));
+      .then((bytes) => connection.publish(this.hostSubject, bytes));
   }
 
   // Sealed one after another, so that their order on the wire is their order here.
   send(command) {
     const { cmd, ...body } = command;
     const message = cmd === 'offer' ? { t: 'offer', sdp: body.sdp, challenge: this.challenge } : { t: cmd, ...body };
-    this.queue = (this.queue || Promise.resolve()).then(() => this.post(message)).catch(() => {});
+    const connection = this.connection;
+    this.queue = (this.queue || Promise.resolve()).then(() => this.post(message, connection)).catch(() => {});
     return this.queue;
   }
 
