@@ -1,6 +1,8 @@
 #include "agent/broker_link.h"
+#include "agent/link_keys.h"
 #include "agent/nkey.h"
 #include "agent/server_config.h"
+#include "agent/text_codec.h"
 
 #include <filesystem>
 #include <fstream>
@@ -41,6 +43,20 @@ TEST(BrokerIdentity, KeysMatchThoseTheAccountScriptWrites) {
 }
 
 // Other kinds of key are refused in ServerConfig and in the rendezvous.
+// The page seals and derives the same bytes (its browser test pins this
+// message too), as an independent implementation computed them.
+TEST(BrokerIdentity, TheLinksKeysAndSealedFormAreThoseThePageUses) {
+  LinkSecret secret;
+  secret.fill(7);
+  SessionId sid;
+  sid.fill(1);
+  const auto sealed = sealEnvelope(sessionKey(secret, Direction::ViewerToHost, sid), Direction::ViewerToHost, sid, 258,
+                                   R"({"t":"hello"})");
+  EXPECT_EQ(base64UrlEncode(sealed), "AQEBAQEBAQEBAQEBAQEBAQEBAAAAAAAAAQIPtFCPxIBqb5Sw1LFO0bxPybI3GlJ_5TINsa0yjw");
+  EXPECT_EQ(Nkey(NkeyKind::User, hostSeed(secret)).seedText(),
+            "SUAORB46IGMH2S5C55QGAQNDCG7QCIP2J2UCQCTWFVBKMM63UEPURJKC7I");
+}
+
 TEST(BrokerIdentity, KeyTextsWithABrokenChecksumAreRefused) {
   Nkey user(NkeyKind::User, std::array<uint8_t, 32>{1});
   std::string seed = user.seedText(), text = user.publicText();
