@@ -33,11 +33,5 @@ ${_entries}  };
 
 } // namespace ${NAMESPACE}
 ")
-# Unchanged bytes leave the file alone, so nothing recompiles.
-if(EXISTS "${OUTPUT}")
-  file(READ "${OUTPUT}" _old)
-  if(_old STREQUAL _content)
-    return()
-  endif()
-endif()
-file(WRITE "${OUTPUT}" "${_content}")
+include(${CMAKE_CURRENT_LIST_DIR}/WriteIfChanged.cmake)
+write_if_changed("${OUTPUT}" "${_content}")

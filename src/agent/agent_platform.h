@@ -13,8 +13,6 @@ std::string programFolder();
 std::string helperFileName();
 // Takes a variable out of our environment, so that children never see it.
 void forgetEnvironmentVariable(const char* name);
-// The local time of day as HH:MM:SS.
-std::string localTimeOfDay();
 // Keeps a socket from being inherited by programs we start.
 void keepFromChildren(std::intptr_t socket);
 // Once constructed, a stop request (Ctrl+C, SIGTERM, closing the console)

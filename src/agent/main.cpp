@@ -6,6 +6,7 @@
 #include "agent/agent_server.h"
 #include "agent/secret.h"
 #include "agent/server_mode.h"
+#include "common/clock.h"
 #include "common/version.h"
 
 #include <cstdio>
@@ -18,7 +19,8 @@ using namespace dravnok::agent;
 namespace {
 
 void logLine(const std::string& message) {
-  std::fprintf(stderr, "%s agent: %s\n", localTimeOfDay().c_str(), message.c_str());
+  dravnok::TimeOfDay now = dravnok::localTimeOfDay();
+  std::fprintf(stderr, "%02d:%02d:%02d agent: %s\n", now.hour, now.minute, now.second, message.c_str());
 }
 
 } // namespace

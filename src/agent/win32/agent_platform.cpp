@@ -4,7 +4,6 @@
 #include "common/win32/wide.h"
 
 #include <atomic>
-#include <ctime>
 #include <thread>
 
 namespace dravnok::agent {
@@ -23,15 +22,6 @@ void forgetEnvironmentVariable(const char* name) {
   // Both copies: the C runtime's and the process's, which children inherit.
   _putenv_s(name, "");
   SetEnvironmentVariableW(toWide(name).c_str(), nullptr);
-}
-
-std::string localTimeOfDay() {
-  std::time_t now = std::time(nullptr);
-  std::tm local{};
-  localtime_s(&local, &now);
-  char stamp[16];
-  std::strftime(stamp, sizeof stamp, "%H:%M:%S", &local);
-  return stamp;
 }
 
 void keepFromChildren(std::intptr_t socket) {

@@ -3,7 +3,6 @@
 #include <climits>
 #include <csignal>
 #include <cstdlib>
-#include <ctime>
 #include <fcntl.h>
 #include <pthread.h>
 #include <thread>
@@ -21,15 +20,6 @@ std::string programFolder() {
 std::string helperFileName() { return "remote-helper"; }
 
 void forgetEnvironmentVariable(const char* name) { unsetenv(name); }
-
-std::string localTimeOfDay() {
-  std::time_t now = std::time(nullptr);
-  std::tm local{};
-  localtime_r(&now, &local);
-  char stamp[16];
-  std::strftime(stamp, sizeof stamp, "%H:%M:%S", &local);
-  return stamp;
-}
 
 void keepFromChildren(std::intptr_t socket) { ::fcntl(static_cast<int>(socket), F_SETFD, FD_CLOEXEC); }
 
