@@ -33,6 +33,16 @@ host=x86_64-w64-mingw32
 jobs="$(nproc)"
 work="$cache/win-deps-work-$recipe"
 mkdir -p "$work" "$prefix/lib/pkgconfig" "$prefix/include"
+# One build at a time: a second configure (another checkout, a test run)
+# waits for the first and then finds the libraries made.
+exec 9>"$cache/win-deps-$recipe.lock"
+flock 9
+missing=()
+for lib in "${libraries[@]}"; do [ -f "$prefix/.built-$lib" ] || missing+=("$lib"); done
+if [ ${#missing[@]} = 0 ]; then
+  echo "$prefix"
+  exit 0
+fi
 log="$work/build.log"
 # Progress goes to standard error, the prefix alone to standard output.
 exec 3>&1 4>&2 1>>"$log" 2>&1
