@@ -1,9 +1,9 @@
 # The unit tests again under the sanitizers: all of them with AddressSanitizer
 # and UBSan; with ThreadSanitizer those of the pieces that run threads (rate
-# controller and pacer, encode loop, download thread, clipboard watcher) and
-# the real remote-helper, ended in every phase of a session and in a whole
-# session viewed by aiortc. Each build keeps its own folder, so reruns are
-# incremental.
+# controller and pacer, encode loop, download thread, clipboard watcher, the
+# agent), the real remote-helper, ended in every phase of a session and in a
+# whole session viewed by aiortc, and the real remote-agent. Each build keeps
+# its own folder, so reruns are incremental.
 set -euo pipefail
 source scripts/lib/xserver.sh
 start_xvfb 1920x1080x24
@@ -32,9 +32,13 @@ ctest --test-dir build/asan -L . -LE '^program$' --output-on-failure -j2
 # The session needs the peer connection (own backend). Its system libraries
 # are not instrumented; scripts/sanitizers/tsan.supp says why GLib's and
 # libnice's own calls are left out.
-sanitizer_build build/tsan thread "congestion_tests video_tests files_tests clipboard_tests remote-helper" \
+sanitizer_build build/tsan thread \
+  "congestion_tests video_tests files_tests clipboard_tests agent_tests remote-agent fake_helper remote-helper" \
   -DDRAVNOK_RTC_BACKEND=own
-ctest --test-dir build/tsan -L '^(congestion|video|files|clipboard)$' --output-on-failure -j2
+ctest --test-dir build/tsan -L '^(congestion|video|files|clipboard|agent)$' --output-on-failure -j2
+# remote-agent's own threads (the helper's reader, the deadline watchdog, the
+# broker connection) in its HTTP and broker tests.
+ctest --test-dir build/tsan -R '^agent_(http|broker)$' --output-on-failure
 for script in session_threads_test.py aiortc_viewer_test.py; do
   PYTHONPATH=tests/lib python3 tests/session/$script --helper build/tsan/src/host/remote-helper
 done
