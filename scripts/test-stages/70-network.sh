@@ -8,4 +8,8 @@ scripts/build.sh linux
 cd tests/browser
 [ -d node_modules/playwright-core ] || npm ci --no-audit --no-fund --silent
 cd ../network
-DRAVNOK_BUILD_DIR="$PWD/../../build/linux" node --test --test-concurrency=1 network.test.js
+# Namespaces and nftables need root: a user with sudo runs this part as root.
+as_root=()
+[ "$(id -u)" = 0 ] || as_root=(sudo --preserve-env=PATH,HOME)
+"${as_root[@]}" env DRAVNOK_BUILD_DIR="$PWD/../../build/linux" DRAVNOK_WIN_BUILD_DIR="$PWD/../../build/win" \
+  node --test --test-concurrency=1 network.test.js
