@@ -4,7 +4,6 @@ import hashlib
 import http.client
 import json
 import os
-import pathlib
 import socket
 import ssl
 import subprocess
@@ -13,7 +12,7 @@ import threading
 import time
 import unittest
 
-import agent_program as program
+import helper_program as program
 
 SECRET = "s3cret-s3cret-s3cret"
 # A TURN server's username and credential follow its address; the credential keeps its commas.
@@ -34,15 +33,11 @@ class AgentTest(unittest.TestCase):
         args, env = HOSTILE.get(self._testMethodName, (None, [], {}))[1:]
         self.dir = self.enterContext(tempfile.TemporaryDirectory(prefix="dravnok-agent-"))
         self.record = os.path.join(self.dir, "commands")
-        with socket.socket() as s:  # a free port
-            s.bind(("127.0.0.1", 0))
-            self.port = s.getsockname()[1]
-        self.agent = subprocess.Popen(
-            [*program.emulator, program.agent, "--listen", f"127.0.0.1:{self.port}", "--secret", SECRET,
-             "--viewer-name", "Ann", "--ice", "stun:127.0.0.1:3478", "--ice", "turn:h:3478?transport=udp,ann,p,w",
-             "--helper", program.native(program.helper), *(arg.format(port=self.port) for arg in args)],
-            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True,
-            env=dict(os.environ, FAKE_HELPER_RECORD=program.native(self.record), **env))
+        self.port = program.free_port()
+        self.agent = program.start_agent(
+            self.record, "--listen", f"127.0.0.1:{self.port}", "--secret", SECRET, "--ice", "stun:127.0.0.1:3478",
+            "--ice", "turn:h:3478?transport=udp,ann,p,w", *(arg.format(port=self.port) for arg in args),
+            stderr=subprocess.DEVNULL, env=env)
         self.url_line = self.agent.stdout.readline()
 
     def tearDown(self):
@@ -86,8 +81,7 @@ class AgentTest(unittest.TestCase):
         raise AssertionError("the event stream ended")
 
     def commands(self):
-        with open(self.record) as f:
-            return [json.loads(line) if line.startswith("{") else line.strip() for line in f]
+        return program.recorded(self.record)
 
     def test_page_secret_signalling_both_ways_and_a_second_viewer_refused(self):
         self.assertEqual(self.url_line.strip(), f"Open http://127.0.0.1:{self.port}/#secret={SECRET}")
@@ -123,10 +117,7 @@ class AgentTest(unittest.TestCase):
         # The slot is free again; the viewer leaving ends its helper.
         session = self.start_session()
         self.events(session)[0].close()
-        for _ in range(100):
-            if self.commands().count("exit") == 2:
-                break
-            time.sleep(0.1)
+        program.wait_for(self, lambda: self.commands().count("exit") == 2, "the helper outlived its viewer", 10)
         self.assertEqual(self.commands()[-2:], [{"cmd": "stop"}, "exit"])
         self.assertEqual(self.request("POST", f"/api/session/{session}/offer", {"sdp": "x"})[0], 410)
 
@@ -210,10 +201,8 @@ def helper_ignores_stop(t):
 
 def never_opened(t):
     t.start_session()
-    deadline = time.monotonic() + 8
-    while t.request("POST", "/api/session", {"secret": SECRET})[0] == 409:
-        t.assertLess(time.monotonic(), deadline, "the unopened session still holds the slot")
-        time.sleep(0.5)
+    program.wait_for(t, lambda: t.request("POST", "/api/session", {"secret": SECRET})[0] != 409,
+                     "the unopened session still holds the slot", 8)
     t.assertEqual(t.commands()[1:3], [{"cmd": "stop"}, "exit"])
 
 
@@ -233,12 +222,9 @@ def sockets_kept_from_the_helper(t):
     conn.request("POST", "/api/session", body=json.dumps({"secret": SECRET}),
                  headers={"Content-Type": "application/json", "Connection": "keep-alive"})
     t.assertEqual(conn.getresponse().status, 200)
-    inherited = pathlib.Path(t.record + ".inherited")
-    for _ in range(200):
-        if inherited.exists() and inherited.read_text().endswith("\n"):
-            break
-        time.sleep(0.05)
-    t.assertEqual(inherited.read_text(), "sockets 0\n")
+    inherited = t.record + ".inherited"
+    program.wait_for(t, lambda: program.recorded(inherited), "the helper did not count its sockets", 10)
+    t.assertEqual(program.recorded(inherited), ["sockets 0"])
     conn.close()
 
 

@@ -19,7 +19,7 @@ import threading
 import time
 import unittest
 
-import agent_program as program
+import helper_program as program
 from cryptography.hazmat.primitives import hashes
 from cryptography.hazmat.primitives.ciphers.aead import AESGCM
 from cryptography.hazmat.primitives.kdf.hkdf import HKDF
@@ -110,9 +110,7 @@ class BrokerTest(unittest.TestCase):
                         "-addext", "subjectAltName=IP:127.0.0.1"], check=True, capture_output=True, cwd=self.dir)
         signers, keys = (json.loads((self.dir / f"ids/{name}.json").read_text()) for name in ("signers", "keys"))
         self.account, self.signer = signers["account"], make_accounts.Key("A", bytes.fromhex(keys["viewer"]))
-        with socket.socket() as s:  # a free port
-            s.bind(("127.0.0.1", 0))
-            self.broker_port = s.getsockname()[1]
+        self.broker_port = program.free_port()
         (self.dir / "nats.conf").write_text(
             f'listen: 127.0.0.1:{self.broker_port}\ntls {{ cert_file: "{self.dir}/server.pem", '
             f'key_file: "{self.dir}/server.key" }}\ninclude ids/accounts.conf\n')
@@ -129,12 +127,9 @@ class BrokerTest(unittest.TestCase):
         self.addCleanup(self.web.shutdown)
         self.record, self.log = self.dir / "commands", self.dir / "agent.log"
         log = self.enterContext(self.log.open("w"))
-        self.agent = subprocess.Popen(
-            [*program.emulator, program.agent, "--server", f"https://127.0.0.1:{self.web.server_port}", "--server-ca",
-             program.native(self.ca), "--helper", program.native(program.helper), "--viewer-name", "Ann", "--ice",
-             "stun:stun.example:3478"],
-            stdout=subprocess.PIPE, stderr=log, text=True,
-            env=dict(os.environ, FAKE_HELPER_RECORD=program.native(self.record)))
+        self.agent = program.start_agent(self.record, "--server", f"https://127.0.0.1:{self.web.server_port}",
+                                         "--server-ca", program.native(self.ca), "--ice", "stun:stun.example:3478",
+                                         stderr=log)
         self.link = self.agent.stdout.readline().strip()
         self.secret = base64.urlsafe_b64decode(self.link.partition("#k=")[2] + "=")
         self.host_subject = "dv1." + make_accounts.Key("U", hkdf(self.secret, b"dravnok host nkey")).public
@@ -153,18 +148,11 @@ class BrokerTest(unittest.TestCase):
         self.broker = subprocess.Popen(["nats-server", "-c", self.dir / "nats.conf"], cwd=self.dir,
                                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
-    def wait_for(self, predicate, what, timeout=30):
-        deadline = time.monotonic() + timeout
-        while not predicate():
-            self.assertLess(time.monotonic(), deadline, what)
-            time.sleep(0.05)
-
     def wait_for_log(self, text):
-        self.wait_for(lambda: text in self.log.read_text(), f"no '{text}' in the agent's log")
+        program.wait_for(self, lambda: text in self.log.read_text(), f"no '{text}' in the agent's log")
 
     def commands(self):
-        return [json.loads(line) if line.startswith("{") else line.strip()
-                for line in self.record.read_text().splitlines()] if self.record.exists() else []
+        return program.recorded(self.record)
 
     def test_session_through_the_broker_survives_hostile_messages_and_a_broker_restart(self):
         self.assertRegex(self.link, rf"^Give the supporter this link: https://127\.0\.0\.1:{self.web.server_port}/"
@@ -204,7 +192,7 @@ class BrokerTest(unittest.TestCase):
         for i in range(300):  # junk, half of it on the session's sid
             ann.publish(bytes([1, 1]) + (ann.sid if i % 2 else os.urandom(16)) + os.urandom(40 + i))
         ann.send({"t": "ice", "candidate": None})
-        self.wait_for(lambda: {"cmd": "ice", "candidate": None} in self.commands(), "the last candidate is lost")
+        program.wait_for(self, lambda: {"cmd": "ice", "candidate": None} in self.commands(), "the last one is lost")
         del candidate["extra"]
         self.assertEqual(self.commands(), [
             {"cmd": "start", "sessionId": self.commands()[0]["sessionId"], "mode": "control", "viewerName": "Ann",

@@ -1,20 +1,29 @@
-"""The remote-helper under test, as every script test runs it: the script is started as
-`<script> --helper PATH [--emulator WINE] [unittest args]` and calls main()."""
+"""The program under test, as every script test runs it: the script is started as
+`<script> --helper PATH [--agent PATH] [--emulator WINE] [unittest args]` and calls main(). remote-agent's
+tests give it a stand-in helper that writes the commands it gets to FAKE_HELPER_RECORD."""
 import argparse
+import json
 import os
 import shutil
+import socket
 import subprocess
 import sys
 import tempfile
+import time
 import unittest
 
-path = None
+path = agent = None
 emulator = []
 
 
 def emulated():
     """True when the program is a Windows build run under an emulator."""
     return bool(emulator)
+
+
+def native(file):
+    """A path as the program's platform writes it (Wine maps drive Z: to /)."""
+    return "Z:" + str(file).replace("/", "\\") if emulator else str(file)
 
 
 def command(*args, program=None):
@@ -40,12 +49,41 @@ def run(*args, program=None, stdin=None, timeout=60, retries=3, **kwargs):
     return result
 
 
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def start_agent(record, *args, env=(), **popen):
+    """remote-agent with `args` and the stand-in helper, which records its commands in `record`."""
+    env = dict(os.environ, FAKE_HELPER_RECORD=native(record), **dict(env))
+    return subprocess.Popen([*emulator, agent, "--helper", native(path), "--viewer-name", "Ann", *args], text=True,
+                            stdout=subprocess.PIPE, env=env, **popen)
+
+
+def recorded(record):
+    """The stand-in helper's commands so far, and "exit" where it ended."""
+    if not os.path.exists(record):
+        return []
+    with open(record) as f:
+        return [json.loads(line) if line.startswith("{") else line.strip() for line in f]
+
+
+def wait_for(test, predicate, what, timeout=30):
+    deadline = time.monotonic() + timeout
+    while not predicate():
+        test.assertLess(time.monotonic(), deadline, what)
+        time.sleep(0.05)
+
+
 def main():
-    global path, emulator
+    global path, agent, emulator
     parser = argparse.ArgumentParser()
     parser.add_argument("--helper", required=True)
+    parser.add_argument("--agent")
     parser.add_argument("--emulator", default="")
     args, rest = parser.parse_known_args()
-    path = os.path.abspath(args.helper)
+    path, agent = os.path.abspath(args.helper), args.agent and os.path.abspath(args.agent)
     emulator = [args.emulator] if args.emulator else []
     unittest.main(module="__main__", argv=[sys.argv[0], "-v", *rest])
