@@ -33,20 +33,20 @@ const PREFIX = 'dvk';
 const sh = (argv, options = {}) => execFileSync(argv[0], argv.slice(1), { stdio: 'pipe', ...options }).toString();
 
 // The router of a LAN: masquerade out, nothing new in.
-const natRules = (lan, wan) => `
+const NAT_RULES = `
 table ip nat {
-  chain postrouting { type nat hook postrouting priority srcnat; oifname "${wan}" masquerade; }
+  chain postrouting { type nat hook postrouting priority srcnat; oifname "wan" masquerade; }
 }
 table inet filter {
   chain forward {
     type filter hook forward priority 0; policy drop;
     ct state established,related accept
-    iifname "${lan}" oifname "${wan}" accept
+    iifname "lan" oifname "wan" accept
   }
   chain input {
     type filter hook input priority 0; policy drop;
     ct state established,related accept
-    iifname { "lo", "${lan}" } accept
+    iifname { "lo", "lan" } accept
   }
 }`;
 
@@ -138,16 +138,13 @@ class Lab {
     cable(ns.hostnat, 'wan', '198.51.100.2/24', ns.wan, 'tohost', '198.51.100.1/24');
     cable(ns.supnat, 'wan', '203.0.113.2/24', ns.wan, 'tosup', '203.0.113.1/24');
     cable(ns.server, 'eth0', `${SERVER_IP}/24`, ns.wan, 'toserver', '192.0.2.1/24');
-    this.in(ns.host, ['ip', 'route', 'add', 'default', 'via', '10.1.0.1']);
-    this.in(ns.supporter, ['ip', 'route', 'add', 'default', 'via', '10.2.0.1']);
-    this.in(ns.hostnat, ['ip', 'route', 'add', 'default', 'via', '198.51.100.1']);
-    this.in(ns.supnat, ['ip', 'route', 'add', 'default', 'via', '203.0.113.1']);
-    this.in(ns.server, ['ip', 'route', 'add', 'default', 'via', '192.0.2.1']);
-    this.in(ns.wan, ['ip', 'route', 'add', '10.1.0.0/24', 'via', '198.51.100.2']);
-    this.in(ns.wan, ['ip', 'route', 'add', '10.2.0.0/24', 'via', '203.0.113.2']);
+    for (const [name, route] of [['host', 'default via 10.1.0.1'], ['supporter', 'default via 10.2.0.1'],
+      ['hostnat', 'default via 198.51.100.1'], ['supnat', 'default via 203.0.113.1'], ['server', 'default via 192.0.2.1'],
+      ['wan', '10.1.0.0/24 via 198.51.100.2'], ['wan', '10.2.0.0/24 via 203.0.113.2']]) {
+      this.in(ns[name], ['ip', 'route', 'add', ...route.split(' ')]);
+    }
     for (const router of [ns.hostnat, ns.supnat, ns.wan]) this.in(router, ['sysctl', '-qw', 'net.ipv4.ip_forward=1']);
-    this.in(ns.hostnat, ['nft', '-f', '-'], { input: natRules('lan', 'wan') });
-    this.in(ns.supnat, ['nft', '-f', '-'], { input: natRules('lan', 'wan') });
+    for (const router of [ns.hostnat, ns.supnat]) this.in(router, ['nft', '-f', '-'], { input: NAT_RULES });
     if (this.udpBlocked) this.in(ns.wan, ['nft', '-f', '-'], { input: udpBlockRules });
   }
 
@@ -211,26 +208,19 @@ class Lab {
     return this.server;
   }
 
-  // TURN credentials as a supporter's page mints them (coturn's shared-secret scheme).
-  turnCredential(label, ttlSeconds = 3600) {
-    const username = `${Math.floor(Date.now() / 1000) + ttlSeconds}:${label}`;
-    const credential = crypto.createHmac('sha1', this.server.turnSecret).update(username).digest('base64');
-    return { username, credential };
-  }
-
-  // Chromium in a namespace (the supporter's by default), trusting the
-  // support server's key and logged in as its supporter.
-  async launchChromium(name = this.ns.supporter, { login = true } = {}) {
-    const wrapper = path.join(this.dir, `chromium-${name}`);
-    fs.writeFileSync(wrapper, `#!/bin/sh\nexec ip netns exec ${name} ${process.env.DRAVNOK_CHROMIUM || '/usr/bin/chromium'} "$@"\n`,
-      { mode: 0o755 });
+  // Chromium in the supporter's namespace, trusting the support server's
+  // key and logged in as its supporter.
+  async launchChromium() {
+    const wrapper = path.join(this.dir, 'chromium');
+    fs.writeFileSync(wrapper, `#!/bin/sh\nexec ip netns exec ${this.ns.supporter} ${process.env.DRAVNOK_CHROMIUM ||
+      '/usr/bin/chromium'} "$@"\n`, { mode: 0o755 });
     const profile = fs.mkdtempSync(path.join(this.dir, 'profile-'));
     const context = await chromium.launchPersistentContext(profile, {
       executablePath: wrapper,
       headless: true,
       args: [...CHROMIUM_FLAGS, `--ignore-certificate-errors-spki-list=${this.server.spkiHash}`],
       viewport: { width: 1280, height: 800 },
-      httpCredentials: login ? this.server.login : undefined,
+      httpCredentials: this.server.login,
     });
     this.cleanups.push(() => context.close().catch(() => {}));
     const page = context.pages()[0] || (await context.newPage());

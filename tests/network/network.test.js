@@ -15,11 +15,10 @@ const { BUILD_DIR, poll, startXvfb, startPainter, pointerReaches, videoStats } =
 const AGENT = path.join(BUILD_DIR, 'src/agent/remote-agent');
 const WIN_RELEASE = path.join(process.env.DRAVNOK_WIN_BUILD_DIR || path.join(REPO, 'build/win'), 'release');
 const WIN_PROGRAMS = ['remote-agent.exe', 'remote-helper.exe', 'dravnok-input-relay.exe'];
-const WINE_PREFIX = process.env.DRAVNOK_WINE_NETWORK_PREFIX || path.join(os.homedir(), '.cache/dravnok/wineprefix-network');
+const WINE_ENV = { WINEPREFIX: process.env.DRAVNOK_WINE_NETWORK_PREFIX || path.join(os.homedir(),
+  '.cache/dravnok/wineprefix-network'), WINEDEBUG: '-all', WINEDLLOVERRIDES: 'mscoree,mshtml=' };
 const HELPER = path.join(BUILD_DIR, 'src/host/remote-helper');
 const BROKER_CLIENT = path.join(REPO, 'deploy/nats/broker_client.py');
-// The session through the broker needs an agent that connects out.
-const agentConnectsOut = fs.existsSync(AGENT) && /--server\b/.test(execFileSync(AGENT, ['--help']).toString());
 
 // Listens on TCP and UDP port 7000 and prints what reaches it; knocks on
 // both at an address and prints how the TCP connection went.
@@ -37,32 +36,14 @@ s.on('error', (e) => console.log(e.code));`;
 const knock = (lab, from, ip) => new Promise((resolve) =>
   execFile('ip', ['netns', 'exec', lab.ns[from], 'node', '-e', KNOCK, ip], (e, out) => resolve(out.trim())));
 
-// The types of the candidates the peer connection of `page` selected.
-const selectedPair = (page, pcExpression) => page.evaluate(async (expression) => {
-  const stats = [...(await eval(expression).getStats()).values()];
+// The types of the candidates the viewer page's peer connection selected.
+const selectedPair = (page) => page.evaluate(async () => {
+  const stats = [...(await window.dravnokViewer.pc.getStats()).values()];
   const transport = stats.find((s) => s.type === 'transport' && s.selectedCandidatePairId);
   const pair = transport && stats.find((s) => s.id === transport.selectedCandidatePairId);
   const type = (id) => stats.find((s) => s.id === id).candidateType;
   return pair ? [type(pair.localCandidateId), type(pair.remoteCandidateId)] : null;
-}, pcExpression);
-
-// A peer connection with a data channel on a blank page; the two sides'
-// descriptions are carried here once each has gathered its candidates.
-const PEER_PAGE = `window.peer = async (config, offer) => {
-  const pc = (window.pc = new RTCPeerConnection(config));
-  pc.ondatachannel = (e) => (e.channel.onmessage = (m) => e.channel.send('echo ' + m.data));
-  if (!offer) {
-    window.channel = pc.createDataChannel('probe');
-    window.received = new Promise((resolve) => (window.channel.onmessage = (m) => resolve(m.data)));
-    window.channel.onopen = () => window.channel.send('across');
-    await pc.setLocalDescription();
-  } else {
-    await pc.setRemoteDescription(offer);
-    await pc.setLocalDescription();
-  }
-  while (pc.iceGatheringState !== 'complete') await new Promise((r) => setTimeout(r, 50));
-  return pc.localDescription.toJSON();
-};`;
+});
 
 for (const udpBlocked of [false, true]) {
   test.describe(udpBlocked ? 'UDP between the two sides blocked' : 'direct UDP between the two sides', () => {
@@ -131,105 +112,85 @@ for (const udpBlocked of [false, true]) {
       assert.deepStrictEqual(lab.listeningTcp(lab.ns.host), []);
     });
 
-    test(udpBlocked ? 'media between the two sides goes through the TURN relay' :
-      'media between the two sides goes straight through both NATs', async () => {
-      const published = JSON.parse(fs.readFileSync(path.join(server.state, 'page/supporter/dravnok-supporter.json')));
-      const ice = (label) => ({ iceServers: [{ urls: published.turn.urls.slice(0, 1), ...lab.turnCredential(label) }] });
-      const [a, b] = [await lab.launchChromium(lab.ns.host, { login: false }), await lab.launchChromium()];
-      for (const side of [a, b]) await side.page.evaluate(PEER_PAGE);
-      const offer = await a.page.evaluate((c) => window.peer(c), ice('host'));
-      const answer = await b.page.evaluate(([c, o]) => window.peer(c, o), [ice('viewer'), offer]);
-      await a.page.evaluate((d) => window.pc.setRemoteDescription(d), answer);
-      assert.strictEqual(await a.page.evaluate(() => window.received), 'echo across');
-      const pair = await selectedPair(a.page, 'window.pc');
-      assert.strictEqual(pair.includes('relay'), udpBlocked, JSON.stringify(pair));
-
-      // The relay reaches public peers only: a channel to a peer in a private range is refused.
-      const uclient = (peer) => new Promise((resolve) => execFile('ip', ['netns', 'exec', lab.ns.host,
-        'turnutils_uclient', '-v', '-W', server.turnSecret, '-u', 'probe', '-e', peer, '-r', '7000', '-n', '1', '-c',
-        SERVER_IP], { timeout: 4000 }, (e, out, err) => resolve(out + err)));
-      const [open, shut] = await Promise.all([uclient(ADDRESSES.supnat), uclient(ADDRESSES.supporter)]);
-      assert.match(open, /channel bind sent[^]*success: 0x/);
-      assert.doesNotMatch(open, /Forbidden/);
-      assert.match(shut, /channel bind: error 403 \(Forbidden IP\)/);
-      await a.close();
-      await b.close();
-    });
-
-    test('a session: the supporter opens the link, sees the picture and moves the pointer; the broker restarts',
-      { skip: !agentConnectsOut && 'remote-agent has no --server yet' }, async (t) => {
-        const x = await startXvfb('1280x720x24');
-        const painter = startPainter(x.env);
-        try {
-          const supporter = await lab.launchChromium();
-          const { page } = supporter;
-          const agent = lab.spawn(lab.ns.host, [AGENT, '--server', server.origin, '--server-ca', server.ca,
-            '--helper', HELPER], { env: x.env });
-          const [, link] = await agent.waitLine(/^Give the supporter this link: (https:\S+)$/);
-          const printedAt = Date.now();
-          assert.ok(link.startsWith(`${server.origin}/#k=`), link);
-          await page.goto(link);
-          const frames = () => videoStats(page).then((s) => (s ? s.framesDecoded : 0));
-          await poll('the first picture', frames, (n) => n > 0, 30000);
-          t.diagnostic(`link printed to first picture: ${Date.now() - printedAt} ms (${udpBlocked ? 'relayed' : 'direct'})`);
-          await poll('the picture', frames, (n) => n > 5, 10000);
-          await page.evaluate(() => window.dravnokViewer.sendInput({ type: 'move', x: 0.25, y: 0.5 }));
-          await pointerReaches(x.env, 320, 360, 2);
-          // Without UDP between the sides only the relay carries media; with it, the NATs' own addresses do
-          // (ICE may try the relay first and move on once both NATs let its checks through).
-          await poll(udpBlocked ? 'a relayed pair' : 'a direct pair', () => selectedPair(page, 'window.dravnokViewer.pc'),
-            (pair) => pair && pair.includes('relay') === udpBlocked, 15000);
-          assert.deepStrictEqual(lab.listeningTcp(lab.ns.host), []);
-
-          // The broker goes away and comes back: the picture goes on, and the agent is back on the broker (a
-          // second supporter with the same link hears that the host is busy).
-          const before = await frames();
-          process.kill(Number(fs.readFileSync(path.join(server.state, 'run/nats.pid'), 'utf8')), 'SIGKILL');
-          await server.child.waitLine(/nats-server ended .* starting it again/);
-          await poll('frames after the restart', frames, (n) => n > before + 30, 15000);
-          const second = await lab.launchChromium();
-          await second.page.goto(link);
-          await poll('the busy notice', () => second.page.textContent('body'), (t) => /busy/i.test(t), 30000);
-          await poll('frames still', frames, (n) => n > before + 60, 15000);
-          await second.close();
-          await supporter.close();
-          await lab.stop(agent);
-        } finally {
-          painter.stop();
-          await x.stop();
-        }
+    // Whether media crosses the NATs straight or through the relay is the
+    // session's to show, with our programs at both ends.
+    test('the TURN relay reaches public peers only: a channel to a peer in a private range is refused',
+      { skip: udpBlocked && 'once' }, async () => {
+        const uclient = (peer) => new Promise((resolve) => execFile('ip', ['netns', 'exec', lab.ns.host,
+          'turnutils_uclient', '-v', '-W', server.turnSecret, '-u', 'probe', '-e', peer, '-r', '7000', '-n', '1', '-c',
+          SERVER_IP], { timeout: 4000 }, (e, out, err) => resolve(out + err)));
+        const [open, shut] = await Promise.all([uclient(ADDRESSES.supnat), uclient(ADDRESSES.supporter)]);
+        assert.match(open, /channel bind sent[^]*success: 0x/);
+        assert.doesNotMatch(open, /Forbidden/);
+        assert.match(shut, /channel bind: error 403 \(Forbidden IP\)/);
       });
 
-    // The Windows product through the support server: the release folder's
-    // programs alone in a folder, remote-agent.exe under Wine in the host's
-    // namespace.
+    // The supporter opens the link that the agent (argv, in the host's
+    // namespace, on a private X desktop) prints: the picture comes, a pointer
+    // move lands, and the host listens on no TCP port. Under Wine, with a
+    // wine server of that display started in the host's namespace.
+    async function session(t, argv, { wine = false, limitMs = 30000 } = {}) {
+      const x = await startXvfb('1280x720x24');
+      const painter = startPainter(x.env);
+      const env = wine ? { ...x.env, ...WINE_ENV } : x.env;
+      t.after(() => {
+        painter.stop();
+        if (wine) spawnSync('wineserver', ['-k'], { env });
+        return x.stop();
+      });
+      if (wine) {
+        spawnSync('wineserver', ['-k'], { env });
+        lab.in(lab.ns.host, ['wineboot', '-i'], { env, timeout: 180000 });
+      }
+      const agent = lab.spawn(lab.ns.host, argv, { env });
+      const [, link] = await agent.waitLine(/^Give the supporter this link: (https:\S+)$/, limitMs);
+      const printedAt = Date.now();
+      assert.ok(link.startsWith(`${server.origin}/#k=`), link);
+      const { page } = await lab.launchChromium();
+      await page.goto(link);
+      const frames = () => videoStats(page).then((s) => (s ? s.framesDecoded : 0));
+      await poll('the first picture', frames, (n) => n > 0, limitMs);
+      t.diagnostic(`link printed to first picture: ${Date.now() - printedAt} ms (${udpBlocked ? 'relayed' : 'direct'})`);
+      await poll('the picture', frames, (n) => n > 5, limitMs);
+      await page.evaluate(() => window.dravnokViewer.sendInput({ type: 'move', x: 0.25, y: 0.5 }));
+      await pointerReaches(x.env, 320, 360, 2);
+      assert.deepStrictEqual(lab.listeningTcp(lab.ns.host), []);
+      return { agent, link, page, frames };
+    }
+
+    test('a session: the supporter opens the link, sees the picture and moves the pointer; the broker restarts; ' +
+      'the page\'s stop ends the helper', async (t) => {
+      const { agent, link, page, frames } = await session(t, [AGENT, '--server', server.origin, '--server-ca', server.ca,
+        '--helper', HELPER]);
+      // Without UDP between the sides only the relay carries media; with it, the NATs' own addresses do
+      // (ICE may try the relay first and move on once both NATs let its checks through).
+      await poll(udpBlocked ? 'a relayed pair' : 'a direct pair', () => selectedPair(page),
+        (pair) => pair && pair.includes('relay') === udpBlocked, 15000);
+
+      // The broker goes away and comes back: the picture goes on, and the agent is back on the broker (a
+      // second supporter with the same link hears that the host is busy).
+      const before = await frames();
+      process.kill(Number(fs.readFileSync(path.join(server.state, 'run/nats.pid'), 'utf8')), 'SIGKILL');
+      await server.child.waitLine(/nats-server ended .* starting it again/);
+      await poll('frames after the restart', frames, (n) => n > before + 30, 15000);
+      const second = await lab.launchChromium();
+      await second.page.goto(link);
+      await poll('the busy notice', () => second.page.textContent('body'), (text) => /busy/i.test(text), 30000);
+      await poll('frames still', frames, (n) => n > before + 60, 15000);
+      await second.close();
+      await page.click('#disconnect');
+      await agent.waitLine(/remote-helper exited with code 0/, 30000);
+    });
+
+    // The Windows product: the release folder's programs alone in a folder.
     test('the Windows release folder under Wine: the same session through the support server',
       { skip: (udpBlocked || !fs.existsSync(WIN_RELEASE)) && 'once, with the Windows build' }, async (t) => {
-        const x = await startXvfb('1280x720x24');
         const folder = fs.mkdtempSync(path.join(lab.dir, 'release-'));
         for (const program of WIN_PROGRAMS) fs.copyFileSync(path.join(WIN_RELEASE, program), path.join(folder, program));
-        const env = { ...x.env, WINEPREFIX: WINE_PREFIX, WINEDEBUG: '-all', WINEDLLOVERRIDES: 'mscoree,mshtml=' };
-        try {
-          // A wine server of this display, started in the host's namespace.
-          spawnSync('wineserver', ['-k'], { env });
-          lab.in(lab.ns.host, ['wineboot', '-i'], { env, timeout: 180000 });
-          const agent = lab.spawn(lab.ns.host, ['wine', path.join(folder, 'remote-agent.exe'), '--server', server.origin,
-            '--server-ca', `Z:${server.ca.replaceAll('/', '\\')}`], { env });
-          const [, link] = await agent.waitLine(/^Give the supporter this link: (https:\S+)$/, 60000);
-          const { page } = await lab.launchChromium();
-          await page.goto(link);
-          const frames = () => videoStats(page).then((s) => (s ? s.framesDecoded : 0));
-          await poll('the picture from Wine', frames, (n) => n > 5, 60000);
-          await page.evaluate(() => window.dravnokViewer.sendInput({ type: 'move', x: 0.25, y: 0.5 }));
-          await pointerReaches(x.env, 320, 360, 2);
-          assert.deepStrictEqual(lab.listeningTcp(lab.ns.host), []);
-          await page.click('#disconnect');
-          await agent.waitLine(/remote-helper exited with code 0/, 30000);
-          await lab.stop(agent);
-        } finally {
-          spawnSync('wineserver', ['-k'], { env });
-          await x.stop();
-        }
+        const { agent, page } = await session(t, ['wine', path.join(folder, 'remote-agent.exe'), '--server',
+          server.origin, '--server-ca', `Z:${server.ca.replaceAll('/', '\\')}`], { wine: true, limitMs: 60000 });
+        await page.click('#disconnect');
+        await agent.waitLine(/remote-helper exited with code 0/, 30000);
       });
   });
 }
