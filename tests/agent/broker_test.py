@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
 # Runs remote-agent --server against a real broker in operator mode (TLS on loopback, identities made by
 # deploy/nats/make_accounts.py) with the server description on a small HTTPS server, and plays the supporter's page
-# over a raw broker connection: the handshake, the signalling, hostile messages, a second supporter and a broker
-# restart in the middle of a session.
+# over a raw broker connection: the handshake (timed), the signalling, junk, and a broker restart in the middle of a
+# session.
 import base64
 import functools
 import http.server
@@ -72,15 +72,13 @@ class Tab:
         self.sid, self.seq = os.urandom(16), 0
         self.to_host = hkdf(self.test.secret, b"dravnok v2h" + self.sid)
         self.to_viewer = hkdf(self.test.secret, b"dravnok h2v" + self.sid)
-        return self.send({"t": "hello", "viewer": self.user.public, "ice": ICE})
+        self.send({"t": "hello", "viewer": self.user.public, "ice": ICE})
 
-    def send(self, body, key=None):
+    def send(self, body):
         header = bytes([1, 1]) + self.sid + self.seq.to_bytes(8, "big")
-        message = header + AESGCM(key or self.to_host).encrypt(bytes([1, 0, 0, 0]) + header[18:],
-                                                                 json.dumps(body).encode(), header)
         self.seq += 1
-        self.publish(message)
-        return message
+        self.publish(header + AESGCM(self.to_host).encrypt(bytes([1, 0, 0, 0]) + header[18:], json.dumps(body).encode(),
+                                                           header))
 
     def receive(self, timeout=15):
         # (seq, body) of the next message of this tab's current session, dropping those of its earlier ones as the
@@ -178,18 +176,13 @@ class BrokerTest(unittest.TestCase):
         print(f"\nsignalling through the broker: hello to welcome {statistics.median(times[:20]):.1f} ms (median of "
               f"20), offer to answer {times[20]:.1f} ms starting the helper, {times[21]:.1f} ms to the running one",
               file=sys.stderr)
-        bob.hello()
-        self.assertEqual(bob.receive()[1], {"t": "busy"})
 
         candidate = {"candidate": "candidate:2 1 udp 1 192.0.2.1 9 typ host", "sdpMid": "0", "sdpMLineIndex": 0,
                      "usernameFragment": "u", "extra": "not copied"}
-        sent = ann.send({"t": "ice", "candidate": candidate})
-        tampered = bytearray(sent)
-        tampered[30] ^= 1
-        for message in (bytes(tampered), sent):  # tampered, replayed
-            ann.publish(message)
-        ann.send({"t": "ice", "candidate": None}, key=os.urandom(32))  # a wrong key
-        for i in range(300):  # junk, half of it on the session's sid
+        ann.send({"t": "ice", "candidate": candidate})
+        # Junk, half of it on the session's sid, of every length (the agent reads messages by their length; forged
+        # and replayed ones are the rendezvous unit test's).
+        for i in range(300):
             ann.publish(bytes([1, 1]) + (ann.sid if i % 2 else os.urandom(16)) + os.urandom(40 + i))
         ann.send({"t": "ice", "candidate": None})
         program.wait_for(self, lambda: {"cmd": "ice", "candidate": None} in self.commands(), "the last one is lost")
@@ -208,13 +201,10 @@ class BrokerTest(unittest.TestCase):
         self.start_broker()
         self.wait_for_log("reconnected to the broker")
         ann.connect()
-        bob.connect()
         self.assertNotIn("exit", self.commands())
         ann.send({"t": "stop"})
         self.assertEqual(ann.receive()[1], {"t": "event", "event": {"evt": "exit", "code": 0}})
         self.assertEqual(self.commands()[-2:], [{"cmd": "stop"}, "exit"])
-        bob.hello()
-        self.assertEqual(bob.receive()[1]["t"], "welcome", "the host is free again")
 
 
 if __name__ == "__main__":
