@@ -461,7 +461,7 @@ async function startTurn() {
 }
 
 module.exports = {
-  BUILD_DIR, SECRET, CHROMIUM_FLAGS, sleep, until, poll, freePort, launchBrowser, newTestPage, startJsonChild,
+  BUILD_DIR, SECRET, CHROMIUM, CHROMIUM_FLAGS, sleep, until, poll, freePort, launchBrowser, newTestPage, startJsonChild,
   startHelper, connectViewer, answerOffer, startAgent, startXvfb, startPainter, pointer, pointerReaches,
   watchRootInput, windowGeometries, readXClipboard, writeXClipboard, monitorList, filesListing, videoPixel, videoSize,
   near, videoStats, rtpClock, downloadDigest, uploadRandom, makeFolderOfFifty, startTurn,

@@ -19,8 +19,7 @@ const fs = require('node:fs');
 const os = require('node:os');
 const path = require('node:path');
 const readline = require('node:readline');
-const { chromium } = require(require.resolve('playwright-core', { paths: [path.join(__dirname, '../browser')] }));
-const { CHROMIUM_FLAGS, poll } = require('../browser/driver');
+const { CHROMIUM, CHROMIUM_FLAGS, launchBrowser, poll } = require('../browser/driver');
 
 const REPO = path.resolve(__dirname, '../..');
 const SERVER_NAME = 'support.test';
@@ -139,8 +138,8 @@ class Lab {
     cable(ns.supnat, 'wan', '203.0.113.2/24', ns.wan, 'tosup', '203.0.113.1/24');
     cable(ns.server, 'eth0', `${SERVER_IP}/24`, ns.wan, 'toserver', '192.0.2.1/24');
     for (const [name, route] of [['host', 'default via 10.1.0.1'], ['supporter', 'default via 10.2.0.1'],
-      ['hostnat', 'default via 198.51.100.1'], ['supnat', 'default via 203.0.113.1'], ['server', 'default via 192.0.2.1'],
-      ['wan', '10.1.0.0/24 via 198.51.100.2'], ['wan', '10.2.0.0/24 via 203.0.113.2']]) {
+      ['hostnat', 'default via 198.51.100.1'], ['supnat', 'default via 203.0.113.1'],
+      ['server', 'default via 192.0.2.1'], ['wan', '10.1.0.0/24 via 198.51.100.2'], ['wan', '10.2.0.0/24 via 203.0.113.2']]) {
       this.in(ns[name], ['ip', 'route', 'add', ...route.split(' ')]);
     }
     for (const router of [ns.hostnat, ns.supnat, ns.wan]) this.in(router, ['sysctl', '-qw', 'net.ipv4.ip_forward=1']);
@@ -187,9 +186,9 @@ class Lab {
   // The support server in its namespace, from a state folder prepared
   // outside (where npm reaches its registry). Gives its state folder, the
   // supporter's login, the CA and the page's origin.
-  async startServer(extraArgs = []) {
+  async startServer() {
     const state = path.join(this.dir, 'state');
-    const args = ['--public-name', SERVER_NAME, '--state', state, '--supporter', 'ann', ...extraArgs];
+    const args = ['--public-name', SERVER_NAME, '--state', state, '--supporter', 'ann'];
     const prepared = sh([path.join(REPO, 'scripts/support-server.sh'), ...args, '--prepare-only']);
     const password = /New supporter account: ann, password: (\S+)/.exec(prepared)[1];
     const child = this.spawn(this.ns.server, [path.join(REPO, 'scripts/support-server.sh'), ...args]);
@@ -203,7 +202,6 @@ class Lab {
       spkiHash: crypto.createHash('sha256').update(spki).digest('base64'),
       signers: path.join(state, 'nats/signers.json'),
       turnSecret: fs.readFileSync(path.join(state, 'secrets/turn-secret'), 'utf8').trim(),
-      stop: () => this.stop(child, 'SIGTERM'),
     };
     return this.server;
   }
@@ -212,20 +210,11 @@ class Lab {
   // key and logged in as its supporter.
   async launchChromium() {
     const wrapper = path.join(this.dir, 'chromium');
-    fs.writeFileSync(wrapper, `#!/bin/sh\nexec ip netns exec ${this.ns.supporter} ${process.env.DRAVNOK_CHROMIUM ||
-      '/usr/bin/chromium'} "$@"\n`, { mode: 0o755 });
-    const profile = fs.mkdtempSync(path.join(this.dir, 'profile-'));
-    const context = await chromium.launchPersistentContext(profile, {
-      executablePath: wrapper,
-      headless: true,
-      args: [...CHROMIUM_FLAGS, `--ignore-certificate-errors-spki-list=${this.server.spkiHash}`],
-      viewport: { width: 1280, height: 800 },
-      httpCredentials: this.server.login,
-    });
-    this.cleanups.push(() => context.close().catch(() => {}));
-    const page = context.pages()[0] || (await context.newPage());
-    if (process.env.DRAVNOK_LAB_LOG) page.on('console', (m) => console.log('[page]', m.text()));
-    return { context, page, close: () => context.close().catch(() => {}) };
+    fs.writeFileSync(wrapper, `#!/bin/sh\nexec ip netns exec ${this.ns.supporter} ${CHROMIUM} "$@"\n`, { mode: 0o755 });
+    const browser = await launchBrowser(null, null, { executablePath: wrapper, httpCredentials: this.server.login,
+      args: [...CHROMIUM_FLAGS, `--ignore-certificate-errors-spki-list=${this.server.spkiHash}`] });
+    this.cleanups.push(browser.close);
+    return browser;
   }
 
   // Sockets listening on TCP in a namespace, as `ss -ltn` lists them.

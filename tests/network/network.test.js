@@ -143,8 +143,8 @@ for (const udpBlocked of [false, true]) {
 
     test('a session: the supporter opens the link, sees the picture and moves the pointer; the broker restarts; ' +
       'the page\'s stop ends the helper', async (t) => {
-      const { agent, link, page, frames } = await session(t, [AGENT, '--server', server.origin, '--server-ca', server.ca,
-        '--helper', HELPER]);
+      const { agent, link, page, frames } = await session(t, [AGENT, '--server', server.origin, '--server-ca',
+        server.ca, '--helper', HELPER]);
       // Without UDP between the sides only the relay carries media; with it, the NATs' own addresses do
       // (ICE may try the relay first and move on once both NATs let its checks through).
       await poll(udpBlocked ? 'a relayed pair' : 'a direct pair', () => selectedPair(page),
