@@ -25,6 +25,7 @@ const CHROMIUM_FLAGS = [
 ];
 
 const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
+const sha256 = (bytes) => crypto.createHash('sha256').update(bytes).digest('hex');
 
 // Polls `probe` (which answers {ok, value}) every 200 ms; returns the value
 // once ok, or throws naming `what` and the last value seen.
@@ -419,7 +420,7 @@ function makeFolderOfFifty(parent) {
     const name = `${i < 45 ? '' : 'inner/'}${i === 1 ? 'gr\u00fc\u00dfe' : 'f'}${i}.bin`;
     const bytes = crypto.randomBytes(i % 25 === 0 ? 0 : crypto.randomInt(200000));
     fs.writeFileSync(path.join(parent, 'fifty', name), bytes);
-    digests[`fifty/${name}`] = crypto.createHash('sha256').update(bytes).digest('hex');
+    digests[`fifty/${name}`] = sha256(bytes);
   }
   return digests;
 }
@@ -461,7 +462,7 @@ async function startTurn() {
 }
 
 module.exports = {
-  BUILD_DIR, SECRET, CHROMIUM, CHROMIUM_FLAGS, sleep, until, poll, freePort, launchBrowser, newTestPage, startJsonChild,
+  BUILD_DIR, SECRET, CHROMIUM, CHROMIUM_FLAGS, sleep, sha256, until, poll, freePort, launchBrowser, newTestPage, startJsonChild,
   startHelper, connectViewer, answerOffer, startAgent, startXvfb, startPainter, pointer, pointerReaches,
   watchRootInput, windowGeometries, readXClipboard, writeXClipboard, monitorList, filesListing, videoPixel, videoSize,
   near, videoStats, rtpClock, downloadDigest, uploadRandom, makeFolderOfFifty, startTurn,

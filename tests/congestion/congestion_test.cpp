@@ -321,9 +321,7 @@ TEST_F(Congestion, RateControllerFollowsReceiverReports) {
       controller->update(kT0 + step.at);
       expected *= step.factor;
       EXPECT_NEAR(controller->targetBitrate(), expected, 2);
-      if (step.fps) {
-        EXPECT_EQ(controller->targetFrameRate(), step.fps);
-      }
+      EXPECT_EQ(step.fps ? controller->targetFrameRate() : 0, step.fps);
     }
   }
 }
@@ -397,12 +395,8 @@ TEST_F(Congestion, RateControllerWatchesWhatLeavesThePacer) {
         controller->update(kT0 + t);
       }
       EXPECT_NEAR(controller->targetBitrate(), run.bps, 1);
-      if (run.fps) {
-        EXPECT_EQ(controller->targetFrameRate(), run.fps);
-      }
-      if (run.pacerBps) {
-        EXPECT_EQ(pacer->rateBps(), run.pacerBps);
-      }
+      EXPECT_EQ(std::pair(run.fps ? controller->targetFrameRate() : 0, run.pacerBps ? pacer->rateBps() : 0),
+                std::pair(run.fps, run.pacerBps));
     }
   }
 }

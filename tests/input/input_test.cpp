@@ -184,9 +184,7 @@ TEST_F(Input, SwipeStepsAndPausesFollowTheDuration) {
     EXPECT_EQ(moves[1], InputRecord{mouseFlags(mouseflag::leftDown)});
     EXPECT_EQ(moves[steps + 1], InputRecord{moveTo(65535, 65535)});
     EXPECT_EQ(moves.back(), InputRecord{mouseFlags(mouseflag::leftUp)});
-    if (steps % 2 == 0) {
-      EXPECT_EQ(moves[steps / 2 + 1], InputRecord{moveTo(32768, 32768)}) << "halfway";
-    }
+    EXPECT_TRUE(steps % 2 || moves[steps / 2 + 1] == InputRecord{moveTo(32768, 32768)}) << "halfway";
   }
 }
 

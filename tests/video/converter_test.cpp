@@ -91,9 +91,8 @@ TEST(ColourConversion, FastEqualsLegacyForEveryColour) {
     std::memcpy(image.bytes.data() + size_t(i) * 4, &bgra, 4);
   }
   auto expected = legacyOf(image, 4096, 4096);
-  for (SimdLevel level : supportedSimdLevels()) {
+  for (SimdLevel level : supportedSimdLevels())
     EXPECT_TRUE(fastOf(image, 4096, 4096, level, 2) == expected) << simdLevelName(level);
-  }
 }
 
 // A 2x2 block (per pixel pair of columns) for every channel-sum triple on

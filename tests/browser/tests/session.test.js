@@ -11,7 +11,7 @@ const os = require('node:os');
 const path = require('node:path');
 const { execFileSync } = require('node:child_process');
 const {
-  launchBrowser, sleep, poll, startJsonChild, startXvfb, pointer, pointerReaches, watchRootInput, windowGeometries, SECRET,
+  launchBrowser, sleep, sha256, poll, startJsonChild, startXvfb, pointer, pointerReaches, watchRootInput, windowGeometries, SECRET,
   startAgent, monitorList, videoPixel, videoSize, near, readXClipboard, writeXClipboard, downloadDigest, uploadRandom,
   filesListing, startTurn, makeFolderOfFifty,
 } = require('../driver');
@@ -89,8 +89,7 @@ const PAGE_HELPERS = `
     const context = canvas.getContext('2d');
     context.drawImage(bitmap, 0, 0);
     const pixels = context.getImageData(0, 0, bitmap.width, bitmap.height).data;
-    const hash = await crypto.subtle.digest('SHA-256', pixels);
-    return bitmap.width + 'x' + bitmap.height + ':' + Array.from(new Uint8Array(hash), (b) => b.toString(16).padStart(2, '0')).join('');
+    return bitmap.width + 'x' + bitmap.height + ':' + await window.sha256(pixels);
   };
   window.fromBase64 = (text) => Uint8Array.from(atob(text), (c) => c.charCodeAt(0));
   window.sha256 = async (bytes) =>
@@ -118,8 +117,7 @@ test('a wrong secret starts nothing; a view-only session refuses files and injec
   await page.goto('about:blank');
   await page.goto(agent.url);
   await monitorList(page);
-  assert.strictEqual(await page.isHidden('#keys'), true);
-  assert.strictEqual(await page.isHidden('#side'), true);
+  assert.deepStrictEqual([await page.isHidden('#keys'), await page.isHidden('#side')], [true, true]);
   const before = pointer(x.env);
   await page.evaluate(() => window.dravnokViewer.sendInput({ type: 'move', x: 0.9, y: 0.9 }));
   await sleep(500);
@@ -331,8 +329,7 @@ test('two monitors through a TURN relay: the picture, keys, text, scaling, clipb
   t.after(input.stop);
   const page = viewer.page;
 
-  const monitors = await monitorList(page);
-  assert.deepStrictEqual(monitors, {
+  assert.deepStrictEqual(await monitorList(page), {
     type: 'monitors', clip: true, clipwatch: true, active: 0, count: 2,
     list: [{ i: 0, w: 1920, h: 1080, primary: true }, { i: 1, w: 1920, h: 1080, primary: false }],
   });
@@ -500,8 +497,7 @@ test('two monitors through a TURN relay: the picture, keys, text, scaling, clipb
   assert.match(await page.evaluate(() => window.cancelWhenRunning('big.bin')), PROGRESS);
   await poll('the cancel', lastLine, (text) => text === 'cancelled');
   await page.evaluate((file) => window.dravnokViewer.files.get(file), path.join(home, 'big.bin'));
-  const digest = await poll('the download', () => downloadDigest(page), Boolean, 60000);
-  assert.strictEqual(digest, crypto.createHash('sha256').update(data).digest('hex'));
+  assert.strictEqual(await poll('the download', () => downloadDigest(page), Boolean, 60000), sha256(data));
 
   // Into Downloads: an upload cancelled while a second one waits behind it.
   // What was sent stays there as a partial file, as the page says; the
@@ -533,11 +529,9 @@ test('two monitors through a TURN relay: the picture, keys, text, scaling, clipb
   assert.strictEqual(fs.readFileSync(path.join(home, 'Downloads', 'after.txt'), 'utf8'), 'after the cancel');
 
   // 64 MiB made in the page, so that only its digest crosses over.
-  const uploaded = await uploadRandom(page, 'up.bin', 64 * 1024 * 1024 + 123);
-  assert.strictEqual(uploaded.reply.t, 'put-ok');
-  assert.strictEqual(uploaded.reply.received, 64 * 1024 * 1024 + 123);
-  const written = fs.readFileSync(path.join(home, 'Downloads', 'up.bin'));
-  assert.strictEqual(crypto.createHash('sha256').update(written).digest('hex'), uploaded.digest);
+  const { reply, digest } = await uploadRandom(page, 'up.bin', (64 << 20) + 123);
+  assert.deepStrictEqual([reply.t, reply.received, sha256(fs.readFileSync(path.join(home, 'Downloads', 'up.bin')))],
+    ['put-ok', (64 << 20) + 123, digest]);
 
   // The picker shows monitor B: its picture, and input lands on it.
   // The list that answers the switch is sent before the capture has moved,
@@ -558,10 +552,8 @@ test('two monitors through a TURN relay: the picture, keys, text, scaling, clipb
   assert.strictEqual(bannerGeometry(x.env), null, 'the banner goes with the session');
   // The helper's log beside it, in the folder the agent was copied to.
   const log = fs.readFileSync(path.join(agent.folder, 'remote-helper.log'), 'utf8');
-  for (const record of [/\[start\] sessionId=/, /\[sdp\] OFFER/, /\[sdp\] ANSWER/, /\[state\] peerConnection -> connected/,
-    /\[info\] cc: target=\d+kbps fps=\d+ .* \| \S/, /\[info\] monitor switch requested -> 1/]) {
-    assert.match(log, record);
-  }
+  [/\[start\] sessionId=/, /\[sdp\] OFFER/, /\[sdp\] ANSWER/, /\[state\] peerConnection -> connected/,
+    /\[info\] cc: target=\d+kbps fps=\d+ .* \| \S/, /\[info\] monitor switch requested -> 1/].forEach((r) => assert.match(log, r));
 
   // A phone as the next viewer, straight to the helper. A long press
   // right-clicks, a pinch zooms by its spread around its centre, a tap then

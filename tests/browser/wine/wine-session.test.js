@@ -14,7 +14,7 @@ const fs = require('node:fs');
 const os = require('node:os');
 const path = require('node:path');
 const {
-  launchBrowser, sleep, poll, startXvfb, startPainter, pointerReaches, windowGeometries, startAgent, monitorList,
+  launchBrowser, sleep, sha256, poll, startXvfb, startPainter, pointerReaches, windowGeometries, startAgent, monitorList,
   videoPixel, videoSize, near, videoStats, rtpClock, readXClipboard, writeXClipboard, downloadDigest, uploadRandom,
   filesListing,
 } = require('../driver');
@@ -82,8 +82,7 @@ test('the release folder under Wine: video, RTP clock, input, files, clipboard, 
     const page = viewer.page;
 
     await poll('connected', () => page.textContent('#state'), (state) => state === 'connected', 90000);
-    const monitors = await monitorList(page, 30000);
-    assert.deepStrictEqual(monitors.list, [{ i: 0, w: 1280, h: 720, primary: true }]);
+    assert.deepStrictEqual((await monitorList(page, 30000)).list, [{ i: 0, w: 1280, h: 720, primary: true }]);
 
     // The picture: the screen's size and colour, BT.709 limited range both
     // ways, so a few levels of rounding at most.
@@ -116,12 +115,10 @@ test('the release folder under Wine: video, RTP clock, input, files, clipboard, 
     // Files: a download and an upload, byte-exact, in the user's profile.
     const home = await filesListing(page, (files) => files.names.includes(`${name}.bin`), 30000);
     await page.evaluate((file) => window.dravnokViewer.files.get(file), `${home.path}\\${name}.bin`);
-    const digest = await poll('the download', () => downloadDigest(page), Boolean, 60000);
-    assert.strictEqual(digest, crypto.createHash('sha256').update(data).digest('hex'));
-    const sent = await uploadRandom(page, `${name}-up.bin`, 2 * 1024 * 1024 + 5);
-    assert.strictEqual(sent.reply.t, 'put-ok', JSON.stringify(sent.reply));
-    const written = fs.readFileSync(path.join(profile, `${name}-up.bin`));
-    assert.strictEqual(crypto.createHash('sha256').update(written).digest('hex'), sent.digest);
+    assert.strictEqual(await poll('the download', () => downloadDigest(page), Boolean, 60000), sha256(data));
+    const { reply, digest } = await uploadRandom(page, `${name}-up.bin`, (2 << 20) + 5);
+    assert.deepStrictEqual([reply.t, reply.received, sha256(fs.readFileSync(path.join(profile, `${name}-up.bin`)))],
+      ['put-ok', (2 << 20) + 5, digest]);
 
     // Clipboard text both ways, through Wine's bridge to the X clipboard; the
     // watcher pushes the desktop's change and never our own write.
