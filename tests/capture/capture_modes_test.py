@@ -8,7 +8,6 @@ provides, read through GDI (Wine has no desktop duplication).
 import os
 import re
 import shutil
-import subprocess
 import sys
 import unittest
 
@@ -21,7 +20,7 @@ COLOUR = (0xFF, 0x80, 0x00)  # R, G, B: every channel different
 
 
 def paint_root(env, colour):
-    subprocess.run(["xsetroot", "-solid", "#%02x%02x%02x" % colour], env=env, check=True, timeout=30)
+    helper_program.paint(env, "#%02x%02x%02x" % colour)
 
 
 class Modes(unittest.TestCase):

@@ -8,7 +8,6 @@ import unittest
 import zlib
 
 import helper_program
-from private_xvfb import PrivateXvfb
 
 
 # One column of RGBA pixels with varying alpha, so that any mix-up of rows,
@@ -53,16 +52,12 @@ def decode_png(path):
 class ClipboardModes(unittest.TestCase):
     def setUp(self):
         self.dir = helper_program.folder(self)[0]
-        if not helper_program.emulated():
-            # A private X server: the clipboard is shared by every client of a display.
-            xvfb = PrivateXvfb("640x480").__enter__()
-            self.addCleanup(xvfb.__exit__, None, None, None)
-            os.environ["DISPLAY"] = xvfb.name
+        self.env = helper_program.display_env(self, "640x480")  # the clipboard is shared by a display's clients
 
     def helper(self, mode, name, code):
         path = os.path.join(self.dir, name)
         result = helper_program.run(mode, path, *([os.path.join(self.dir, "out.png")] if mode == "--clip-echo"
-                                                  else []), timeout=60, cwd=self.dir)
+                                                  else []), timeout=60, cwd=self.dir, env=self.env)
         err = result.stderr.decode("utf-8")
         self.assertEqual(result.returncode, code, err)
         return err, path
@@ -78,7 +73,7 @@ class ClipboardModes(unittest.TestCase):
 
         # A 32-bit bitmap with alpha that another X client offers (under Wine,
         # the Windows clipboard follows it) is read as the same pixels.
-        xclip = subprocess.Popen(["xclip", "-selection", "clipboard", "-t", "image/bmp", "-i", "-quiet"],
+        xclip = subprocess.Popen(["xclip", "-selection", "clipboard", "-t", "image/bmp", "-i", "-quiet"], env=self.env,
                                  stdin=subprocess.PIPE, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         self.addCleanup(xclip.wait)
         self.addCleanup(xclip.terminate)

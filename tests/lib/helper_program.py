@@ -37,6 +37,22 @@ def folder(test, copy=False):
     return where, shutil.copy2(path, os.path.join(where, os.path.basename(path))) if copy else path
 
 
+def display_env(test, size="1920x1080"):
+    """The environment of the display the program shows on: the test stage's under an emulator (Wine's desktop lives
+    on the display its server started with), else an Xvfb of the test's own."""
+    if emulated():
+        return dict(os.environ)
+    from private_xvfb import PrivateXvfb
+    xvfb = PrivateXvfb(size).__enter__()
+    test.addCleanup(xvfb.__exit__)
+    return dict(os.environ, DISPLAY=xvfb.name)
+
+
+def paint(env, colour):
+    """The root window in one colour, "#rrggbb"."""
+    subprocess.run(["xsetroot", "-solid", colour], env=env, check=True, timeout=30)
+
+
 def run(*args, program=None, stdin=None, timeout=60, retries=3, **kwargs):
     # Wine under load now and then loses its server connection (it says so,
     # or its process is killed): such a run tells nothing, so it runs again.

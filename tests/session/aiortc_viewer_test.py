@@ -20,7 +20,6 @@ import subprocess
 import unittest
 
 import helper_program
-from private_xvfb import PrivateXvfb
 
 try:
     from aiortc import RTCPeerConnection, RTCSessionDescription
@@ -36,14 +35,7 @@ STEP_TIMEOUT = 30
 @unittest.skipIf(RTCPeerConnection is None, "needs python3-aiortc and python3-av")
 class AiortcViewer(unittest.TestCase):
     def setUp(self):
-        if helper_program.emulated():
-            # Wine's desktop lives on the display its server started with.
-            display = os.environ["DISPLAY"]
-        else:
-            xvfb = PrivateXvfb(f"{WIDTH}x{HEIGHT}").__enter__()
-            self.addCleanup(xvfb.__exit__)
-            display = xvfb.name
-        self.x_env = dict(os.environ, DISPLAY=display)
+        self.x_env = helper_program.display_env(self, f"{WIDTH}x{HEIGHT}")
         info = subprocess.run(["xdpyinfo"], env=self.x_env, capture_output=True, text=True, check=True).stdout
         self.width, self.height = map(int, re.search(r"dimensions:\s+(\d+)x(\d+)", info).groups())
         self.folder, self.exe = helper_program.folder(self, copy=True)
@@ -136,7 +128,7 @@ class AiortcViewer(unittest.TestCase):
         end = asyncio.get_running_loop().time() + seconds
         while asyncio.get_running_loop().time() < end and not (until_key_frame and any(seen)):
             step += 1
-            subprocess.run(["xsetroot", "-solid", "#%02x50c8" % (step * 16 % 256)], env=self.x_env, check=True)
+            helper_program.paint(self.x_env, "#%02x50c8" % (step * 16 % 256))
             await asyncio.sleep(0.1)
             while not self.frames.empty():
                 seen.append(self.frames.get_nowait().key_frame)

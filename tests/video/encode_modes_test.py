@@ -6,14 +6,9 @@ Windows (under Wine): the test stage's display, read through GDI; Wine has
 no Media Foundation H.264 encoder, so both modes run on OpenH264.
 """
 import json
-import os
-import shutil
-import subprocess
-import sys
 import unittest
 
 import helper_program
-from private_xvfb import PrivateXvfb
 
 TIMEOUT = 180
 
@@ -22,28 +17,14 @@ def run(test, env, *args):
     return helper_program.run(*args, timeout=TIMEOUT, cwd=helper_program.folder(test)[0], env=env, text=True)
 
 
-def paint(env, colour):
-    subprocess.run(["xsetroot", "-solid", colour], env=env, check=True, timeout=30)
-
-
 class EncodeModes(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        cls.display, cls.env = None, dict(os.environ)  # under Wine, the test stage's display
+    def setUp(self):
+        self.env = helper_program.display_env(self)
         if not helper_program.emulated():
-            if sys.platform != "linux" or not shutil.which("Xvfb"):
-                raise unittest.SkipTest("needs Xvfb")
-            cls.display = PrivateXvfb().__enter__()
-            cls.env = dict(os.environ, DISPLAY=cls.display.name)
-            cls.env.pop("DRAVNOK_REMOTE_HWENC", None)
-
-    @classmethod
-    def tearDownClass(cls):
-        if cls.display:
-            cls.display.__exit__()
+            self.env.pop("DRAVNOK_REMOTE_HWENC", None)
 
     def test_a_picture_survives_encoding_a_black_screen_fails_and_bench_measures(self):
-        paint(self.env, "#4080c0")
+        helper_program.paint(self.env, "#4080c0")
         result = run(self, self.env, "--selftest-encode")
         self.assertEqual(result.returncode, 0, result.stderr)
         self.assertRegex(result.stderr, r"DECODED \d+x\d+ brightness = \d+\.\d/255  \(REAL IMAGE")
@@ -63,7 +44,7 @@ class EncodeModes(unittest.TestCase):
             return
         self.assertEqual((figures["disp"], figures["enc"]), ("1920x1080", "1920x1080"))
 
-        paint(self.env, "#000000")
+        helper_program.paint(self.env, "#000000")
         result = run(self, self.env, "--selftest-encode")
         self.assertEqual(result.returncode, 10, result.stderr)
         self.assertIn("NV12 luma avg = 16.0/255", result.stderr)
