@@ -29,8 +29,13 @@ def read_status(sock):
 
 
 class AgentTest(unittest.TestCase):
+    # Agent options ({port}: the agent's) and the stand-in helper's environment, by test.
+    OPTIONS = {"test_foreign_site": ["--allow-host", "desk.example"], "test_never_opened": ["--open-timeout", "2"],
+               "test_tls_off_loopback": ["--listen", "0.0.0.0:{port}"]}
+    ENV = {"test_helper_ignores_stop": {"FAKE_HELPER_IGNORE_STOP": "1"}}
+
     def setUp(self):
-        args, env = HOSTILE.get(self._testMethodName, (None, [], {}))[1:]
+        args, env = self.OPTIONS.get(self._testMethodName, []), self.ENV.get(self._testMethodName, {})
         self.dir = self.enterContext(tempfile.TemporaryDirectory(prefix="dravnok-agent-"))
         self.record = os.path.join(self.dir, "commands")
         self.port = program.free_port()
@@ -121,146 +126,123 @@ class AgentTest(unittest.TestCase):
         self.assertEqual(self.commands()[-2:], [{"cmd": "stop"}, "exit"])
         self.assertEqual(self.request("POST", f"/api/session/{session}/offer", {"sdp": "x"})[0], 410)
 
+    def test_foreign_site(self):
+        # A page of another site whose name was rebound to this address, or one
+        # that posts across sites.
+        def post(**headers):
+            return self.request("POST", "/api/session", {"secret": SECRET}, headers)[0]
 
-def foreign_site(t):
-    # A page of another site whose name was rebound to this address, or one
-    # that posts across sites.
-    for host in (f"attacker.example:{t.port}", f"127.0.0.1:{t.port + 1}", f"localhost:{t.port}@attacker.example"):
-        t.assertEqual(t.request("POST", "/api/session", {"secret": SECRET}, {"Host": host})[0], 403, host)
-        t.assertEqual(t.request("GET", "/", headers={"Host": host})[0], 403, host)
-    for origin in ("http://attacker.example", "null", f"http://127.0.0.1:{t.port + 1}",
-                   f"https://127.0.0.1:{t.port}", f"http://localhost:{t.port}"):
-        t.assertEqual(t.request("POST", "/api/session", {"secret": SECRET}, {"Origin": origin})[0], 403, origin)
-    t.assertFalse(os.path.exists(t.record))
-    for host in (f"localhost:{t.port}", f"desk.example:{t.port}"):
-        t.assertEqual(t.request("GET", "/", headers={"Host": host})[0], 200, host)
-    t.assertEqual(t.request("POST", "/api/session", {"secret": SECRET}, {"Origin": f"http://127.0.0.1:{t.port}"})[0],
-                  200)
+        port = self.port
+        for host in (f"attacker.example:{port}", f"127.0.0.1:{port + 1}", f"localhost:{port}@attacker.example"):
+            self.assertEqual((post(Host=host), self.request("GET", "/", headers={"Host": host})[0]), (403, 403), host)
+        for origin in ("http://attacker.example", "null", f"http://127.0.0.1:{port + 1}", f"https://127.0.0.1:{port}",
+                       f"http://localhost:{port}"):
+            self.assertEqual(post(Origin=origin), 403, origin)
+        self.assertFalse(os.path.exists(self.record))
+        for host in (f"localhost:{port}", f"desk.example:{port}"):
+            self.assertEqual(self.request("GET", "/", headers={"Host": host})[0], 200, host)
+        self.assertEqual(post(Origin=f"http://127.0.0.1:{port}"), 200)
 
+    def test_refused_heads(self):
+        # Answered once the head is in, before any of the body is read. A
+        # text/plain post needs no preflight: other sites can send one.
+        for lines, status in (("Content-Type: application/json\r\nContent-Length: 268435456", 413),
+                              ("Content-Type: application/json\r\nTransfer-Encoding: chunked", 411),
+                              ("Content-Type: application/json\r\nContent-Length: 9x", 400),
+                              ("Content-Type: application/json", 411),
+                              ("Content-Type: text/plain\r\nContent-Length: 9", 415),
+                              ("Content-Type: application/jsonp\r\nContent-Length: 9", 415)):
+            self.assertEqual(self.raw_head(lines), status, lines)
+        self.assertFalse(os.path.exists(self.record))
+        self.assertEqual(self.request("GET", "/")[0], 200)
 
-def refused_heads(t):
-    # Answered once the head is in, before any of the body is read. A
-    # text/plain post needs no preflight: other sites can send one.
-    for lines, status in (("Content-Type: application/json\r\nContent-Length: 268435456", 413),
-                          ("Content-Type: application/json\r\nTransfer-Encoding: chunked", 411),
-                          ("Content-Type: application/json\r\nContent-Length: 9x", 400),
-                          ("Content-Type: application/json", 411),
-                          ("Content-Type: text/plain\r\nContent-Length: 9", 415),
-                          ("Content-Type: application/jsonp\r\nContent-Length: 9", 415)):
-        t.assertEqual(t.raw_head(lines), status, lines)
-    t.assertFalse(os.path.exists(t.record))
-    t.assertEqual(t.request("GET", "/")[0], 200)
+    def test_nested_body(self):
+        session = self.start_session()
+        conn, events = self.events(session)
+        # Within the size limit, far over it, and shallow but of the wrong shape.
+        for body in ['{"candidate":' + "[" * d + "]" * d + "}" for d in (20000, 1000000)] + [
+                '{"candidate":[[["x"]]]}', '{"candidate":{"candidate":{"a":1}}}', '{"sdp":{"a":1}}']:
+            path = "offer" if body.startswith('{"sdp"') else "ice"
+            self.assertIn(self.request("POST", f"/api/session/{session}/{path}", body)[0], (400, 413), body[:40])
+        self.request("POST", f"/api/session/{session}/offer", {"sdp": "v=0"})
+        self.assertEqual(self.next_event(events)["evt"], "answer")  # the session still works
+        self.assertEqual([c["cmd"] for c in self.commands()], ["start", "offer"])
 
+    def test_slow_clients(self):
+        # More clients than the agent has workers, each sending a byte every
+        # two seconds of a request that never ends.
+        clients = [socket.create_connection(("127.0.0.1", self.port)) for _ in range(12)]
+        stop = threading.Event()
 
-def nested_body(t):
-    session = t.start_session()
-    conn, events = t.events(session)
-    # Within the size limit, far over it, and shallow but of the wrong shape.
-    for body in ['{"candidate":' + "[" * d + "]" * d + "}" for d in (20000, 1000000)] + [
-            '{"candidate":[[["x"]]]}', '{"candidate":{"candidate":{"a":1}}}', '{"sdp":{"a":1}}']:
-        path = "offer" if body.startswith('{"sdp"') else "ice"
-        t.assertIn(t.request("POST", f"/api/session/{session}/{path}", body)[0], (400, 413), body[:40])
-    t.request("POST", f"/api/session/{session}/offer", {"sdp": "v=0"})
-    t.assertEqual(t.next_event(events)["evt"], "answer")  # the session still works
-    t.assertEqual([c["cmd"] for c in t.commands()], ["start", "offer"])
+        def drip():
+            while not stop.wait(2):
+                for c in clients:
+                    try:
+                        c.sendall(b"G")
+                    except OSError:
+                        pass
 
-
-def slow_clients(t):
-    # More clients than the agent has workers, each sending a byte every
-    # two seconds of a request that never ends.
-    clients = [socket.create_connection(("127.0.0.1", t.port)) for _ in range(12)]
-    stop = threading.Event()
-
-    def drip():
-        while not stop.wait(2):
+        dripper = threading.Thread(target=drip)
+        dripper.start()
+        try:
+            time.sleep(3)
+            self.assertEqual(self.request("GET", "/", timeout=5)[0], 200)
+        finally:
+            stop.set()
+            dripper.join()
             for c in clients:
-                try:
-                    c.sendall(b"G")
-                except OSError:
-                    pass
+                c.close()
 
-    dripper = threading.Thread(target=drip)
-    dripper.start()
-    try:
-        time.sleep(3)
-        t.assertEqual(t.request("GET", "/", timeout=5)[0], 200)
-    finally:
-        stop.set()
-        dripper.join()
-        for c in clients:
-            c.close()
+    def test_helper_ignores_stop(self):
+        session = self.start_session()
+        conn, events = self.events(session)
+        self.request("POST", f"/api/session/{session}/stop", {})
+        self.assertEqual(self.next_event(events), {"code": 128 + 9, "evt": "exit"})  # killed after the grace period
+        self.start_session()
 
+    def test_never_opened(self):
+        self.start_session()
+        program.wait_for(self, lambda: self.request("POST", "/api/session", {"secret": SECRET})[0] != 409,
+                         "the unopened session still holds the slot", 8)
+        self.assertEqual(self.commands()[1:3], [{"cmd": "stop"}, "exit"])
 
-def helper_ignores_stop(t):
-    session = t.start_session()
-    conn, events = t.events(session)
-    t.request("POST", f"/api/session/{session}/stop", {})
-    t.assertEqual(t.next_event(events), {"code": 128 + 9, "evt": "exit"})  # killed after the grace period
-    t.start_session()
+    def test_throttled_secrets(self):
+        for _ in range(5):
+            self.assertEqual(self.request("POST", "/api/session", {"secret": "wrong-wrong-wrong"})[0], 403)
+        # Now even the right secret waits, so that guessing goes no faster.
+        self.assertEqual(self.request("POST", "/api/session", {"secret": SECRET})[0], 429)
+        self.assertGreaterEqual(int(self.last_headers["Retry-After"]), 1)
+        time.sleep(int(self.last_headers["Retry-After"]) + 0.2)
+        self.start_session()
 
+    def test_sockets_kept_from_the_helper(self):
+        # The page's connection is open while the helper starts.
+        conn = http.client.HTTPConnection("127.0.0.1", self.port, timeout=10)
+        conn.request("POST", "/api/session", body=json.dumps({"secret": SECRET}),
+                     headers={"Content-Type": "application/json", "Connection": "keep-alive"})
+        self.assertEqual(conn.getresponse().status, 200)
+        inherited = self.record + ".inherited"
+        program.wait_for(self, lambda: program.recorded(inherited), "the helper did not count its sockets", 10)
+        self.assertEqual(program.recorded(inherited), ["sockets 0"])
+        conn.close()
 
-def never_opened(t):
-    t.start_session()
-    program.wait_for(t, lambda: t.request("POST", "/api/session", {"secret": SECRET})[0] != 409,
-                     "the unopened session still holds the slot", 8)
-    t.assertEqual(t.commands()[1:3], [{"cmd": "stop"}, "exit"])
+    def test_tls_off_loopback(self):
+        url, fingerprint = self.url_line.strip().rstrip(")").split(" (certificate SHA-256 ")
+        self.assertEqual(url, f"Open https://0.0.0.0:{self.port}/#secret={SECRET}")
+        der = ssl.PEM_cert_to_DER_cert(ssl.get_server_certificate(("127.0.0.1", self.port)))
+        self.assertEqual(fingerprint, ":".join(f"{b:02X}" for b in hashlib.sha256(der).digest()))
+        with socket.create_connection(("127.0.0.1", self.port), timeout=10) as s:
+            s.sendall(f"GET / HTTP/1.1\r\nHost: 127.0.0.1:{self.port}\r\n\r\n".encode())
+            self.assertIsNone(read_status(s))  # no plain HTTP
 
+    def test_version(self):
+        out = subprocess.run([*program.emulator, program.agent, "--version"], capture_output=True, text=True,
+                             timeout=60).stdout
+        head = subprocess.run(["git", "-C", os.path.dirname(__file__), "rev-parse", "--short=12", "HEAD"],
+                              capture_output=True, text=True).stdout.strip()
+        commit = head or "[0-9a-f]{12}"
+        self.assertRegex(out.strip(), rf"^remote-agent \d+\.\d+\.\d+ \(commit {commit}( with changes)?\)$")
 
-def throttled_secrets(t):
-    for _ in range(5):
-        t.assertEqual(t.request("POST", "/api/session", {"secret": "wrong-wrong-wrong"})[0], 403)
-    # Now even the right secret waits, so that guessing goes no faster.
-    t.assertEqual(t.request("POST", "/api/session", {"secret": SECRET})[0], 429)
-    t.assertGreaterEqual(int(t.last_headers["Retry-After"]), 1)
-    time.sleep(int(t.last_headers["Retry-After"]) + 0.2)
-    t.start_session()
-
-
-def sockets_kept_from_the_helper(t):
-    # The page's connection is open while the helper starts.
-    conn = http.client.HTTPConnection("127.0.0.1", t.port, timeout=10)
-    conn.request("POST", "/api/session", body=json.dumps({"secret": SECRET}),
-                 headers={"Content-Type": "application/json", "Connection": "keep-alive"})
-    t.assertEqual(conn.getresponse().status, 200)
-    inherited = t.record + ".inherited"
-    program.wait_for(t, lambda: program.recorded(inherited), "the helper did not count its sockets", 10)
-    t.assertEqual(program.recorded(inherited), ["sockets 0"])
-    conn.close()
-
-
-def tls_off_loopback(t):
-    url, fingerprint = t.url_line.strip().rstrip(")").split(" (certificate SHA-256 ")
-    t.assertEqual(url, f"Open https://0.0.0.0:{t.port}/#secret={SECRET}")
-    der = ssl.PEM_cert_to_DER_cert(ssl.get_server_certificate(("127.0.0.1", t.port)))
-    t.assertEqual(fingerprint, ":".join(f"{b:02X}" for b in hashlib.sha256(der).digest()))
-    with socket.create_connection(("127.0.0.1", t.port), timeout=10) as s:
-        s.sendall(f"GET / HTTP/1.1\r\nHost: 127.0.0.1:{t.port}\r\n\r\n".encode())
-        t.assertIsNone(read_status(s))  # no plain HTTP
-
-
-def version(t):
-    out = subprocess.run([*program.emulator, program.agent, "--version"], capture_output=True, text=True,
-                         timeout=60).stdout
-    head = subprocess.run(["git", "-C", os.path.dirname(__file__), "rev-parse", "--short=12", "HEAD"],
-                          capture_output=True, text=True).stdout.strip()
-    t.assertRegex(out.strip(), rf"^remote-agent \d+\.\d+\.\d+ \(commit {head or '[0-9a-f]{12}'}( with changes)?\)$")
-
-
-# name: (case, agent options ({port}: the agent's), helper environment)
-HOSTILE = {
-    "test_foreign_site": (foreign_site, ["--allow-host", "desk.example"], {}),
-    "test_refused_heads": (refused_heads, [], {}),
-    "test_nested_body": (nested_body, [], {}),
-    "test_slow_clients": (slow_clients, [], {}),
-    "test_helper_ignores_stop": (helper_ignores_stop, [], {"FAKE_HELPER_IGNORE_STOP": "1"}),
-    "test_never_opened": (never_opened, ["--open-timeout", "2"], {}),
-    "test_throttled_secrets": (throttled_secrets, [], {}),
-    "test_sockets_kept_from_the_helper": (sockets_kept_from_the_helper, [], {}),
-    "test_tls_off_loopback": (tls_off_loopback, ["--listen", "0.0.0.0:{port}"], {}),
-    "test_version": (version, [], {}),
-}
-for name, (case, _, _) in HOSTILE.items():
-    setattr(AgentTest, name, lambda self, case=case: case(self))
 
 if __name__ == "__main__":
     program.main()
