@@ -3,10 +3,9 @@
 // serves the page, Firefox (driven over WebDriver BiDi) connects with its
 // host candidates hidden behind mDNS names (none lost when the offer's
 // request is slow), says the connection is direct, moves the X pointer,
-// opens a folder in the files panel, saves a folder as a zip archive (it has
-// no folder picker), and tells that it has no picture: Debian's Firefox
-// offers no H.264 for WebRTC. (The key menu and typed text are the page's
-// own code whatever the browser: the Chromium session's.)
+// sends keys from the key menu and typed text, opens a folder in the files
+// panel, saves a folder as a zip archive (it has no folder picker), and
+// tells that it has no picture: Debian's Firefox offers no H.264 for WebRTC.
 const { execFileSync } = require('node:child_process');
 const test = require('node:test');
 const assert = require('node:assert');
@@ -14,11 +13,11 @@ const fs = require('node:fs');
 const os = require('node:os');
 const path = require('node:path');
 const puppeteer = require('puppeteer-core');
-const { poll, startXvfb, pointerReaches, startAgent, makeFolderOfFifty } = require('../driver');
+const { poll, startXvfb, pointerReaches, startAgent, watchRootInput, makeFolderOfFifty } = require('../driver');
 
 const FIREFOX = process.env.DRAVNOK_FIREFOX || '/usr/bin/firefox-esr';
 
-test('Firefox: connects through mDNS host candidates, moves the pointer, opens a folder, a folder as a zip, no video',
+test('Firefox: connects through mDNS host candidates, moves the pointer, keys and text, a folder as a zip, no video',
   { timeout: 120000 }, async (t) => {
     const x = await startXvfb('1280x720x24');
     const home = fs.mkdtempSync(path.join(os.tmpdir(), 'dravnok-home-'));
@@ -26,6 +25,7 @@ test('Firefox: connects through mDNS host candidates, moves the pointer, opens a
     fs.writeFileSync(path.join(home, 'reports', 'q3.txt'), 'figures\n');
     const fifty = makeFolderOfFifty(home);
     const saved = fs.mkdtempSync(path.join(os.tmpdir(), 'dravnok-saved-'));
+    const input = watchRootInput(x.env);
     const agent = await startAgent({ ...x.env, HOME: home, XDG_CONFIG_HOME: home }, { alone: true });
     const browser = await puppeteer.launch({ browser: 'firefox', executablePath: FIREFOX, headless: true });
     t.after(async () => {
@@ -34,6 +34,7 @@ test('Firefox: connects through mDNS host candidates, moves the pointer, opens a
       await x.stop();
       fs.rmSync(home, { recursive: true, force: true });
       fs.rmSync(saved, { recursive: true, force: true });
+      input.stop();
     });
     const context = await browser.createBrowserContext({ downloadBehavior: { policy: 'allow', downloadPath: saved } });
     const page = await context.newPage();
@@ -74,6 +75,20 @@ test('Firefox: connects through mDNS host candidates, moves the pointer, opens a
     await page.mouse.move(mx, my);
     const want = { x: ((mx - stage.x) / stage.width) * 1280, y: ((my - stage.y) / stage.height) * 720 };
     await pointerReaches(x.env, want.x, want.y, 2);
+
+    // Alt+Tab and the Windows key from the key menu; text from the "Type text" box.
+    input.clear();
+    for (const combo of ['alt-tab', 'win']) {
+      await page.click('#keys summary');
+      await page.click(`[data-combo="${combo}"]`);
+    }
+    await page.click('#type-text summary');
+    await page.type('#type-text-box', 'Gr\u00fc\u00dfe \u043f\u0430\u0440\u043e\u043b\u044c \u5bc6\u7801');
+    await page.click('#type-text-form button');
+    await poll('the typed text', input.typed,
+      (typed) => typed === 'Gr\u00fc\u00dfe \u043f\u0430\u0440\u043e\u043b\u044c \u5bc6\u7801');
+    assert.deepStrictEqual(input.events().filter((e) => e.key && !e.key.startsWith('0x')).slice(0, 6).map((e) => e.key),
+      ['Alt_L', 'Tab', 'Tab', 'Alt_L', 'Super_L', 'Super_L']);
 
     // A folder of fifty files as a zip archive, its files checked by Python's zip reader.
     await poll('the home folder listed', () => page.$('#files-list li[data-name="fifty"] .download-folder'));
