@@ -5,6 +5,7 @@
 #include "video/conversion_settings.h"
 #include "video/h264_encoder.h"
 #include "video/nv12_converter.h"
+#include "video/win32/staging_read_back.h"
 
 #include <windows.h>
 
@@ -15,8 +16,6 @@
 namespace dravnok::diagnostics {
 
 namespace {
-
-using capture::ComPtr;
 
 double processCpuSeconds() {
   FILETIME created{}, exited{}, kernel{}, user{};
@@ -49,29 +48,8 @@ public:
       return false;
     }
     D3D11_TEXTURE2D_DESC desc{};
-    frame.texture->GetDesc(&desc);
-    if (!staging || desc.Width != width || desc.Height != height) {
-      staging.Reset();
-      D3D11_TEXTURE2D_DESC copy = desc;
-      copy.Usage = D3D11_USAGE_STAGING;
-      copy.BindFlags = 0;
-      copy.CPUAccessFlags = D3D11_CPU_ACCESS_READ;
-      copy.MiscFlags = 0;
-      copy.MipLevels = 1;
-      copy.ArraySize = 1;
-      copy.SampleDesc = {1, 0};
-      if (FAILED(capturer.device->CreateTexture2D(&copy, nullptr, &staging))) {
-        error = "benchMap: staging create failed";
-        return false;
-      }
-    }
-    capturer.context->CopyResource(staging.Get(), frame.texture.Get());
     D3D11_MAPPED_SUBRESOURCE mapped{};
-    if (FAILED(capturer.context->Map(staging.Get(), 0, D3D11_MAP_READ, 0, &mapped))) {
-      error = "benchMap: Map failed";
-      return false;
-    }
-    mappedNow = true;
+    if (!readBack.map(capturer, frame.texture.Get(), mapped, desc, error)) return false;
     pixels = static_cast<const uint8_t*>(mapped.pData);
     pitch = static_cast<int32_t>(mapped.RowPitch);
     width = desc.Width;
@@ -79,10 +57,7 @@ public:
     return true;
   }
 
-  void unmap() {
-    if (mappedNow) capturer.context->Unmap(staging.Get(), 0);
-    mappedNow = false;
-  }
+  void unmap() { readBack.unmap(capturer); }
 
   const uint8_t* pixels = nullptr;
   int32_t pitch = 0;
@@ -90,8 +65,7 @@ public:
 
 private:
   capture::ScreenCapturer& capturer;
-  ComPtr<ID3D11Texture2D> staging;
-  bool mappedNow = false;
+  video::StagingReadBack readBack;
 };
 
 } // namespace
